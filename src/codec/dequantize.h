@@ -1,0 +1,26 @@
+// Dequantization: a nonzero quantized value v at step x is reconstructed at
+// x * (|v| - 0.18), rounded, halves away from zero, with the sign of v.
+#pragma once
+
+#include <cstdint>
+#include <span>
+
+namespace qzr {
+
+// Exact integer form of the reconstruction (64-bit; 100 * step * v overflows
+// 32 bits): trunc((100 step v -/+ (18 step - 50)) / 100).
+constexpr int32_t dequantize_value(int16_t step, int16_t v) {
+  if (v == 0) return 0;
+  int64_t p = int64_t{100} * step * v;
+  int64_t bias = int64_t{18} * step - 50;
+  return static_cast<int32_t>((v > 0 ? p - bias : p + bias) / 100);
+}
+
+void dequantize_band(std::span<const int16_t> source, int64_t position, std::span<int32_t> destination,
+                     int64_t count, int16_t step);
+
+// All 3L + 1 bands in band index order; level 0's bands hold count >> 2L values.
+void dequantize_plane(std::span<const int16_t> quantized, std::span<int32_t> coefficients, int32_t count,
+                      int levels, std::span<const int16_t> steps);
+
+}  // namespace qzr

@@ -1,0 +1,123 @@
+#include "codec/plane_decoder.h"
+
+#include <cmath>
+#include <new>
+
+#include "codec/band_layout.h"
+#include "codec/dequantize.h"
+#include "codec/huffman_codes.h"
+#include "codec/stream_readers.h"
+#include "codec/wavelet_synthesis.h"
+
+namespace qzr {
+
+uint8_t scale_sample(int32_t n, int16_t scale) {
+  if (scale > 0) {
+    // Exact rational form: floor(n / scale + 1/2), clamped.
+    if (n <= 0) return 0;
+    int64_t r = (2 * static_cast<int64_t>(n) + scale) / (2 * static_cast<int64_t>(scale));
+    return static_cast<uint8_t>(r > 255 ? 255 : r);
+  }
+  double q = static_cast<double>(n) / static_cast<double>(scale);
+  if (!(q >= 0.0)) return 0;  // negative or not a number
+  if (q > 255.0) return 255;
+  return static_cast<uint8_t>(static_cast<int>(q + 0.5));
+}
+
+namespace {
+
+Failure plane_failure(const char* what, const char* segment) {
+  return format_failure(format_text("\n%s in segment %s !\n", what, segment));
+}
+
+struct StreamHeader {
+  int levels;
+  int width;
+  int height;
+  int16_t scale;
+};
+
+Result<Plane> decode_plane_checked(ByteReader& in, const char* segment) {
+  if ((in.read_byte() & 0xFF) != kPlaneMarker) return format_failure("\nNot QUORLEN QZR file!\n");
+  StreamHeader h;
+  h.levels = static_cast<int8_t>(in.read_byte() & 0xFF);
+  h.width = static_cast<int16_t>(read_be16(in));
+  h.height = static_cast<int16_t>(read_be16(in));
+  h.scale = static_cast<int16_t>(read_be16(in));
+
+  // The band layout tiles the arrays and every level has an even size of at
+  // least 2 only for these; the format itself does not test them.
+  if (h.levels < 1 || h.levels > kMaxLevels)
+    return format_failure(format_text("\nUnsupported number of levels %d in segment %s !\n", h.levels, segment));
+  const int unit = 1 << h.levels;
+  if (h.width <= 0 || h.height <= 0 || h.width % unit != 0 || h.height % unit != 0)
+    return format_failure(format_text("\nBad plane size %d x %d for %d levels in segment %s !\n", h.width,
+                                      h.height, h.levels, segment));
+
+  const int L = h.levels;
+  const int32_t count = h.width * h.height;  // at most 32767^2: fits
+  const int bands = band_count(L);
+  // Cleared, so that a stream that omits a band decodes with zeros in it.
+  std::vector<int16_t> quantized(static_cast<size_t>(count), 0);
+  std::vector<int16_t> steps(static_cast<size_t>(bands), 0);
+
+  int headers = 0;
+  int64_t span_offset = 0, span_length = 0;
+  while (headers < bands) {
+    bool first = true;
+    int byte = in.read_byte();
+    while (byte == kEndOfFile || (byte & kBandHeaderFlag)) {
+      if (byte == kEndOfFile) return plane_failure("Unexpected end of file", segment);
+      const int b = byte & kBandIndexMask;
+      if (b >= bands)
+        return format_failure(format_text("\nBand index %d out of range in segment %s !\n", b, segment));
+      const int64_t size = band_size(count, L, band_level(b));
+      if (first) {
+        span_offset = band_offset(count, L, b);
+        span_length = size;
+        first = false;
+      } else {
+        span_length += size;
+      }
+      int hi = in.read_byte();
+      int lo = in.read_byte();
+      if (lo == kEndOfFile) return plane_failure("Unexpected end of file", segment);
+      steps[static_cast<size_t>(b)] = static_cast<int16_t>((hi & 0xFF) << 8 | lo);
+      ++headers;
+      byte = in.read_byte();
+    }
+    if (byte != kHeaderListEnd) return plane_failure("Bad band header list", segment);
+    const int32_t symbol_count = read_be32(in);
+    Result<CodeTree> tree = read_code_tree(in);
+    if (!tree.ok()) return tree.failure();
+    SpanExpander span = make_span_expander(quantized, span_offset, span_length);
+    decode_and_expand(in, tree.value(), symbol_count, span);
+  }
+
+  std::vector<int32_t> coefficients(static_cast<size_t>(count));
+  dequantize_plane(quantized, coefficients, count, L, steps);
+  std::vector<int16_t>().swap(quantized);
+
+  std::vector<int32_t> samples(static_cast<size_t>(count));
+  inverse_wavelet(coefficients, samples, h.width, h.height, L);
+  std::vector<int32_t>().swap(coefficients);
+
+  Plane plane;
+  plane.width = h.width;
+  plane.height = h.height;
+  plane.samples.resize(static_cast<size_t>(count));
+  for (int32_t i = 0; i < count; ++i) plane.samples[static_cast<size_t>(i)] = scale_sample(samples[static_cast<size_t>(i)], h.scale);
+  return plane;
+}
+
+}  // namespace
+
+Result<Plane> decode_plane(ByteReader& in, const char* segment) {
+  try {
+    return decode_plane_checked(in, segment);
+  } catch (const std::bad_alloc&) {
+    return plane_failure("Out of memory decoding the plane", segment);
+  }
+}
+
+}  // namespace qzr

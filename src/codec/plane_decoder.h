@@ -1,0 +1,28 @@
+// One plane stream: header, band groups, dequantization, synthesis and the
+// final scaling to 8-bit samples.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "common/byte_io.h"
+#include "common/failure.h"
+
+namespace qzr {
+
+// A decoded plane: samples 0..255, row-major, the stream's first row first.
+struct Plane {
+  int width = 0;
+  int height = 0;
+  std::vector<uint8_t> samples;
+};
+
+// The final scaling of one synthesised sample: n / scale, halves up, clamped
+// to 0..255; a zero scale follows IEEE 754 (n > 0 gives 255, else 0).
+uint8_t scale_sample(int32_t n, int16_t scale);
+
+// Reads the plane stream at the current position of `in`; `segment` names the
+// segment in messages. Leaves `in` on the first byte after the last group.
+Result<Plane> decode_plane(ByteReader& in, const char* segment);
+
+}  // namespace qzr

@@ -1,0 +1,24 @@
+// Inverse wavelet synthesis in scatter form: every coefficient adds weighted
+// copies of itself (shifts by 1 and 2) into the 3 x 3 neighbourhood of its
+// centre; mirrored borders are carried by mirror and corner additions.
+#pragma once
+
+#include <cstdint>
+#include <span>
+
+namespace qzr {
+
+// Quarters of one level's region: 0 approximation (low/low, centre (2X, 2Y)),
+// 1 horizontal detail (low/high, (2X, 2Y+1)), 2 vertical detail (high/low,
+// (2X+1, 2Y), stored column by column), 3 diagonal (high/high, (2X+1, 2Y+1)).
+//
+// Requires levels >= 1 and width and height positive multiples of 2^levels.
+// Sums wrap at 32 bits. The coefficient array is working storage.
+void inverse_wavelet(std::span<int32_t> coefficients, std::span<int32_t> samples, int width, int height,
+                     int levels);
+
+// Transposes in place the rows x columns matrix at array[start ..]: the value
+// at start + r * columns + c moves to start + c * rows + r. No scratch storage.
+void transpose_band(std::span<int32_t> array, int64_t start, int64_t rows, int64_t columns);
+
+}  // namespace qzr

@@ -1,0 +1,93 @@
+#include "common/byte_io.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace qzr {
+
+ByteReader memory_reader(std::span<const uint8_t> bytes) {
+  ByteReader r;
+  r.base = r.pos = bytes.data();
+  r.end = bytes.data() + bytes.size();
+  return r;
+}
+
+ByteReader file_reader(std::FILE* file, size_t buffer_size) {
+  ByteReader r;
+  r.file = file;
+  r.buffer.resize(std::max<size_t>(buffer_size, 16));
+  r.base = r.pos = r.end = r.buffer.data();
+  return r;
+}
+
+bool ByteReader::refill() {
+  if (file == nullptr) return false;
+  consumed_before += static_cast<uint64_t>(pos - base);
+  size_t n = std::fread(buffer.data(), 1, buffer.size(), file);
+  base = pos = buffer.data();
+  end = pos + n;
+  return n != 0;
+}
+
+int ByteReader::refill_and_read() {
+  if (!refill()) return kEndOfFile;
+  return *pos++;
+}
+
+size_t ByteReader::read_block(uint8_t* dst, size_t n) {
+  size_t got = 0;
+  while (got < n) {
+    if (pos == end && !refill()) break;
+    size_t take = std::min(n - got, static_cast<size_t>(end - pos));
+    std::memcpy(dst + got, pos, take);
+    pos += take;
+    got += take;
+  }
+  return got;
+}
+
+bool ByteReader::at_end() { return pos == end && !refill(); }
+
+ByteWriter file_writer(std::FILE* file, size_t buffer_size) {
+  ByteWriter w;
+  w.file = file;
+  w.buffer.resize(std::max<size_t>(buffer_size, 16));
+  return w;
+}
+
+ByteWriter memory_writer(std::vector<uint8_t>& out, size_t buffer_size) {
+  ByteWriter w;
+  w.memory = &out;
+  w.buffer.resize(std::max<size_t>(buffer_size, 16));
+  return w;
+}
+
+void ByteWriter::write(const uint8_t* src, size_t n) {
+  while (n > 0) {
+    if (used == buffer.size()) flush();
+    size_t take = std::min(n, buffer.size() - used);
+    std::memcpy(buffer.data() + used, src, take);
+    used += take;
+    src += take;
+    n -= take;
+  }
+}
+
+void ByteWriter::flush() {
+  if (used == 0) return;
+  if (memory != nullptr) {
+    memory->insert(memory->end(), buffer.begin(), buffer.begin() + static_cast<std::ptrdiff_t>(used));
+  } else if (file != nullptr && !failed) {
+    if (std::fwrite(buffer.data(), 1, used, file) != used) failed = true;
+  }
+  written += used;
+  used = 0;
+}
+
+bool close_checked(std::FILE* file) {
+  if (file == nullptr) return true;
+  bool ok = std::fflush(file) == 0 && !std::ferror(file);
+  return (std::fclose(file) == 0) && ok;
+}
+
+}  // namespace qzr

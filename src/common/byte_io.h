@@ -1,0 +1,61 @@
+// Byte sources and sinks shared by every stage: memory or a stdio stream,
+// buffered, with the end-of-data rule kept in the reader (read_byte gives -1).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <span>
+#include <vector>
+
+namespace qzr {
+
+constexpr int kEndOfFile = -1;
+
+struct ByteReader {
+  const uint8_t* pos = nullptr;
+  const uint8_t* end = nullptr;
+  std::FILE* file = nullptr;      // null when reading from memory
+  std::vector<uint8_t> buffer;    // refill buffer of a file reader
+  uint64_t consumed_before = 0;   // bytes of the source before `buffer`
+  const uint8_t* base = nullptr;  // start of the current window
+
+  // Next byte 0..255, or kEndOfFile (-1) once the source is exhausted.
+  int read_byte() { return pos != end ? *pos++ : refill_and_read(); }
+  // Reads up to n bytes; returns how many arrived.
+  size_t read_block(uint8_t* dst, size_t n);
+  // True when no byte is left.
+  bool at_end();
+  // Bytes consumed so far.
+  uint64_t offset() const { return consumed_before + static_cast<uint64_t>(pos - base); }
+
+  int refill_and_read();
+  bool refill();
+};
+
+ByteReader memory_reader(std::span<const uint8_t> bytes);
+ByteReader file_reader(std::FILE* file, size_t buffer_size = 1 << 16);
+
+struct ByteWriter {
+  std::FILE* file = nullptr;             // stdio sink, or
+  std::vector<uint8_t>* memory = nullptr;  // memory sink
+  std::vector<uint8_t> buffer;
+  size_t used = 0;
+  bool failed = false;  // a write to the file fell short
+  uint64_t written = 0;
+
+  void put(uint8_t b) {
+    if (used == buffer.size()) flush();
+    buffer[used++] = b;
+  }
+  void write(const uint8_t* src, size_t n);
+  void flush();  // hands buffered bytes to the sink; sets `failed` on a short write
+};
+
+ByteWriter file_writer(std::FILE* file, size_t buffer_size = 1 << 16);
+ByteWriter memory_writer(std::vector<uint8_t>& out, size_t buffer_size = 1 << 16);
+
+// Closes a stdio stream and tells whether every byte reached the file.
+bool close_checked(std::FILE* file);
+
+}  // namespace qzr

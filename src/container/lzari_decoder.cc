@@ -1,0 +1,134 @@
+#include "container/lzari_decoder.h"
+
+#include <memory>
+
+namespace qzr {
+namespace {
+
+// Next code bit, most significant first; past the end of the input the byte
+// read is -1, so every bit is 1.
+inline uint32_t read_bit(LzariDecoder& d, ByteReader& in) {
+  d.bit_mask >>= 1;
+  if (d.bit_mask == 0) {
+    d.bit_buffer = in.read_byte();
+    d.bit_mask = 0x80;
+  }
+  return (static_cast<uint32_t>(d.bit_buffer) & d.bit_mask) != 0 ? 1u : 0u;
+}
+
+inline void renormalise(LzariDecoder& d, ByteReader& in) {
+  uint32_t low = d.interval_low, high = d.interval_high, code = d.code_value;
+  for (;;) {
+    if (low >= HALF) {
+      code -= HALF;
+      low -= HALF;
+      high -= HALF;
+    } else if (low >= QUARTER && high <= THREE_QUARTERS) {
+      code -= QUARTER;
+      low -= QUARTER;
+      high -= QUARTER;
+    } else if (high > HALF) {
+      break;
+    }
+    low <<= 1;
+    high <<= 1;
+    code = 2 * code + read_bit(d, in);
+  }
+  d.interval_low = low;
+  d.interval_high = high;
+  d.code_value = code;
+}
+
+// The smallest symbol s with symbol_cumulative[s] <= x.
+inline int find_symbol(const LzariModel& m, uint32_t x) {
+  int lo = 1, hi = SYMBOL_COUNT;
+  while (lo < hi) {
+    int mid = (lo + hi) / 2;
+    if (m.symbol_cumulative[mid] > x)
+      lo = mid + 1;
+    else
+      hi = mid;
+  }
+  return lo;
+}
+
+inline int find_position(uint32_t x) {
+  const auto& c = kPositionTable.cumulative;
+  int lo = 1, hi = RING_SIZE;
+  while (lo < hi) {
+    int mid = (lo + hi) / 2;
+    if (c[mid] > x)
+      lo = mid + 1;
+    else
+      hi = mid;
+  }
+  return lo - 1;
+}
+
+inline int decode_symbol(LzariDecoder& d, ByteReader& in) {
+  LzariModel& m = d.model;
+  uint32_t range = d.interval_high - d.interval_low;
+  uint32_t total = m.symbol_cumulative[0];
+  uint32_t x = ((d.code_value - d.interval_low + 1) * total - 1) / range;
+  int s = find_symbol(m, x);
+  uint32_t low = d.interval_low;
+  d.interval_high = low + range * m.symbol_cumulative[s - 1] / total;
+  d.interval_low = low + range * m.symbol_cumulative[s] / total;
+  renormalise(d, in);
+  int c = m.symbol_character[s];
+  adapt_model(m, s);
+  return c;
+}
+
+inline int decode_position(LzariDecoder& d, ByteReader& in) {
+  const auto& pc = kPositionTable.cumulative;
+  uint32_t range = d.interval_high - d.interval_low;
+  uint32_t x = ((d.code_value - d.interval_low + 1) * pc[0] - 1) / range;
+  int p = find_position(x);
+  uint32_t low = d.interval_low;
+  d.interval_high = low + range * pc[p] / pc[0];
+  d.interval_low = low + range * pc[p + 1] / pc[0];
+  renormalise(d, in);
+  return p;
+}
+
+}  // namespace
+
+Result<uint64_t> decode_lzari(ByteReader& in, ByteWriter& out) {
+  uint8_t word[4];
+  if (in.read_block(word, 4) != 4) return Failure{1, "\nRead Error\n"};
+  uint32_t length = static_cast<uint32_t>(word[0]) | static_cast<uint32_t>(word[1]) << 8 |
+                    static_cast<uint32_t>(word[2]) << 16 | static_cast<uint32_t>(word[3]) << 24;
+  if (length == 0) return uint64_t{0};
+
+  auto d = std::make_unique<LzariDecoder>();
+  for (int i = 0; i < CODE_BITS; ++i) d->code_value = 2 * d->code_value + read_bit(*d, in);
+  init_model(d->model);
+  init_ring(d->ring);
+  uint32_t r = RING_START;
+  uint64_t count = 0;
+  auto& ring = d->ring;
+  while (count < length) {
+    int c = decode_symbol(*d, in);
+    if (c < 256) {
+      out.put(static_cast<uint8_t>(c));
+      ring[r] = static_cast<uint8_t>(c);
+      r = (r + 1) & RING_MASK;
+      ++count;
+    } else {
+      int p = decode_position(*d, in);
+      uint32_t start = (r - static_cast<uint32_t>(p) - 1) & RING_MASK;
+      int len = c - kMatchBase;
+      count += static_cast<uint64_t>(len);
+      for (int k = 0; k < len; ++k) {
+        uint8_t b = ring[(start + static_cast<uint32_t>(k)) & RING_MASK];
+        out.put(b);
+        ring[r] = b;
+        r = (r + 1) & RING_MASK;
+      }
+    }
+  }
+  return count;
+}
+
+}  // namespace qzr

@@ -1,0 +1,29 @@
+// Expands an LZARI payload (length word, then arithmetic code bits).
+#pragma once
+
+#include <array>
+#include <cstdint>
+
+#include "common/byte_io.h"
+#include "common/failure.h"
+#include "container/lzari_model.h"
+
+namespace qzr {
+
+// One decode's whole state; a fresh record starts a fresh decode.
+struct LzariDecoder {
+  uint32_t interval_low = 0;
+  uint32_t interval_high = FULL;
+  uint32_t code_value = 0;
+  int32_t bit_buffer = 0;  // last byte read, or -1 after the end of the input
+  uint32_t bit_mask = 0;   // 0 means a new byte is needed
+  LzariModel model;
+  std::array<uint8_t, RING_SIZE> ring{};
+};
+
+// Reads the length word and expands the payload into `out`. Returns the
+// number of bytes written (the length word, or up to 59 more when the last
+// match runs past it). A short length word fails with status 1, "Read Error".
+Result<uint64_t> decode_lzari(ByteReader& in, ByteWriter& out);
+
+}  // namespace qzr

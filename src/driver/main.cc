@@ -1,0 +1,143 @@
+// qzrdec: decodes one QZR file into a 24-bit BMP file. The only place that
+// prints or ends the process; every stage reports its failures as values.
+#include <cstdio>
+#include <new>
+#include <string>
+#include <vector>
+
+#include "codec/plane_decoder.h"
+#include "common/byte_io.h"
+#include "common/failure.h"
+#include "container/container_header.h"
+#include "container/lzari_decoder.h"
+#include "container/segment_locator.h"
+#include "driver/intermediate_guard.h"
+#include "driver/platform.h"
+#include "output/bmp_writer.h"
+#include "output/colour_conversion.h"
+
+namespace {
+
+using namespace qzr;
+
+constexpr const char* kBanner = "\nQuorlen Wavelet Image decompressor version 1.1b   08.99\n\n";
+constexpr const char* kUsage = "Usage:\nqzrdec.exe infile.qzr [outfile.bmp]\n";
+constexpr const char* kPrompt = "\nPress any key to continue...\n";
+
+// Every message is shown at once: the size line has no line end and must be
+// visible while the decode runs.
+void say(const std::string& text) {
+  std::fputs(text.c_str(), stdout);
+  std::fflush(stdout);
+}
+
+// Owns a stdio stream; the destructor closes what a failure path leaves open.
+struct File {
+  std::FILE* f = nullptr;
+  explicit File(std::FILE* file) : f(file) {}
+  File(const File&) = delete;
+  File& operator=(const File&) = delete;
+  ~File() {
+    if (f != nullptr) std::fclose(f);
+  }
+  bool close() {
+    std::FILE* g = f;
+    f = nullptr;
+    return close_checked(g);
+  }
+};
+
+// The run after the banner and the argument check; returns the exit status.
+Status decode_file(const std::string& input_name, const std::string& output_name) {
+  // Guard the intermediate file before anything is opened for writing: the
+  // run would truncate an input of that name, or delete an output of it.
+  if (names_intermediate_file(input_name))
+    return format_failure(format_text(
+        "error: input file %s is the intermediate file temp.tmp, which this run would overwrite !\n",
+        input_name.c_str()));
+  if (names_intermediate_file(output_name))
+    return format_failure(format_text(
+        "error: output file %s is the intermediate file temp.tmp, which this run deletes !\n",
+        output_name.c_str()));
+
+  File input(std::fopen(input_name.c_str(), "rb"));
+  if (input.f == nullptr) return format_failure(format_text("error opening file %s !\n", input_name.c_str()));
+  File intermediate(std::fopen(kIntermediateName, "wb"));
+  if (intermediate.f == nullptr) return format_failure("error opening file temp.tmp !\n");
+
+  ByteReader in = file_reader(input.f);
+  Result<QzrHeader> header = read_container_header(in, input_name);
+  if (!header.ok()) return header.failure();
+  const QzrHeader h = header.value();
+  say(format_size_line(h));
+
+  const uint32_t start = tick_count_ms();
+  {
+    ByteWriter out = file_writer(intermediate.f, 1 << 18);
+    Result<uint64_t> expanded = decode_lzari(in, out);
+    if (!expanded.ok()) return expanded.failure();
+    out.flush();
+    input.close();
+    if (!intermediate.close() || out.failed) return format_failure("\nerror writing file temp.tmp !\n");
+  }
+
+  File reread(std::fopen(kIntermediateName, "rb"));
+  if (reread.f == nullptr) return format_failure("\nerror opening file temp.tmp !\n");
+  ByteReader segments = file_reader(reread.f);
+  Plane planes[3];
+  const char* names[3] = {"YSeg", "USeg", "VSeg"};
+  for (int i = 0; i < 3; ++i) {
+    if (Status found = find_segment(segments, names[i]); !found.ok()) return found.failure;
+    Result<Plane> plane = decode_plane(segments, names[i]);
+    if (!plane.ok()) return plane.failure();
+    planes[i] = std::move(plane.value());
+  }
+  reread.close();
+
+  if (Status sizes = check_plane_sizes(planes[0], planes[1], planes[2], h.padded_width, h.padded_height);
+      !sizes.ok())
+    return sizes.failure;
+  std::vector<uint8_t> pixels;
+  try {
+    pixels.resize(size_t{3} * h.padded_width * h.padded_height);
+  } catch (const std::bad_alloc&) {
+    return format_failure("\nOut of memory for the pixel buffer !\n");
+  }
+  convert_to_bgr(planes[0], planes[1], planes[2], pixels, h.padded_width, h.padded_height);
+  for (Plane& p : planes) std::vector<uint8_t>().swap(p.samples);
+
+  if (Status written = write_bmp(output_name, pixels, h.width, h.height, h.padded_width); !written.ok())
+    return written.failure;
+  std::remove(kIntermediateName);
+
+  const uint32_t elapsed = tick_count_ms() - start;  // modulo 2^32
+  say(format_text(" total decompress time: %d ms\n", static_cast<int32_t>(elapsed)));
+  return Status::success();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  say(kBanner);
+  if (argc < 2) {
+    say(kUsage);
+    say(kPrompt);
+    wait_for_key();
+    return -1;
+  }
+  const std::string input_name = argv[1];
+  const std::string output_name = argc >= 3 ? std::string(argv[2]) : input_name + ".bmp";
+  Status status;
+  try {
+    status = decode_file(input_name, output_name);
+  } catch (const std::bad_alloc&) {
+    status = format_failure("\nOut of memory !\n");
+  }
+  if (!status.ok()) {
+    say(status.failure.text);
+    return status.failure.exit_status;
+  }
+  say(kPrompt);
+  wait_for_key();
+  return 0;
+}

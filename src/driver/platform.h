@@ -1,0 +1,21 @@
+// What the console program needs from the system: a millisecond tick counter
+// and a wait for one key press.
+#pragma once
+
+#include <cstdint>
+
+namespace qzr {
+
+// Milliseconds from a monotonic clock, wrapping at 2^32.
+uint32_t tick_count_ms();
+
+// True when standard input is a console the user can press a key on.
+bool console_available();
+
+// Returns when one key has been pressed and read, without echo. An escape
+// sequence (arrow or function key) counts as one key and is read whole. A
+// key typed before the call ends it at once. Without a console it returns at
+// once: nothing could ever end the wait.
+void wait_for_key();
+
+}  // namespace qzr

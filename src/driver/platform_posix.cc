@@ -1,0 +1,82 @@
+#include <poll.h>
+#include <signal.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cerrno>
+#include <csignal>
+
+#include "driver/platform.h"
+
+namespace qzr {
+namespace {
+
+termios saved_mode;
+volatile sig_atomic_t mode_changed = 0;
+
+void restore_mode() {
+  if (mode_changed) {
+    tcsetattr(STDIN_FILENO, TCSANOW, &saved_mode);
+    mode_changed = 0;
+  }
+}
+
+void on_signal(int sig) {
+  restore_mode();
+  signal(sig, SIG_DFL);
+  raise(sig);
+}
+
+// Bytes that follow at once belong to the same key (an escape sequence).
+void drain_sequence() {
+  unsigned char c;
+  pollfd p{STDIN_FILENO, POLLIN, 0};
+  while (poll(&p, 1, 30) > 0 && (p.revents & POLLIN)) {
+    if (read(STDIN_FILENO, &c, 1) != 1) break;
+  }
+}
+
+}  // namespace
+
+uint32_t tick_count_ms() {
+  using namespace std::chrono;
+  auto ms = duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+  return static_cast<uint32_t>(ms);
+}
+
+bool console_available() { return isatty(STDIN_FILENO) == 1; }
+
+void wait_for_key() {
+  if (!console_available()) return;
+  if (tcgetattr(STDIN_FILENO, &saved_mode) != 0) return;
+  termios raw = saved_mode;
+  raw.c_lflag &= static_cast<tcflag_t>(~(ICANON | ECHO));
+  raw.c_cc[VMIN] = 1;
+  raw.c_cc[VTIME] = 0;
+  struct sigaction sa {};
+  sa.sa_handler = on_signal;
+  sigemptyset(&sa.sa_mask);
+  struct sigaction old_int {}, old_term {}, old_hup {}, old_quit {};
+  sigaction(SIGINT, &sa, &old_int);
+  sigaction(SIGTERM, &sa, &old_term);
+  sigaction(SIGHUP, &sa, &old_hup);
+  sigaction(SIGQUIT, &sa, &old_quit);
+  // TCSANOW keeps what was typed during the decode: it ends the wait at once.
+  if (tcsetattr(STDIN_FILENO, TCSANOW, &raw) == 0) {
+    mode_changed = 1;
+    unsigned char c = 0;
+    ssize_t got;
+    do {
+      got = read(STDIN_FILENO, &c, 1);
+    } while (got < 0 && errno == EINTR);
+    if (got == 1 && c == 0x1B) drain_sequence();
+  }
+  restore_mode();
+  sigaction(SIGINT, &old_int, nullptr);
+  sigaction(SIGTERM, &old_term, nullptr);
+  sigaction(SIGHUP, &old_hup, nullptr);
+  sigaction(SIGQUIT, &old_quit, nullptr);
+}
+
+}  // namespace qzr

@@ -1,0 +1,35 @@
+// Luma and two half-width chroma planes (4:2:2) to 3-byte pixels.
+#pragma once
+
+#include <cstdint>
+#include <span>
+
+#include "codec/plane_decoder.h"
+#include "common/failure.h"
+
+namespace qzr {
+
+struct Pixel3 {
+  uint8_t b0, b1, b2;  // byte 0 (blue in the BMP), 1 (green), 2 (red)
+};
+
+// One pixel from its luma and the pair's chroma samples; arithmetic shifts,
+// each product shifted on its own, then clamped.
+constexpr Pixel3 convert_pixel(int y, int first_chroma, int second_chroma) {
+  const int du = first_chroma - 128, dv = second_chroma - 128;
+  auto clamp = [](int v) { return static_cast<uint8_t>(v < 0 ? 0 : v > 255 ? 255 : v); };
+  return Pixel3{clamp(y + ((359 * du) >> 8)), clamp(y - ((88 * dv) >> 8) - ((183 * du) >> 8)),
+                clamp(y + ((454 * dv) >> 8))};
+}
+
+// The planes must hold at least what the conversion reads: luma
+// padded_width x padded_height samples, each chroma padded_width / 2 per row.
+Status check_plane_sizes(const Plane& luma, const Plane& first_chroma, const Plane& second_chroma,
+                         uint32_t padded_width, uint32_t padded_height);
+
+// Fills 3 x padded_width x padded_height bytes; the planes are read as flat
+// sequences, the chroma positions running on across rows.
+void convert_to_bgr(const Plane& luma, const Plane& first_chroma, const Plane& second_chroma,
+                    std::span<uint8_t> pixels, uint32_t padded_width, uint32_t padded_height);
+
+}  // namespace qzr
