@@ -30,57 +30,33 @@ Failure plane_failure(const char* what, const char* segment) {
   return format_failure(format_text("\n%s in segment %s !\n", what, segment));
 }
 
-struct StreamHeader {
-  int levels;
-  int width;
-  int height;
-  int16_t scale;
-};
+}  // namespace
 
-Result<Plane> decode_plane_checked(ByteReader& in, const char* segment) {
-  if ((in.read_byte() & 0xFF) != kPlaneMarker) return format_failure("\nNot QUORLEN QZR file!\n");
-  StreamHeader h;
-  h.levels = static_cast<int8_t>(in.read_byte() & 0xFF);
-  h.width = static_cast<int16_t>(read_be16(in));
-  h.height = static_cast<int16_t>(read_be16(in));
-  h.scale = static_cast<int16_t>(read_be16(in));
-
-  // The band layout tiles the arrays and every level has an even size of at
-  // least 2 only for these; the format itself does not test them.
-  if (h.levels < 1 || h.levels > kMaxLevels)
-    return format_failure(format_text("\nUnsupported number of levels %d in segment %s !\n", h.levels, segment));
-  const int unit = 1 << h.levels;
-  if (h.width <= 0 || h.height <= 0 || h.width % unit != 0 || h.height % unit != 0)
-    return format_failure(format_text("\nBad plane size %d x %d for %d levels in segment %s !\n", h.width,
-                                      h.height, h.levels, segment));
-
-  const int L = h.levels;
-  const int32_t count = h.width * h.height;  // at most 32767^2: fits
-  const int bands = band_count(L);
-  // Cleared, so that a stream that omits a band decodes with zeros in it.
-  std::vector<int16_t> quantized(static_cast<size_t>(count), 0);
-  std::vector<int16_t> steps(static_cast<size_t>(bands), 0);
-
+Status read_band_groups(ByteReader& in, int levels, std::span<int16_t> quantized, std::span<int16_t> steps,
+                        const char* segment) {
+  const int32_t count = static_cast<int32_t>(quantized.size());
+  const int bands = band_count(levels);
   int headers = 0;
-  int64_t span_offset = 0, span_length = 0;
+  int64_t span_offset = 0, span_length = 0;  // carried from group to group
   while (headers < bands) {
     bool first = true;
     int byte = in.read_byte();
     while (byte == kEndOfFile || (byte & kBandHeaderFlag)) {
+      // The format would read the end of the data as band 127 without end.
       if (byte == kEndOfFile) return plane_failure("Unexpected end of file", segment);
       const int b = byte & kBandIndexMask;
       if (b >= bands)
         return format_failure(format_text("\nBand index %d out of range in segment %s !\n", b, segment));
-      const int64_t size = band_size(count, L, band_level(b));
+      const int64_t size = band_size(count, levels, band_level(b));
       if (first) {
-        span_offset = band_offset(count, L, b);
+        span_offset = band_offset(count, levels, b);
         span_length = size;
         first = false;
       } else {
         span_length += size;
       }
-      int hi = in.read_byte();
-      int lo = in.read_byte();
+      const int hi = in.read_byte();
+      const int lo = in.read_byte();
       if (lo == kEndOfFile) return plane_failure("Unexpected end of file", segment);
       steps[static_cast<size_t>(b)] = static_cast<int16_t>((hi & 0xFF) << 8 | lo);
       ++headers;
@@ -93,20 +69,46 @@ Result<Plane> decode_plane_checked(ByteReader& in, const char* segment) {
     SpanExpander span = make_span_expander(quantized, span_offset, span_length);
     decode_and_expand(in, tree.value(), symbol_count, span);
   }
+  return Status::success();
+}
+
+namespace {
+
+Result<Plane> decode_plane_checked(ByteReader& in, const char* segment) {
+  if ((in.read_byte() & 0xFF) != kPlaneMarker) return format_failure("\nNot QUORLEN QZR file!\n");
+  const int L = static_cast<int8_t>(in.read_byte() & 0xFF);
+  const int width = static_cast<int16_t>(read_be16(in));
+  const int height = static_cast<int16_t>(read_be16(in));
+  const int16_t scale = static_cast<int16_t>(read_be16(in));
+
+  // The band layout tiles the arrays and every level has an even size of at
+  // least 2 only for these; the format itself does not test them.
+  if (L < 1 || L > kMaxLevels)
+    return format_failure(format_text("\nUnsupported number of levels %d in segment %s !\n", L, segment));
+  const int unit = 1 << L;
+  if (width <= 0 || height <= 0 || width % unit != 0 || height % unit != 0)
+    return format_failure(
+        format_text("\nBad plane size %d x %d for %d levels in segment %s !\n", width, height, L, segment));
+
+  const int32_t count = width * height;  // at most 32767^2: fits
+  // Cleared, so that a stream that omits a band decodes with zeros in it.
+  std::vector<int16_t> quantized(static_cast<size_t>(count), 0);
+  std::vector<int16_t> steps(static_cast<size_t>(band_count(L)), 0);
+  if (Status read = read_band_groups(in, L, quantized, steps, segment); !read.ok()) return read.failure;
 
   std::vector<int32_t> coefficients(static_cast<size_t>(count));
   dequantize_plane(quantized, coefficients, count, L, steps);
   std::vector<int16_t>().swap(quantized);
 
   std::vector<int32_t> samples(static_cast<size_t>(count));
-  inverse_wavelet(coefficients, samples, h.width, h.height, L);
+  inverse_wavelet(coefficients, samples, width, height, L);
   std::vector<int32_t>().swap(coefficients);
 
   Plane plane;
-  plane.width = h.width;
-  plane.height = h.height;
+  plane.width = width;
+  plane.height = height;
   plane.samples.resize(static_cast<size_t>(count));
-  for (int32_t i = 0; i < count; ++i) plane.samples[static_cast<size_t>(i)] = scale_sample(samples[static_cast<size_t>(i)], h.scale);
+  for (size_t i = 0; i < plane.samples.size(); ++i) plane.samples[i] = scale_sample(samples[i], scale);
   return plane;
 }
 

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 #include <vector>
 
 #include "common/byte_io.h"
@@ -20,6 +21,13 @@ struct Plane {
 // The final scaling of one synthesised sample: n / scale, halves up, clamped
 // to 0..255; a zero scale follows IEEE 754 (n > 0 gives 255, else 0).
 uint8_t scale_sample(int32_t n, int16_t scale);
+
+// Reads band groups into the cleared quantized coefficient array (width x
+// height values) and the StepTable (3L + 1 steps) until 3L + 1 band headers
+// have been read. Each group fills its span; spans reaching past the array
+// are cut at its end.
+Status read_band_groups(ByteReader& in, int levels, std::span<int16_t> quantized, std::span<int16_t> steps,
+                        const char* segment);
 
 // Reads the plane stream at the current position of `in`; `segment` names the
 // segment in messages. Leaves `in` on the first byte after the last group.

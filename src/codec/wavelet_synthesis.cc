@@ -141,6 +141,25 @@ void inverse_wavelet(std::span<int32_t> coefficients, std::span<int32_t> samples
   }
 }
 
+void inverse_wavelet_plain(std::span<int32_t> coefficients, std::span<int32_t> samples, int width, int height,
+                           int levels) {
+  for (int n = levels - 1; n >= 0; --n) {
+    Level l{samples.data(), width >> n, height >> n, 0, 0};
+    l.hw = l.W / 2;
+    l.hh = l.H / 2;
+    const int64_t B = static_cast<int64_t>(l.hw) * l.hh;
+    std::fill_n(samples.data(), 4 * B, 0);
+    transpose_band(coefficients, 2 * B, l.hw, l.hh);
+    for (int q = 0; q < 4; ++q)
+      for (int Y = 0; Y < l.hh; ++Y)
+        for (int X = 0; X < l.hw; ++X) {
+          const int32_t v = coefficients[static_cast<size_t>(q * B + static_cast<int64_t>(Y) * l.hw + X)];
+          if (v != 0) scatter_border(l, q, X, Y, v);
+        }
+    if (n > 0) std::copy_n(samples.data(), 4 * B, coefficients.data());
+  }
+}
+
 void transpose_band(std::span<int32_t> array, int64_t start, int64_t rows, int64_t columns) {
   const int64_t N = rows * columns;
   const int64_t M = N - 1;

@@ -17,6 +17,12 @@ namespace qzr {
 void inverse_wavelet(std::span<int32_t> coefficients, std::span<int32_t> samples, int width, int height,
                      int levels);
 
+// The same synthesis in its plainest form: quarter 2 transposed in place
+// first, every coefficient through the bound-tested scatter. The reference
+// that the fast form is checked against.
+void inverse_wavelet_plain(std::span<int32_t> coefficients, std::span<int32_t> samples, int width, int height,
+                           int levels);
+
 // Transposes in place the rows x columns matrix at array[start ..]: the value
 // at start + r * columns + c moves to start + c * rows + r. No scratch storage.
 void transpose_band(std::span<int32_t> array, int64_t start, int64_t rows, int64_t columns);
