@@ -1,0 +1,81 @@
+#include "output/bmp_writer.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <vector>
+
+namespace qzr {
+namespace {
+
+uint32_t le32(const std::vector<uint8_t>& b, size_t at) {
+  return b[at] | b[at + 1] << 8 | b[at + 2] << 16 | static_cast<uint32_t>(b[at + 3]) << 24;
+}
+
+std::vector<uint8_t> bmp(uint32_t width, uint32_t height, uint32_t padded_width, uint32_t padded_height) {
+  std::vector<uint8_t> pixels(size_t{3} * padded_width * padded_height);
+  for (size_t i = 0; i < pixels.size(); ++i) pixels[i] = static_cast<uint8_t>(i * 7 + 1);
+  std::vector<uint8_t> out;
+  ByteWriter w = memory_writer(out);
+  write_bmp_rows(w, pixels, width, height, padded_width);
+  w.flush();
+  return out;
+}
+
+TEST(BmpWriter, HeaderSizesFollowThePaddedRows) {
+  struct Case {
+    uint32_t width, height, padded_width, row_size;
+  };
+  const Case cases[] = {{640, 480, 768, 1920}, {1, 1, 256, 4}, {2, 1, 256, 8}, {3, 2, 256, 12},
+                        {300, 3, 512, 900},   {0, 5, 0, 0},   {5, 0, 256, 16}};
+  for (const Case& c : cases) {
+    std::vector<uint8_t> b = bmp(c.width, c.height, c.padded_width, c.height + 1);
+    const uint32_t image = c.row_size * c.height;
+    ASSERT_EQ(b.size(), 54 + image) << c.width;
+    EXPECT_EQ(b[0], 'B');
+    EXPECT_EQ(b[1], 'M');
+    EXPECT_EQ(le32(b, 2), 54 + image);
+    EXPECT_EQ(le32(b, 6), 0u);
+    EXPECT_EQ(le32(b, 10), 54u);
+    EXPECT_EQ(le32(b, 14), 40u);
+    EXPECT_EQ(le32(b, 18), c.width);
+    EXPECT_EQ(le32(b, 22), c.height);
+    EXPECT_EQ(b[26] | b[27] << 8, 1);
+    EXPECT_EQ(b[28] | b[29] << 8, 24);
+    EXPECT_EQ(le32(b, 30), 0u);
+    EXPECT_EQ(le32(b, 34), image);
+    for (size_t at = 38; at < 54; at += 4) EXPECT_EQ(le32(b, at), 0u);
+  }
+  EXPECT_EQ(le32(bmp(640, 480, 768, 512), 2), 921654u);
+}
+
+TEST(BmpWriter, RowsComeFromTheBufferFirstRowFirstWithZeroFill) {
+  // 3 x 2 visible out of a 4 x 3 buffer: each row takes 9 bytes, then 3 zeros.
+  std::vector<uint8_t> pixels(3 * 4 * 3);
+  for (size_t i = 0; i < pixels.size(); ++i) pixels[i] = static_cast<uint8_t>(100 + i);
+  std::vector<uint8_t> out;
+  ByteWriter w = memory_writer(out);
+  write_bmp_rows(w, pixels, 3, 2, 4);
+  w.flush();
+  ASSERT_EQ(out.size(), 54u + 24);
+  std::vector<uint8_t> rows(out.begin() + 54, out.end());
+  std::vector<uint8_t> expected;
+  for (int r = 0; r < 2; ++r) {
+    for (int i = 0; i < 9; ++i) expected.push_back(static_cast<uint8_t>(100 + 12 * r + i));
+    expected.insert(expected.end(), 3, 0);
+  }
+  EXPECT_EQ(rows, expected);
+}
+
+TEST(BmpWriter, FileFailuresAreReported) {
+  std::vector<uint8_t> pixels(3 * 256 * 256);
+  Status full = write_bmp("/dev/full", pixels, 256, 256, 256);
+  ASSERT_FALSE(full.ok());
+  EXPECT_EQ(full.failure.text, "\nerror writing output file /dev/full !\n");
+  Status missing = write_bmp("/nonexistent-dir/x.bmp", pixels, 1, 1, 256);
+  ASSERT_FALSE(missing.ok());
+  EXPECT_EQ(missing.failure.text, "\nerror opening output file /nonexistent-dir/x.bmp !\n");
+}
+
+}  // namespace
+}  // namespace qzr
