@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <random>
 #include <vector>
 
 #include "stream_builder.h"
@@ -135,6 +137,53 @@ TEST(HuffmanCodes, HugeSymbolCountAfterTheDataEndsIsCheap) {
   decode_and_expand(in, tree.value(), 2'000'000'000, span);
   EXPECT_EQ(q, std::vector<int16_t>(64, 0));  // 0x8003 runs fill the span
   EXPECT_TRUE(in.at_end());
+}
+
+}  // namespace
+}  // namespace qzr
+
+namespace qzr {
+namespace {
+
+// A random tree of up to `leaves` leaves, stored pre-order.
+void random_tree(std::mt19937& rng, int depth, int max_depth, std::vector<uint8_t>& out) {
+  if (depth == max_depth || (depth > 0 && rng() % 3 == 0)) {
+    const uint16_t code = static_cast<uint16_t>(rng());
+    out.insert(out.end(), {0x01, static_cast<uint8_t>(code), static_cast<uint8_t>(code >> 8)});
+    return;
+  }
+  out.push_back(0x00);
+  random_tree(rng, depth + 1, max_depth, out);
+  random_tree(rng, depth + 1, max_depth, out);
+}
+
+TEST(HuffmanCodes, TableWalkMatchesBitwiseWalkToTheByte) {
+  std::mt19937 rng(11);
+  for (int round = 0; round < 60; ++round) {
+    std::vector<uint8_t> stream;
+    random_tree(rng, 0, 1 + static_cast<int>(rng() % 24), stream);
+    const size_t tree_size = stream.size();
+    const size_t code_bytes = rng() % 9000;
+    for (size_t i = 0; i < code_bytes; ++i) stream.push_back(static_cast<uint8_t>(rng() % 5 == 0 ? 0xFF : rng()));
+    const int32_t count = static_cast<int32_t>(rng() % 30000);
+
+    ByteReader mem = memory_reader(stream);
+    Result<CodeTree> tree = read_code_tree(mem);
+    ASSERT_TRUE(tree.ok());
+    ASSERT_EQ(mem.offset(), tree_size);
+    std::vector<uint16_t> fast = decode_codes(mem, tree.value(), count);
+
+    std::FILE* f = std::tmpfile();
+    ASSERT_NE(f, nullptr);
+    std::fwrite(stream.data(), 1, stream.size(), f);
+    std::rewind(f);
+    ByteReader file = file_reader(f, 64);  // small refills cross many buffer ends
+    ASSERT_TRUE(read_code_tree(file).ok());
+    std::vector<uint16_t> plain = decode_codes(file, tree.value(), count);
+    EXPECT_EQ(fast, plain) << "round " << round;
+    EXPECT_EQ(mem.offset(), file.offset()) << "round " << round;
+    std::fclose(f);
+  }
 }
 
 }  // namespace

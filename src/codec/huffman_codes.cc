@@ -1,6 +1,8 @@
 #include "codec/huffman_codes.h"
 
 #include <algorithm>
+#include <bit>
+#include <cstring>
 
 namespace qzr {
 
@@ -68,25 +70,24 @@ void SpanExpander::add_repeated(uint16_t code, uint64_t times) {
 
 namespace {
 
-// Walks `count` codes through the tree, handing each to `sink`; returns early
-// (with the codes left) once every further bit is an end-of-data one bit.
+// The leaf at the end of the all-ones path: what every code decodes to once
+// only end-of-data bits remain.
+uint16_t all_ones_code(const CodeTree& tree) {
+  const CodeTreeNode* node = tree.data();
+  while (node->zero_child >= 0) node = tree.data() + node->one_child;
+  return node->code;
+}
+
+// Bit by bit through the tree, one byte read whenever a bit is needed and the
+// last byte is used up; past the end of the data every byte reads as 0xFF.
 template <class Sink>
-void walk_codes(ByteReader& in, const CodeTree& tree, int64_t count, Sink&& sink) {
-  if (count <= 0) return;
+void walk_codes_bitwise(ByteReader& in, const CodeTree& tree, int64_t count, Sink& sink) {
   const CodeTreeNode* nodes = tree.data();
-  if (nodes[0].zero_child < 0) {  // a single leaf takes no bits
-    sink.repeated(nodes[0].code, static_cast<uint64_t>(count));
-    return;
-  }
   uint32_t byte = 0, mask = 0;
   bool byte_is_end = false;  // the current byte stands for the end of the data
   for (int64_t i = 0; i < count; ++i) {
     if (byte_is_end || (mask == 0 && in.at_end())) {
-      // Only one bits remain, here and in every later byte: the rest of the
-      // codes are all the leaf at the end of the all-ones path.
-      const CodeTreeNode* node = nodes;
-      while (node->zero_child >= 0) node = nodes + node->one_child;
-      sink.repeated(node->code, static_cast<uint64_t>(count - i));
+      sink.repeated(all_ones_code(tree), static_cast<uint64_t>(count - i));
       return;
     }
     const CodeTreeNode* node = nodes;
@@ -103,6 +104,108 @@ void walk_codes(ByteReader& in, const CodeTree& tree, int64_t count, Sink&& sink
     if (mask == 0) byte_is_end = false;  // the next code starts on a new byte
     sink.one(node->code);
   }
+}
+
+// The same walk over bytes held in memory, kLookupBits bits at a time through
+// a table built for the tree; it consumes exactly the bytes the bitwise walk
+// consumes. Worth its table only for groups with many codes.
+constexpr int kLookupBits = 10;
+constexpr int64_t kLookupMinCodes = 2048;
+
+struct LookupEntry {
+  uint16_t code;   // the leaf's code when bits != 0
+  uint8_t bits;    // bits the code takes, 1..kLookupBits; 0: not a leaf yet
+  int32_t node;    // where the walk stands after kLookupBits bits otherwise
+};
+
+std::vector<LookupEntry> build_lookup(const CodeTree& tree) {
+  std::vector<LookupEntry> table(size_t{1} << kLookupBits);
+  for (uint32_t pattern = 0; pattern < table.size(); ++pattern) {
+    int32_t node = 0;
+    int used = 0;
+    while (tree[static_cast<size_t>(node)].zero_child >= 0 && used < kLookupBits) {
+      const CodeTreeNode& n = tree[static_cast<size_t>(node)];
+      node = ((pattern >> used) & 1) ? n.one_child : n.zero_child;
+      ++used;
+    }
+    const CodeTreeNode& end = tree[static_cast<size_t>(node)];
+    if (end.zero_child < 0)
+      table[pattern] = {end.code, static_cast<uint8_t>(used), node};
+    else
+      table[pattern] = {0, 0, node};
+  }
+  return table;
+}
+
+template <class Sink>
+void walk_codes_in_memory(ByteReader& in, const CodeTree& tree, int64_t count, Sink& sink) {
+  const std::vector<LookupEntry> table = build_lookup(tree);
+  const CodeTreeNode* nodes = tree.data();
+  const uint8_t* data = in.pos;
+  const uint64_t size = static_cast<uint64_t>(in.end - in.pos);
+  const uint64_t total_bits = size * 8;
+  // The 64 bits from bit `at` on, LSB-first; bits past the end are ones.
+  auto peek = [&](uint64_t at) -> uint64_t {
+    const uint64_t index = at >> 3;
+    uint64_t word = ~uint64_t{0};
+    if (index + 8 <= size) {
+      if constexpr (std::endian::native == std::endian::little) {
+        std::memcpy(&word, data + index, 8);
+      } else {
+        word = 0;
+        for (int k = 7; k >= 0; --k) word = word << 8 | data[index + static_cast<uint64_t>(k)];
+      }
+    } else {
+      for (uint64_t k = 8; k-- > 0;) word = word << 8 | (index + k < size ? data[index + k] : 0xFF);
+    }
+    return word >> (at & 7);
+  };
+  uint64_t at = 0;  // bits consumed
+  int64_t i = 0;
+  for (; i < count; ++i) {
+    if (at >= total_bits) break;  // only end-of-data bits remain
+    uint64_t bits = peek(at);
+    const LookupEntry& e = table[bits & ((1u << kLookupBits) - 1)];
+    if (e.bits != 0) {
+      at += e.bits;
+      sink.one(e.code);
+      continue;
+    }
+    at += kLookupBits;
+    const CodeTreeNode* node = nodes + e.node;
+    bits = peek(at);
+    int used = 0;
+    while (node->zero_child >= 0) {
+      if (used == 56) {
+        at += 56;
+        bits = peek(at);
+        used = 0;
+      }
+      node = nodes + (((bits >> used) & 1) ? node->one_child : node->zero_child);
+      ++used;
+    }
+    at += static_cast<uint64_t>(used);
+    sink.one(node->code);
+  }
+  if (i < count) sink.repeated(all_ones_code(tree), static_cast<uint64_t>(count - i));
+  // Every byte that gave a bit is consumed; those past the end were never there.
+  in.pos = data + std::min(size, (at + 7) / 8);
+}
+
+// Walks `count` codes through the tree, handing each to `sink`. Once only
+// end-of-data bits remain, the rest of the codes are all one leaf and go to
+// the sink at once, so a huge count cannot hang.
+template <class Sink>
+void walk_codes(ByteReader& in, const CodeTree& tree, int64_t count, Sink&& sink) {
+  if (count <= 0) return;
+  if (tree[0].zero_child < 0) {  // a single leaf takes no bits
+    sink.repeated(tree[0].code, static_cast<uint64_t>(count));
+    return;
+  }
+  if (in.file == nullptr && count >= kLookupMinCodes)
+    walk_codes_in_memory(in, tree, count, sink);
+  else
+    walk_codes_bitwise(in, tree, count, sink);
 }
 
 }  // namespace

@@ -47,6 +47,22 @@ struct File {
   }
 };
 
+// The three planes, each search going on where the last plane stream ended.
+Status decode_planes(std::FILE* intermediate, Plane (&planes)[3]) {
+  // Read from a view of the whole file where the system gives one (fast, no
+  // copy), else through the stream. The view ends before the file is deleted.
+  MappedFile view;
+  ByteReader in = map_file(intermediate, view) ? memory_reader({view.data, view.size}) : file_reader(intermediate);
+  const char* names[3] = {"YSeg", "USeg", "VSeg"};
+  for (int i = 0; i < 3; ++i) {
+    if (Status found = find_segment(in, names[i]); !found.ok()) return found;
+    Result<Plane> plane = decode_plane(in, names[i]);
+    if (!plane.ok()) return plane.failure();
+    planes[i] = std::move(plane.value());
+  }
+  return Status::success();
+}
+
 // The run after the banner and the argument check; returns the exit status.
 Status decode_file(const std::string& input_name, const std::string& output_name) {
   // Guard the intermediate file before anything is opened for writing: the
@@ -81,18 +97,12 @@ Status decode_file(const std::string& input_name, const std::string& output_name
     if (!intermediate.close() || out.failed) return format_failure("\nerror writing file temp.tmp !\n");
   }
 
-  File reread(std::fopen(kIntermediateName, "rb"));
-  if (reread.f == nullptr) return format_failure("\nerror opening file temp.tmp !\n");
-  ByteReader segments = file_reader(reread.f);
   Plane planes[3];
-  const char* names[3] = {"YSeg", "USeg", "VSeg"};
-  for (int i = 0; i < 3; ++i) {
-    if (Status found = find_segment(segments, names[i]); !found.ok()) return found.failure;
-    Result<Plane> plane = decode_plane(segments, names[i]);
-    if (!plane.ok()) return plane.failure();
-    planes[i] = std::move(plane.value());
+  {
+    File reread(std::fopen(kIntermediateName, "rb"));
+    if (reread.f == nullptr) return format_failure("\nerror opening file temp.tmp !\n");
+    if (Status decoded = decode_planes(reread.f, planes); !decoded.ok()) return decoded;
   }
-  reread.close();
 
   if (Status sizes = check_plane_sizes(planes[0], planes[1], planes[2], h.padded_width, h.padded_height);
       !sizes.ok())

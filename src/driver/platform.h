@@ -2,7 +2,9 @@
 // and a wait for one key press.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <cstdio>
 
 namespace qzr {
 
@@ -17,5 +19,21 @@ bool console_available();
 // key typed before the call ends it at once. Without a console it returns at
 // once: nothing could ever end the wait.
 void wait_for_key();
+
+// A read-only view of a whole open file, when the system can map it; the
+// view ends with the object. Empty (data null) when mapping is not possible,
+// and the caller reads the stream instead.
+struct MappedFile {
+  const uint8_t* data = nullptr;
+  size_t size = 0;
+  void* handle = nullptr;
+  MappedFile() = default;
+  MappedFile(const MappedFile&) = delete;
+  MappedFile& operator=(const MappedFile&) = delete;
+  ~MappedFile();
+};
+
+// Maps the file behind `file` from its start.
+bool map_file(std::FILE* file, MappedFile& view);
 
 }  // namespace qzr

@@ -1,4 +1,6 @@
 #include <poll.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
 #include <signal.h>
 #include <termios.h>
 #include <unistd.h>
@@ -77,6 +79,21 @@ void wait_for_key() {
   sigaction(SIGTERM, &old_term, nullptr);
   sigaction(SIGHUP, &old_hup, nullptr);
   sigaction(SIGQUIT, &old_quit, nullptr);
+}
+
+MappedFile::~MappedFile() {
+  if (data != nullptr) munmap(const_cast<uint8_t*>(data), size);
+}
+
+bool map_file(std::FILE* file, MappedFile& view) {
+  struct stat st {};
+  const int fd = fileno(file);
+  if (fd < 0 || fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size <= 0) return false;
+  void* p = mmap(nullptr, static_cast<size_t>(st.st_size), PROT_READ, MAP_PRIVATE, fd, 0);
+  if (p == MAP_FAILED) return false;
+  view.data = static_cast<const uint8_t*>(p);
+  view.size = static_cast<size_t>(st.st_size);
+  return true;
 }
 
 }  // namespace qzr

@@ -20,4 +20,26 @@ void wait_for_key() {
   if (c == 0 || c == 0xE0) _getch();
 }
 
+MappedFile::~MappedFile() {
+  if (data != nullptr) UnmapViewOfFile(data);
+  if (handle != nullptr) CloseHandle(handle);
+}
+
+bool map_file(std::FILE* file, MappedFile& view) {
+  HANDLE h = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file)));
+  LARGE_INTEGER size;
+  if (h == INVALID_HANDLE_VALUE || !GetFileSizeEx(h, &size) || size.QuadPart <= 0) return false;
+  HANDLE mapping = CreateFileMappingW(h, nullptr, PAGE_READONLY, 0, 0, nullptr);
+  if (mapping == nullptr) return false;
+  void* p = MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, 0);
+  if (p == nullptr) {
+    CloseHandle(mapping);
+    return false;
+  }
+  view.handle = mapping;
+  view.data = static_cast<const uint8_t*>(p);
+  view.size = static_cast<size_t>(size.QuadPart);
+  return true;
+}
+
 }  // namespace qzr
