@@ -132,7 +132,9 @@ TEST(Driver, NamesThatDenoteTheIntermediateFileAreRefusedBeforeAnyWrite) {
                                     : "error: output file " + name +
                                           " is the intermediate file temp.tmp, which this run deletes !\n"))
         << name;
-    if (keep) EXPECT_EQ(read_file(dir / "temp.tmp"), precious) << name;
+    if (keep) {
+      EXPECT_EQ(read_file(dir / "temp.tmp"), precious) << name;
+    }
   }
 }
 
