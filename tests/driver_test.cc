@@ -98,6 +98,17 @@ TEST(Driver, EmptyPayloadFailsTheFirstSegmentSearch) {
   EXPECT_TRUE(fs::exists(dir / "temp.tmp"));
 }
 
+TEST(Driver, FullDiskForTheIntermediateFileIsAFailure) {
+  ScratchDir dir;
+  std::vector<uint8_t> file = header_bytes(16, 16);
+  file.insert(file.end(), {0x00, 0x10, 0x00, 0x00});  // 4096 bytes from all-one bits
+  write_file(dir / "a.qzr", file);
+  fs::create_symlink("/dev/full", dir / "temp.tmp");
+  ProcessResult r = qzrdec(dir, {"a.qzr"});
+  EXPECT_EQ(r.status, 255);
+  EXPECT_EQ(r.out, kBanner + "Image width 16, height 16...\nerror writing file temp.tmp !\n");
+}
+
 TEST(Driver, NamesThatDenoteTheIntermediateFileAreRefusedBeforeAnyWrite) {
   ScratchDir dir;
   const std::vector<uint8_t> precious = {'k', 'e', 'e', 'p'};
