@@ -8,6 +8,7 @@
 #include "codec/huffman_codes.h"
 #include "codec/stream_readers.h"
 #include "codec/wavelet_synthesis.h"
+#include "container/segment_locator.h"
 
 namespace qzr {
 
@@ -74,7 +75,7 @@ Status read_band_groups(ByteReader& in, int levels, std::span<int16_t> quantized
 
 namespace {
 
-Result<Plane> decode_plane_checked(ByteReader& in, const char* segment) {
+Result<Plane> decode_plane_checked(ByteReader& in, const char* segment, int64_t max_samples) {
   if ((in.read_byte() & 0xFF) != kPlaneMarker) return format_failure("\nNot QUORLEN QZR file!\n");
   const int L = static_cast<int8_t>(in.read_byte() & 0xFF);
   const int width = static_cast<int16_t>(read_be16(in));
@@ -91,6 +92,9 @@ Result<Plane> decode_plane_checked(ByteReader& in, const char* segment) {
         format_text("\nBad plane size %d x %d for %d levels in segment %s !\n", width, height, L, segment));
 
   const int32_t count = width * height;  // at most 32767^2: fits
+  if (count > max_samples)
+    return format_failure(format_text("\nPlane of %d x %d samples is beyond the limit in segment %s !\n", width,
+                                      height, segment));
   // Cleared, so that a stream that omits a band decodes with zeros in it.
   std::vector<int16_t> quantized(static_cast<size_t>(count), 0);
   std::vector<int16_t> steps(static_cast<size_t>(band_count(L)), 0);
@@ -114,12 +118,23 @@ Result<Plane> decode_plane_checked(ByteReader& in, const char* segment) {
 
 }  // namespace
 
-Result<Plane> decode_plane(ByteReader& in, const char* segment) {
+Result<Plane> decode_plane(ByteReader& in, const char* segment, int64_t max_samples) {
   try {
-    return decode_plane_checked(in, segment);
+    return decode_plane_checked(in, segment, max_samples);
   } catch (const std::bad_alloc&) {
     return plane_failure("Out of memory decoding the plane", segment);
   }
+}
+
+Status decode_three_planes(ByteReader& in, Plane (&planes)[3], int64_t max_samples) {
+  const char* names[3] = {"YSeg", "USeg", "VSeg"};
+  for (int i = 0; i < 3; ++i) {
+    if (Status found = find_segment(in, names[i]); !found.ok()) return found;
+    Result<Plane> plane = decode_plane(in, names[i], max_samples);
+    if (!plane.ok()) return plane.failure();
+    planes[i] = std::move(plane.value());
+  }
+  return Status::success();
 }
 
 }  // namespace qzr

@@ -31,6 +31,13 @@ Status read_band_groups(ByteReader& in, int levels, std::span<int16_t> quantized
 
 // Reads the plane stream at the current position of `in`; `segment` names the
 // segment in messages. Leaves `in` on the first byte after the last group.
-Result<Plane> decode_plane(ByteReader& in, const char* segment);
+// Planes of more than `max_samples` samples are refused before any storage
+// is taken for them.
+constexpr int64_t kAnyPlaneSize = int64_t{1} << 31;
+Result<Plane> decode_plane(ByteReader& in, const char* segment, int64_t max_samples = kAnyPlaneSize);
+
+// The luma and the two chroma planes in turn (YSeg, USeg, VSeg), each
+// segment search going on where the previous plane stream ended.
+Status decode_three_planes(ByteReader& in, Plane (&planes)[3], int64_t max_samples = kAnyPlaneSize);
 
 }  // namespace qzr

@@ -24,6 +24,10 @@ struct LzariDecoder {
 // Reads the length word and expands the payload into `out`. Returns the
 // number of bytes written (the length word, or up to 59 more when the last
 // match runs past it). A short length word fails with status 1, "Read Error".
-Result<uint64_t> decode_lzari(ByteReader& in, ByteWriter& out);
+// `limit` bounds the bytes produced: a length word above it fails with a
+// message before anything is written (for callers that hold the output in
+// memory); the default has no bound but the format's own.
+constexpr uint64_t kNoLimit = ~uint64_t{0};
+Result<uint64_t> decode_lzari(ByteReader& in, ByteWriter& out, uint64_t limit = kNoLimit);
 
 }  // namespace qzr

@@ -10,7 +10,6 @@
 #include "common/failure.h"
 #include "container/container_header.h"
 #include "container/lzari_decoder.h"
-#include "container/segment_locator.h"
 #include "driver/intermediate_guard.h"
 #include "driver/platform.h"
 #include "output/bmp_writer.h"
@@ -47,20 +46,13 @@ struct File {
   }
 };
 
-// The three planes, each search going on where the last plane stream ended.
+// The three planes from the intermediate file.
 Status decode_planes(std::FILE* intermediate, Plane (&planes)[3]) {
   // Read from a view of the whole file where the system gives one (fast, no
   // copy), else through the stream. The view ends before the file is deleted.
   MappedFile view;
   ByteReader in = map_file(intermediate, view) ? memory_reader({view.data, view.size}) : file_reader(intermediate);
-  const char* names[3] = {"YSeg", "USeg", "VSeg"};
-  for (int i = 0; i < 3; ++i) {
-    if (Status found = find_segment(in, names[i]); !found.ok()) return found;
-    Result<Plane> plane = decode_plane(in, names[i]);
-    if (!plane.ok()) return plane.failure();
-    planes[i] = std::move(plane.value());
-  }
-  return Status::success();
+  return decode_three_planes(in, planes);
 }
 
 // The run after the banner and the argument check; returns the exit status.
@@ -104,19 +96,10 @@ Status decode_file(const std::string& input_name, const std::string& output_name
     if (Status decoded = decode_planes(reread.f, planes); !decoded.ok()) return decoded;
   }
 
-  if (Status sizes = check_plane_sizes(planes[0], planes[1], planes[2], h.padded_width, h.padded_height);
-      !sizes.ok())
-    return sizes.failure;
-  std::vector<uint8_t> pixels;
-  try {
-    pixels.resize(size_t{3} * h.padded_width * h.padded_height);
-  } catch (const std::bad_alloc&) {
-    return format_failure("\nOut of memory for the pixel buffer !\n");
-  }
-  convert_to_bgr(planes[0], planes[1], planes[2], pixels, h.padded_width, h.padded_height);
-  for (Plane& p : planes) std::vector<uint8_t>().swap(p.samples);
+  Result<std::vector<uint8_t>> pixels = planes_to_pixels(planes, h.padded_width, h.padded_height);
+  if (!pixels.ok()) return pixels.failure();
 
-  if (Status written = write_bmp(output_name, pixels, h.width, h.height, h.padded_width); !written.ok())
+  if (Status written = write_bmp(output_name, pixels.value(), h.width, h.height, h.padded_width); !written.ok())
     return written.failure;
   std::remove(kIntermediateName);
 

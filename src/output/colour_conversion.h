@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <span>
+#include <vector>
 
 #include "codec/plane_decoder.h"
 #include "common/failure.h"
@@ -31,5 +32,9 @@ Status check_plane_sizes(const Plane& luma, const Plane& first_chroma, const Pla
 // sequences, the chroma positions running on across rows.
 void convert_to_bgr(const Plane& luma, const Plane& first_chroma, const Plane& second_chroma,
                     std::span<uint8_t> pixels, uint32_t padded_width, uint32_t padded_height);
+
+// Checks the planes' sizes, converts them into a new pixel buffer of the
+// padded size and releases the planes' samples.
+Result<std::vector<uint8_t>> planes_to_pixels(Plane (&planes)[3], uint32_t padded_width, uint32_t padded_height);
 
 }  // namespace qzr
