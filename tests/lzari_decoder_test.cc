@@ -147,3 +147,17 @@ TEST(LzariModel, RescalesAtTheLimitBeforeCounting) {
 
 }  // namespace
 }  // namespace qzr
+
+namespace qzr {
+namespace {
+
+TEST(LzariDecoder, StopsSpinningOutFillerSoonAfterTheInputEnds) {
+  // A 4 GB length word with no code bytes at all.
+  Expanded e = expand({0xFF, 0xFF, 0xFF, 0xFF});
+  ASSERT_TRUE(e.ok);
+  EXPECT_GE(e.bytes.size(), kMaxBytesAfterInputEnd);
+  EXPECT_LT(e.bytes.size(), kMaxBytesAfterInputEnd + 60);
+}
+
+}  // namespace
+}  // namespace qzr

@@ -110,6 +110,24 @@ TEST(PlaneStream, MalformedGroupsFailWithClearMessages) {
   }
 }
 
+TEST(PlaneStream, EndlessRefillsOfTheSameSpanAreRefused) {
+  // After a group over the whole plane, groups without headers refill it
+  // from 8 bytes each: refused once the plane is filled many times over.
+  Bytes g;
+  g.append(single_leaf_group({{0, 1}, {1, 1}, {2, 1}}, 3, run_code(14)));  // 3 x 16384 of 65536
+  for (int i = 0; i < 100; ++i) g.append(single_leaf_group({}, 1, run_code(30)));
+  g.append(single_leaf_group({{3, 1}}, 1, run_code(14)));
+  Groups r = read_groups(g, 1, 65536);
+  ASSERT_FALSE(r.status.ok());
+  EXPECT_EQ(r.status.failure.text, "\nBand groups refill the plane without end in segment USeg !\n");
+  // A few refills are fine.
+  Bytes h;
+  h.append(single_leaf_group({{0, 1}, {1, 1}, {2, 1}}, 3, run_code(14)));
+  for (int i = 0; i < 3; ++i) h.append(single_leaf_group({}, 1, run_code(30)));
+  h.append(single_leaf_group({{3, 1}}, 1, run_code(14)));
+  EXPECT_TRUE(read_groups(h, 1, 65536).status.ok());
+}
+
 Result<Plane> decode(const Bytes& stream) {
   ByteReader in = memory_reader(stream.b);
   return decode_plane(in, "YSeg");

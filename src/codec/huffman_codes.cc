@@ -111,6 +111,7 @@ void walk_codes_bitwise(ByteReader& in, const CodeTree& tree, int64_t count, Sin
 // consumes. Worth its table only for groups with many codes.
 constexpr int kLookupBits = 10;
 constexpr int64_t kLookupMinCodes = 2048;
+constexpr std::ptrdiff_t kLookupMinBytes = 256;
 
 struct LookupEntry {
   uint16_t code;   // the leaf's code when bits != 0
@@ -202,7 +203,8 @@ void walk_codes(ByteReader& in, const CodeTree& tree, int64_t count, Sink&& sink
     sink.repeated(tree[0].code, static_cast<uint64_t>(count));
     return;
   }
-  if (in.file == nullptr && count >= kLookupMinCodes)
+  // The table pays for itself only over many codes and bytes.
+  if (in.file == nullptr && count >= kLookupMinCodes && in.end - in.pos >= kLookupMinBytes)
     walk_codes_in_memory(in, tree, count, sink);
   else
     walk_codes_bitwise(in, tree, count, sink);

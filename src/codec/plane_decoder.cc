@@ -39,6 +39,12 @@ Status read_band_groups(ByteReader& in, int levels, std::span<int16_t> quantized
   const int bands = band_count(levels);
   int headers = 0;
   int64_t span_offset = 0, span_length = 0;  // carried from group to group
+  // Groups without band headers may follow one another without end, each
+  // refilling its whole span from a few bytes. A stream fills each
+  // coefficient about once; refusing one that fills the plane many times over
+  // keeps the work proportional to the plane and the data.
+  const int64_t fill_budget = kMaxPlaneRefills * int64_t{count} + (int64_t{1} << 20);
+  int64_t filled = 0;
   while (headers < bands) {
     bool first = true;
     int byte = in.read_byte();
@@ -69,6 +75,8 @@ Status read_band_groups(ByteReader& in, int levels, std::span<int16_t> quantized
     if (!tree.ok()) return tree.failure();
     SpanExpander span = make_span_expander(quantized, span_offset, span_length);
     decode_and_expand(in, tree.value(), symbol_count, span);
+    filled += span.filled;
+    if (filled > fill_budget) return plane_failure("Band groups refill the plane without end", segment);
   }
   return Status::success();
 }

@@ -22,6 +22,9 @@ struct Plane {
 // to 0..255; a zero scale follows IEEE 754 (n > 0 gives 255, else 0).
 uint8_t scale_sample(int32_t n, int16_t scale);
 
+// How many times over the band groups may fill a plane's coefficients.
+constexpr int64_t kMaxPlaneRefills = 16;
+
 // Reads band groups into the cleared quantized coefficient array (width x
 // height values) and the StepTable (3L + 1 steps) until 3L + 1 band headers
 // have been read. Each group fills its span; spans reaching past the array

@@ -111,7 +111,12 @@ Result<uint64_t> decode_lzari(ByteReader& in, ByteWriter& out, uint64_t limit) {
   uint32_t r = RING_START;
   uint64_t count = 0;
   auto& ring = d->ring;
+  uint64_t end_of_input_at = kNoLimit;  // count when the input ran out
   while (count < length) {
+    if (d->bit_buffer == kEndOfFile && end_of_input_at == kNoLimit) end_of_input_at = count;
+    // Past the end of the input the bits are all ones and carry nothing: a
+    // length word far beyond the data would only spin out filler.
+    if (count - end_of_input_at >= kMaxBytesAfterInputEnd && end_of_input_at != kNoLimit) break;
     int c = decode_symbol(*d, in);
     if (c < 256) {
       out.put(static_cast<uint8_t>(c));

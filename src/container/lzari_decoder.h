@@ -22,8 +22,13 @@ struct LzariDecoder {
 };
 
 // Reads the length word and expands the payload into `out`. Returns the
-// number of bytes written (the length word, or up to 59 more when the last
-// match runs past it). A short length word fails with status 1, "Read Error".
+// number of bytes written: the length word, or up to 59 more when the last
+// match runs past it, or fewer when the input ended more than
+// kMaxBytesAfterInputEnd bytes of output before the length word was reached
+// (the missing bits read as ones; what they decode to holds no information,
+// and a 20-byte file must not fill a disk with it). A short length word fails
+// with status 1, "Read Error".
+constexpr uint64_t kMaxBytesAfterInputEnd = uint64_t{1} << 20;
 // `limit` bounds the bytes produced: a length word above it fails with a
 // message before anything is written (for callers that hold the output in
 // memory); the default has no bound but the format's own.
