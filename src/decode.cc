@@ -1,5 +1,6 @@
 #include "decode.h"
 
+#include <algorithm>
 #include <new>
 
 #include "codec/plane_decoder.h"
@@ -26,7 +27,7 @@ Result<DecodedFile> decode_unguarded(std::span<const uint8_t> file, const Decode
   Plane planes[3];
   {
     ByteReader segments = memory_reader(payload);
-    if (Status decoded = decode_three_planes(segments, planes, limits.max_plane_samples); !decoded.ok()) return decoded.failure;
+    if (Status decoded = decode_three_planes(segments, planes, std::min(limits.max_plane_samples, plane_sample_limit(h))); !decoded.ok()) return decoded.failure;
   }
   std::vector<uint8_t>().swap(payload);
 

@@ -142,6 +142,10 @@ TEST(PlaneStream, HeaderFieldsOutsideTheLayoutAreRejected) {
             "\nBad plane size 60 x 64 for 3 levels in segment YSeg !\n");
   EXPECT_FALSE(decode(plane_header(1, 0, 64, 1)).ok());
   EXPECT_FALSE(decode(plane_header(1, 64, -64, 1)).ok());
+  // A plane beyond the caller's limit is refused before storage is taken.
+  ByteReader big = memory_reader(plane_header(1, 32766, 32766, 1).b);
+  EXPECT_EQ(decode_plane(big, "VSeg", 1 << 20).failure().text,
+            "\nPlane of 32766 x 32766 samples is too large for the image in segment VSeg !\n");
   // The end of the data right after the header fields.
   EXPECT_EQ(decode(plane_header(1, 2, 2, 1)).failure().text, "\nUnexpected end of file in segment YSeg !\n");
 }

@@ -101,7 +101,7 @@ Result<Plane> decode_plane_checked(ByteReader& in, const char* segment, int64_t 
 
   const int32_t count = width * height;  // at most 32767^2: fits
   if (count > max_samples)
-    return format_failure(format_text("\nPlane of %d x %d samples is beyond the limit in segment %s !\n", width,
+    return format_failure(format_text("\nPlane of %d x %d samples is too large for the image in segment %s !\n", width,
                                       height, segment));
   // Cleared, so that a stream that omits a band decodes with zeros in it.
   std::vector<int16_t> quantized(static_cast<size_t>(count), 0);

@@ -35,6 +35,16 @@ struct QzrHeader {
 // d itself when its low 8 bits are zero, else the next multiple of 256.
 constexpr uint32_t pad_dimension(uint32_t d) { return (d & 0xFF) == 0 ? d : (d & ~0xFFu) + 256; }
 
+// The largest plane worth decoding for an image: the conversion reads at
+// most padded_width x padded_height samples of a plane, so a plane beyond a
+// few times that only costs memory. Bounds the decoder's memory by the
+// image size the header gives.
+constexpr int64_t kPlaneSizeFactor = 4;
+constexpr int64_t plane_sample_limit(const QzrHeader& h) {
+  const int64_t needed = int64_t{h.padded_width} * h.padded_height;
+  return needed * kPlaneSizeFactor > (int64_t{1} << 16) ? needed * kPlaneSizeFactor : (int64_t{1} << 16);
+}
+
 // "Image width %d, height %d..." (no line end; the time report completes it).
 std::string format_size_line(const QzrHeader& h);
 

@@ -47,12 +47,12 @@ struct File {
 };
 
 // The three planes from the intermediate file.
-Status decode_planes(std::FILE* intermediate, Plane (&planes)[3]) {
+Status decode_planes(std::FILE* intermediate, const QzrHeader& h, Plane (&planes)[3]) {
   // Read from a view of the whole file where the system gives one (fast, no
   // copy), else through the stream. The view ends before the file is deleted.
   MappedFile view;
   ByteReader in = map_file(intermediate, view) ? memory_reader({view.data, view.size}) : file_reader(intermediate);
-  return decode_three_planes(in, planes);
+  return decode_three_planes(in, planes, plane_sample_limit(h));
 }
 
 // The run after the banner and the argument check; returns the exit status.
@@ -93,7 +93,7 @@ Status decode_file(const std::string& input_name, const std::string& output_name
   {
     File reread(std::fopen(kIntermediateName, "rb"));
     if (reread.f == nullptr) return format_failure("\nerror opening file temp.tmp !\n");
-    if (Status decoded = decode_planes(reread.f, planes); !decoded.ok()) return decoded;
+    if (Status decoded = decode_planes(reread.f, h, planes); !decoded.ok()) return decoded;
   }
 
   Result<std::vector<uint8_t>> pixels = planes_to_pixels(planes, h.padded_width, h.padded_height);
