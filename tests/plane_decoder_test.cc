@@ -143,7 +143,8 @@ TEST(PlaneStream, HeaderFieldsOutsideTheLayoutAreRejected) {
   EXPECT_FALSE(decode(plane_header(1, 0, 64, 1)).ok());
   EXPECT_FALSE(decode(plane_header(1, 64, -64, 1)).ok());
   // A plane beyond the caller's limit is refused before storage is taken.
-  ByteReader big = memory_reader(plane_header(1, 32766, 32766, 1).b);
+  const Bytes big_header = plane_header(1, 32766, 32766, 1);
+  ByteReader big = memory_reader(big_header.b);
   EXPECT_EQ(decode_plane(big, "VSeg", 1 << 20).failure().text,
             "\nPlane of 32766 x 32766 samples is too large for the image in segment VSeg !\n");
   // The end of the data right after the header fields.
