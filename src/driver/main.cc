@@ -70,7 +70,8 @@ Status decode_file(const std::string& input_name, const std::string& output_name
 
   File input(std::fopen(input_name.c_str(), "rb"));
   if (input.f == nullptr) return format_failure(format_text("error opening file %s !\n", input_name.c_str()));
-  File intermediate(std::fopen(kIntermediateName, "wb"));
+  IntermediateLock claim;
+  File intermediate(create_intermediate(kIntermediateName, claim));
   if (intermediate.f == nullptr) return format_failure("error opening file temp.tmp !\n");
 
   ByteReader in = file_reader(input.f);

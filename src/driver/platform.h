@@ -36,4 +36,19 @@ struct MappedFile {
 // Maps the file behind `file` from its start.
 bool map_file(std::FILE* file, MappedFile& view);
 
+// An exclusive claim on the intermediate file, held from its creation to the
+// end of the run, so that runs started in one directory take turns with it.
+struct IntermediateLock {
+  int fd = -1;
+  IntermediateLock() = default;
+  IntermediateLock(const IntermediateLock&) = delete;
+  IntermediateLock& operator=(const IntermediateLock&) = delete;
+  ~IntermediateLock();
+};
+
+// Creates or opens `name` for writing, waits for the claim on it, and only
+// then empties it (a stale file left by a failed run is simply taken over).
+// Null when the file cannot be opened.
+std::FILE* create_intermediate(const char* name, IntermediateLock& lock);
+
 }  // namespace qzr

@@ -1,4 +1,6 @@
+#include <fcntl.h>
 #include <poll.h>
+#include <sys/file.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <signal.h>
@@ -94,6 +96,38 @@ bool map_file(std::FILE* file, MappedFile& view) {
   view.data = static_cast<const uint8_t*>(p);
   view.size = static_cast<size_t>(st.st_size);
   return true;
+}
+
+IntermediateLock::~IntermediateLock() {
+  if (fd >= 0) close(fd);
+}
+
+std::FILE* create_intermediate(const char* name, IntermediateLock& lock) {
+  for (int attempt = 0; attempt < 1000; ++attempt) {
+    const int fd = open(name, O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
+    if (fd < 0) return nullptr;
+    int locked;
+    do {
+      locked = flock(fd, LOCK_EX);
+    } while (locked != 0 && errno == EINTR);
+    struct stat held {}, named {};
+    // The run we waited for may have deleted the file: then it is no longer
+    // the one the name denotes, and we start again with the name's.
+    if (locked == 0 && fstat(fd, &held) == 0 && stat(name, &named) == 0 && held.st_dev == named.st_dev &&
+        held.st_ino == named.st_ino) {
+      if (ftruncate(fd, 0) != 0 && S_ISREG(held.st_mode)) {
+        close(fd);
+        return nullptr;
+      }
+      lock.fd = dup(fd);  // holds the claim after the stream is closed
+      std::FILE* f = fdopen(fd, "wb");
+      if (f == nullptr) close(fd);
+      return f;
+    }
+    close(fd);
+    if (locked != 0) return nullptr;
+  }
+  return nullptr;
 }
 
 }  // namespace qzr

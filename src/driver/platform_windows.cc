@@ -1,5 +1,6 @@
 #include <conio.h>
 #include <io.h>
+#include <share.h>
 #include <windows.h>
 
 #include "driver/platform.h"
@@ -40,6 +41,14 @@ bool map_file(std::FILE* file, MappedFile& view) {
   view.data = static_cast<const uint8_t*>(p);
   view.size = static_cast<size_t>(size.QuadPart);
   return true;
+}
+
+IntermediateLock::~IntermediateLock() {}
+
+std::FILE* create_intermediate(const char* name, IntermediateLock&) {
+  // The file is opened without sharing for writing, which keeps another run
+  // from writing into it meanwhile.
+  return _fsopen(name, "wb", _SH_DENYWR);
 }
 
 }  // namespace qzr

@@ -1,6 +1,7 @@
 #include "output/bmp_writer.h"
 
 #include <cstdio>
+#include <filesystem>
 
 namespace qzr {
 namespace {
@@ -48,8 +49,14 @@ Status write_bmp(const std::string& output_name, std::span<const uint8_t> pixels
   write_bmp_rows(out, pixels, width, height, padded_width);
   out.flush();
   const bool closed = close_checked(f);
-  if (out.failed || !closed)
+  if (out.failed || !closed) {
+    // A truncated picture must not be left looking like a good one; a device
+    // such as /dev/full is left alone.
+    std::error_code ec;
+    if (std::filesystem::is_regular_file(std::filesystem::symlink_status(output_name, ec)))
+      std::filesystem::remove(output_name, ec);
     return format_failure(format_text("\nerror writing output file %s !\n", output_name.c_str()));
+  }
   return Status::success();
 }
 

@@ -24,7 +24,7 @@ void write_bmp_rows(ByteWriter& out, std::span<const uint8_t> pixels, uint32_t w
                     uint32_t padded_width);
 
 // Creates the output file and writes it whole; fails when it cannot be opened,
-// written or closed. (The planes bound the picture to under 2^30 pixels, so
+// written or closed, and then removes what it wrote of a plain file. (The planes bound the picture to under 2^30 pixels, so
 // the 32-bit size fields always hold.)
 Status write_bmp(const std::string& output_name, std::span<const uint8_t> pixels, uint32_t width,
                  uint32_t height, uint32_t padded_width);
