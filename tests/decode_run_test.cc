@@ -33,7 +33,8 @@ const std::string kBanner = "\nQuorlen Wavelet Image decompressor version 1.1b  
 const std::string kPrompt = "\nPress any key to continue...\n";
 
 // One level, value `c` in every coefficient of the approximation band at
-// step 1 and zeros elsewhere: a plane of `c` everywhere.
+// step 1 and zeros elsewhere: a plane of `c` everywhere when c is a multiple
+// of 4 (then t = 2u, and every sample sums back to c).
 Bytes flat_plane(int width, int height, int c) {
   const int quarter = width * height / 4;
   Bytes s = test::plane_header(1, width, height, 1);
@@ -50,17 +51,17 @@ std::vector<uint8_t> qzr_file(uint16_t width, uint16_t height, const Bytes& inte
   return file;
 }
 
-// A flat picture: luma 100, chroma 140 and 90, with junk between the segments.
+// A flat picture: luma 100, chroma 140 and 92, with junk between the segments.
 Bytes flat_intermediate(int padded_width, int padded_height) {
   Bytes b;
   b.text("$YSeg").append(flat_plane(padded_width, padded_height, 100));
   b.text("junk $ bytes").text("$USeg").append(flat_plane(padded_width / 2, padded_height, 140));
-  b.text("$VSeg").append(flat_plane(padded_width / 2, padded_height, 90));
+  b.text("$VSeg").append(flat_plane(padded_width / 2, padded_height, 92));
   return b;
 }
 
 std::vector<uint8_t> flat_bmp(uint32_t width, uint32_t height) {
-  const Pixel3 p = convert_pixel(100, 140, 90);
+  const Pixel3 p = convert_pixel(100, 140, 92);
   auto header = make_bmp_header(width, height);
   std::vector<uint8_t> bmp(header.begin(), header.end());
   for (uint32_t r = 0; r < height; ++r) {
@@ -106,6 +107,52 @@ TEST(DecodeRun, OutputFailuresAreReportedAndKeepTheIntermediateFile) {
   EXPECT_EQ(r.status, 255);
 }
 
+TEST(DecodeRun, FullDiskRemovesThePartialPicture) {
+  ScratchDir dir;
+  write_file(dir / "pic.qzr", qzr_file(300, 200, flat_intermediate(512, 256)));
+  ProcessResult r = run_process(QZRDEC_PATH, {"pic.qzr", "out.bmp"}, dir.path, Stdin::kDevNull, 20000, 64 << 10);
+  EXPECT_EQ(r.status, 255);
+  EXPECT_EQ(r.out, kBanner + "Image width 300, height 200...\nerror writing output file out.bmp !\n");
+  EXPECT_FALSE(fs::exists(dir / "out.bmp"));
+  EXPECT_TRUE(fs::exists(dir / "temp.tmp"));
+}
+
+TEST(DecodeRun, ParallelRunsInOneDirectoryAreAllExact) {
+  // Each run has its own picture; all share the directory and its temp.tmp.
+  ScratchDir dir;
+  const int runs = 24;
+  std::vector<std::vector<uint8_t>> expected;
+  for (int i = 0; i < runs; ++i) {
+    Bytes b;
+    b.text("$YSeg").append(flat_plane(768, 512, 8 * i));
+    b.text("$USeg").append(flat_plane(384, 512, 128));
+    b.text("$VSeg").append(flat_plane(384, 512, 128));
+    write_file(dir / ("p" + std::to_string(i) + ".qzr"), qzr_file(700, 400, b));
+    const Pixel3 p = convert_pixel(8 * i, 128, 128);
+    auto header = make_bmp_header(700, 400);
+    std::vector<uint8_t> bmp(header.begin(), header.end());
+    for (int k = 0; k < 700 * 400; ++k) bmp.insert(bmp.end(), {p.b0, p.b1, p.b2});
+    expected.push_back(bmp);
+  }
+  std::vector<pid_t> children;
+  for (int i = 0; i < runs; ++i) {
+    pid_t pid = fork();
+    if (pid == 0) {
+      ProcessResult r = run_process(QZRDEC_PATH, {"p" + std::to_string(i) + ".qzr"}, dir.path);
+      _exit(r.status == 0 ? 0 : 1);
+    }
+    children.push_back(pid);
+  }
+  for (pid_t pid : children) {
+    int status = 0;
+    waitpid(pid, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  }
+  for (int i = 0; i < runs; ++i)
+    EXPECT_EQ(read_file(dir / ("p" + std::to_string(i) + ".qzr.bmp")), expected[static_cast<size_t>(i)]) << i;
+  EXPECT_FALSE(fs::exists(dir / "temp.tmp"));
+}
+
 TEST(DecodeRun, MalformedPlanesEndTheRunWithAMessage) {
   struct Case {
     Bytes intermediate;
@@ -115,7 +162,7 @@ TEST(DecodeRun, MalformedPlanesEndTheRunWithAMessage) {
   small_luma.text("$USeg").append(flat_plane(256, 256, 1)).text("$VSeg").append(flat_plane(256, 256, 1));
   Bytes no_plane = Bytes().text("$YSeg").append(test::plane_header(1, 512, 256, 1)).raw({0x80, 0, 1, 0x05});
   Bytes no_v = flat_intermediate(512, 256);
-  no_v.b.resize(no_v.b.size() - flat_plane(256, 256, 90).b.size() - 5);
+  no_v.b.resize(no_v.b.size() - flat_plane(256, 256, 92).b.size() - 5);
   const Case cases[] = {
       {small_luma, "\nPlane of segment YSeg is too small for a 512 x 256 image !\n"},
       {no_plane, "\nBad band header list in segment YSeg !\n"},

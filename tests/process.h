@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -28,12 +29,17 @@ struct ProcessResult {
 
 inline ProcessResult run_process(const std::string& program, const std::vector<std::string>& args,
                                  const std::filesystem::path& cwd, Stdin in = Stdin::kDevNull,
-                                 int timeout_ms = 20000) {
+                                 int timeout_ms = 20000, long file_size_limit = -1) {
   int out_pipe[2], in_pipe[2];
   if (pipe(out_pipe) != 0 || pipe(in_pipe) != 0) return {};
   pid_t pid = fork();
   if (pid == 0) {
     if (chdir(cwd.c_str()) != 0) _exit(126);
+    if (file_size_limit >= 0) {  // a full disk: writes past the limit fail
+      signal(SIGXFSZ, SIG_IGN);
+      rlimit limit{static_cast<rlim_t>(file_size_limit), static_cast<rlim_t>(file_size_limit)};
+      setrlimit(RLIMIT_FSIZE, &limit);
+    }
     dup2(out_pipe[1], STDOUT_FILENO);
     dup2(out_pipe[1], STDERR_FILENO);
     if (in == Stdin::kDevNull) {
