@@ -190,5 +190,16 @@ TEST(FinalScaling, HalvesUpAndClamps) {
   }
 }
 
+TEST(FinalScaling, PlaneFormMatchesTheSampleForm) {
+  std::vector<int32_t> samples;
+  for (int32_t n = -3000; n <= 70000; n += 7) samples.push_back(n);
+  samples.insert(samples.end(), {2147483647, -2147483647 - 1, 0, 255, 256});
+  for (int16_t scale : {1, 2, 3, 4, 16, 64, 255, 256, 257, 1000, 32767, 0, -1, -3, -32768}) {
+    std::vector<uint8_t> out(samples.size());
+    scale_samples(samples, out, scale);
+    for (size_t i = 0; i < samples.size(); ++i) ASSERT_EQ(out[i], scale_sample(samples[i], scale)) << samples[i] << "/" << scale;
+  }
+}
+
 }  // namespace
 }  // namespace qzr

@@ -1,6 +1,7 @@
 #include "codec/plane_decoder.h"
 
 #include <cmath>
+#include <memory>
 #include <new>
 
 #include "codec/band_layout.h"
@@ -23,6 +24,22 @@ uint8_t scale_sample(int32_t n, int16_t scale) {
   if (!(q >= 0.0)) return 0;  // negative or not a number
   if (q > 255.0) return 255;
   return static_cast<uint8_t>(static_cast<int>(q + 0.5));
+}
+
+void scale_samples(std::span<const int32_t> samples, std::span<uint8_t> out, int16_t scale) {
+  // For the usual small scales a table of every result from 0 to 255 x scale
+  // replaces the division; beyond that range the result is 0 or 255.
+  const int64_t top = 255 * int64_t{scale};
+  if (scale > 0 && top < int64_t{1} << 16 && static_cast<size_t>(top) < samples.size()) {
+    std::vector<uint8_t> table(static_cast<size_t>(top) + 1);
+    for (int64_t n = 0; n <= top; ++n) table[static_cast<size_t>(n)] = scale_sample(static_cast<int32_t>(n), scale);
+    for (size_t i = 0; i < samples.size(); ++i) {
+      const int32_t n = samples[i];
+      out[i] = n < 0 ? 0 : n > top ? 255 : table[static_cast<size_t>(n)];
+    }
+    return;
+  }
+  for (size_t i = 0; i < samples.size(); ++i) out[i] = scale_sample(samples[i], scale);
 }
 
 namespace {
@@ -108,19 +125,23 @@ Result<Plane> decode_plane_checked(ByteReader& in, const char* segment, int64_t 
   std::vector<int16_t> steps(static_cast<size_t>(band_count(L)), 0);
   if (Status read = read_band_groups(in, L, quantized, steps, segment); !read.ok()) return read.failure;
 
-  std::vector<int32_t> coefficients(static_cast<size_t>(count));
-  dequantize_plane(quantized, coefficients, count, L, steps);
+  // Neither array needs clearing: dequantization writes every coefficient of
+  // a plane whose size is a multiple of 2^L, and the synthesis clears each
+  // level's samples before it adds to them.
+  const size_t n = static_cast<size_t>(count);
+  std::unique_ptr<int32_t[]> coefficients(new int32_t[n]);
+  dequantize_plane(quantized, {coefficients.get(), n}, count, L, steps);
   std::vector<int16_t>().swap(quantized);
 
-  std::vector<int32_t> samples(static_cast<size_t>(count));
-  inverse_wavelet(coefficients, samples, width, height, L);
-  std::vector<int32_t>().swap(coefficients);
+  std::unique_ptr<int32_t[]> samples(new int32_t[n]);
+  inverse_wavelet({coefficients.get(), n}, {samples.get(), n}, width, height, L);
+  coefficients.reset();
 
   Plane plane;
   plane.width = width;
   plane.height = height;
-  plane.samples.resize(static_cast<size_t>(count));
-  for (size_t i = 0; i < plane.samples.size(); ++i) plane.samples[i] = scale_sample(samples[i], scale);
+  plane.samples.resize(n);
+  scale_samples({samples.get(), n}, plane.samples, scale);
   return plane;
 }
 

@@ -21,6 +21,8 @@ struct Plane {
 // The final scaling of one synthesised sample: n / scale, halves up, clamped
 // to 0..255; a zero scale follows IEEE 754 (n > 0 gives 255, else 0).
 uint8_t scale_sample(int32_t n, int16_t scale);
+// The same over a whole plane (faster for small positive scales).
+void scale_samples(std::span<const int32_t> samples, std::span<uint8_t> out, int16_t scale);
 
 // How many times over the band groups may fill a plane's coefficients.
 constexpr int64_t kMaxPlaneRefills = 16;
