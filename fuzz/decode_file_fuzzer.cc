@@ -9,7 +9,7 @@
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::vector<uint8_t> file(data, data + size);  // exact size: over-reads are caught
   qzr::DecodeLimits limits;
-  limits.max_payload = 1 << 20;
+  limits.max_payload = 1 << 16;
   limits.max_plane_samples = 1 << 18;
   qzr::Result<qzr::DecodedFile> r = qzr::decode_qzr(file, limits);
   if (r.ok()) {
