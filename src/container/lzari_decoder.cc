@@ -39,30 +39,22 @@ inline void renormalise(LzariDecoder& d, ByteReader& in) {
   d.code_value = code;
 }
 
-// The smallest symbol s with symbol_cumulative[s] <= x.
+// The smallest symbol s with symbol_cumulative[s] <= x. The table falls, so
+// that is one more than the number of symbols 1..314 whose entry exceeds x:
+// counted by halving steps without branches (entries past 314 are 0).
 inline int find_symbol(const LzariModel& m, uint32_t x) {
-  int lo = 1, hi = SYMBOL_COUNT;
-  while (lo < hi) {
-    int mid = (lo + hi) / 2;
-    if (m.symbol_cumulative[mid] > x)
-      lo = mid + 1;
-    else
-      hi = mid;
-  }
-  return lo;
+  const uint32_t* c = m.symbol_cumulative.data();
+  int base = 0;
+  for (int step = 256; step > 0; step >>= 1) base += c[base + step] > x ? step : 0;
+  return base + 1;
 }
 
+// The position p with position_cumulative[p] > x >= position_cumulative[p + 1].
 inline int find_position(uint32_t x) {
-  const auto& c = kPositionTable.cumulative;
-  int lo = 1, hi = RING_SIZE;
-  while (lo < hi) {
-    int mid = (lo + hi) / 2;
-    if (c[mid] > x)
-      lo = mid + 1;
-    else
-      hi = mid;
-  }
-  return lo - 1;
+  const uint32_t* c = kPositionTable.cumulative.data();
+  int base = 0;
+  for (int step = 2048; step > 0; step >>= 1) base += c[base + step] > x ? step : 0;
+  return base;
 }
 
 inline int decode_symbol(LzariDecoder& d, ByteReader& in) {

@@ -47,7 +47,8 @@ static_assert(kPositionTable.cumulative[0] == 28568);
 // frequency; symbol_cumulative[i] is the sum of frequencies above i.
 struct LzariModel {
   std::array<uint32_t, SYMBOL_COUNT + 1> symbol_frequency{};
-  std::array<uint32_t, SYMBOL_COUNT + 1> symbol_cumulative{};
+  // Entries past 314 stay 0, so that a search may probe up to index 511.
+  std::array<uint32_t, 512> symbol_cumulative{};
   std::array<int32_t, SYMBOL_COUNT + 1> symbol_character{};
   std::array<int32_t, SYMBOL_COUNT> character_symbol{};  // inverse, for the encoder
 };
