@@ -25,6 +25,8 @@ struct ProcessResult {
   int status = -1;  // exit status 0..255, or -1 when killed
   std::string out;
   bool timed_out = false;
+  long peak_kib = 0;     // the child's peak resident memory
+  double seconds = 0;    // wall time
 };
 
 inline ProcessResult run_process(const std::string& program, const std::vector<std::string>& args,
@@ -62,6 +64,7 @@ inline ProcessResult run_process(const std::string& program, const std::vector<s
   close(out_pipe[1]);
   close(in_pipe[0]);  // keep in_pipe[1] open: the child's input never ends
   ProcessResult r;
+  const auto started = std::chrono::steady_clock::now();
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
   char buf[4096];
   for (;;) {
@@ -81,8 +84,11 @@ inline ProcessResult run_process(const std::string& program, const std::vector<s
   close(out_pipe[0]);
   close(in_pipe[1]);
   int status = 0;
-  waitpid(pid, &status, 0);
+  rusage usage{};
+  wait4(pid, &status, 0, &usage);
   r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  r.peak_kib = usage.ru_maxrss;
+  r.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
   return r;
 }
 
