@@ -1,0 +1,33 @@
+// Pictures to the three planes the decoder combines: luma at full size and
+// two chroma planes at half width (one sample per pixel pair), padded to
+// multiples of 256 by repeating the edge pixels, the picture's bottom row in
+// plane row 0 (the decoder's first BMP row, which a viewer shows at the
+// bottom).
+//
+// The decoder forms byte 0 (blue) = y + 359 du / 256, byte 1 (green) =
+// y - 88 dv / 256 - 183 du / 256 and byte 2 (red) = y + 454 dv / 256, with
+// du, dv the chroma samples less 128, each product shifted down on its own.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+namespace qzr::enc {
+
+struct Image;
+
+struct PlaneTargets {
+  int width = 0;   // padded luma width; the chroma planes are width / 2 wide
+  int height = 0;  // padded height
+  std::vector<float> luma;           // width x height, sample units 0..255
+  std::vector<float> first_chroma;   // (width / 2) x height, drives byte 0 (blue)
+  std::vector<float> second_chroma;  // (width / 2) x height, drives byte 2 (red)
+};
+
+// The picture's planes as real-valued targets. The chroma of a pixel pair is
+// the mean of the pair's exact chroma; each pixel's luma is then the value
+// that brings the decoded red, green and blue closest to the picture's, with
+// the decoder's downward rounding of the shifts allowed for.
+PlaneTargets forward_colour(const Image& image);
+
+}  // namespace qzr::enc

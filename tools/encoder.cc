@@ -1,0 +1,195 @@
+#include "encoder.h"
+
+#include <algorithm>
+#include <cmath>
+#include <memory>
+#include <new>
+#include <stdexcept>
+
+#include "codec/band_layout.h"
+#include "colour_forward.h"
+#include "container/container_header.h"
+
+namespace qzr::enc {
+namespace {
+
+// Chroma errors reach the red, green and blue bytes with the conversion's
+// factors, and every chroma sample serves two pixels; the steps shrink by the
+// square root of that weight against luma's, which adds its error to all
+// three bytes once.
+double chroma_step_factor(double factor_a, double factor_b) {
+  const double weight = 2.0 * (factor_a * factor_a + factor_b * factor_b) / 3.0;
+  return 1.0 / std::sqrt(weight);
+}
+
+int levels_for_plane(int width, int height, int wanted) {
+  int levels = 1;
+  while (levels < wanted && levels < qzr::kMaxLevels && width % (2 << levels) == 0 && height % (2 << levels) == 0)
+    ++levels;
+  return levels;
+}
+
+// Junk that is never taken for a segment marker: no "$" among its last four
+// bytes, and every "$" in it followed by four bytes that do not end in "Seg".
+std::vector<uint8_t> junk(int n, uint32_t seed) {
+  std::vector<uint8_t> out;
+  uint32_t x = seed * 2654435761u + 12345u;
+  for (int i = 0; i < n; ++i) {
+    x = x * 1103515245u + 12345u;
+    uint8_t b = static_cast<uint8_t>(x >> 24);
+    if (b == '$') b = 'S';
+    out.push_back(b);
+  }
+  static const char* decoys[] = {"$$Sex", "$YSeh", "$VSe!"};
+  for (size_t d = 0, at = 1; d < 3 && at + 9 <= out.size(); ++d, at += 9) {
+    const char* s = decoys[d];
+    for (size_t k = 0; s[k] != 0; ++k) out[at + k] = static_cast<uint8_t>(s[k]);
+  }
+  return out;
+}
+
+struct Planes {
+  std::unique_ptr<PlaneEncoder> plane[3];
+};
+
+class FileEncoder {
+ public:
+  FileEncoder(const Image& image, const EncodeOptions& options) : image_(image), options_(options) {
+    PlaneTargets t = forward_colour(image);
+    const int16_t scale = options.knobs.scale.value_or(kDefaultScale);
+    const int cw = t.width / 2;
+    planes_[0] = std::make_unique<PlaneEncoder>(t.luma, t.width, t.height,
+                                                levels_for_plane(t.width, t.height, options.levels), scale);
+    std::vector<float>().swap(t.luma);
+    planes_[1] = std::make_unique<PlaneEncoder>(t.first_chroma, cw, t.height,
+                                                levels_for_plane(cw, t.height, options.levels), scale);
+    std::vector<float>().swap(t.first_chroma);
+    planes_[2] = std::make_unique<PlaneEncoder>(t.second_chroma, cw, t.height,
+                                                levels_for_plane(cw, t.height, options.levels), scale);
+  }
+
+  Result<std::vector<uint8_t>> encode(double quality) const {
+    static const char* markers[3] = {"$YSeg", "$USeg", "$VSeg"};
+    const double delta = base_step(quality);
+    const double factor[3] = {1.0, chroma_step_factor(359.0 / 256, 183.0 / 256),
+                              chroma_step_factor(454.0 / 256, 88.0 / 256)};
+    const QuantizerShape shape;
+    std::vector<uint8_t> data;
+    const int junk_bytes = std::max(options_.knobs.junk_bytes, 0);
+    for (int p = 0; p < 3; ++p) {
+      if (junk_bytes > 0) {
+        const auto j = junk(junk_bytes, static_cast<uint32_t>(p));
+        data.insert(data.end(), j.begin(), j.end());
+      }
+      data.insert(data.end(), markers[p], markers[p] + 5);
+      planes_[p]->write(data, delta * factor[p], shape, options_.knobs);
+    }
+    if (data.size() > 0xFFFFFFFFu)
+      return format_failure("the picture's coded data exceed the 4 GiB a QZR file can hold; lower the quality\n");
+    const auto header = make_container_header(static_cast<uint16_t>(image_.width), static_cast<uint16_t>(image_.height));
+    std::vector<uint8_t> payload = lzari_encode(data);
+    std::vector<uint8_t> file(header.begin(), header.end());
+    file.insert(file.end(), payload.begin(), payload.end());
+    return file;
+  }
+
+ private:
+  const Image& image_;
+  const EncodeOptions& options_;
+  std::unique_ptr<PlaneEncoder> planes_[3];
+};
+
+Status check(const Image& image, const EncodeOptions& options) {
+  if (image.width < 1 || image.height < 1)
+    return format_failure(format_text("empty picture (%d x %d)\n", image.width, image.height));
+  if (image.width > kMaxDimension || image.height > kMaxDimension)
+    return format_failure(format_text("picture of %d x %d is too large: QZR holds at most %d x %d pixels\n",
+                                      image.width, image.height, kMaxDimension, kMaxDimension));
+  if (image.rgb.size() != size_t(image.width) * size_t(image.height) * 3)
+    return format_failure(format_text("picture data hold %zu bytes, not 3 x %d x %d\n", image.rgb.size(),
+                                      image.width, image.height));
+  if (options.quality < 1 || options.quality > 100)
+    return format_failure(format_text("quality %d is outside 1..100\n", options.quality));
+  if (options.levels < 1 || options.levels > kMaxEncodeLevels)
+    return format_failure(format_text("levels %d is outside 1..%d\n", options.levels, kMaxEncodeLevels));
+  if (!(options.target_bpp >= 0) || !std::isfinite(options.target_bpp))
+    return format_failure("the bit-rate target must be a positive number\n");
+  return Status::success();
+}
+
+double bits_per_pixel(const std::vector<uint8_t>& file, const Image& image) {
+  return 8.0 * static_cast<double>(file.size()) / (static_cast<double>(image.width) * image.height);
+}
+
+Result<Encoded> encode_checked(const Image& image, const EncodeOptions& options) {
+  if (Status s = check(image, options); !s.ok()) return s.failure;
+  const FileEncoder encoder(image, options);
+  Encoded result;
+  if (options.target_bpp <= 0) {
+    Result<std::vector<uint8_t>> file = encoder.encode(options.quality);
+    if (!file.ok()) return file.failure();
+    result.file = std::move(file.value());
+    result.quality = options.quality;
+    result.bits_per_pixel = bits_per_pixel(result.file, image);
+    return result;
+  }
+  // The file grows with the quality; bisect for the best quality that stays
+  // within the target.
+  auto attempt = [&](double q) -> Result<Encoded> {
+    Result<std::vector<uint8_t>> file = encoder.encode(q);
+    if (!file.ok()) return file.failure();
+    Encoded e;
+    e.file = std::move(file.value());
+    e.quality = q;
+    e.bits_per_pixel = bits_per_pixel(e.file, image);
+    return e;
+  };
+  Result<Encoded> low = attempt(0.0);
+  if (!low.ok()) return low.failure();
+  if (low.value().bits_per_pixel > options.target_bpp) {
+    low.value().target_reached = false;
+    return low;
+  }
+  Result<Encoded> high = attempt(100.0);
+  if (!high.ok()) return high.failure();
+  if (high.value().bits_per_pixel <= options.target_bpp) return high;
+  Encoded best = std::move(low.value());
+  double lo = 0.0, hi = 100.0;
+  for (int i = 0; i < 12; ++i) {
+    const double mid = 0.5 * (lo + hi);
+    Result<Encoded> e = attempt(mid);
+    if (!e.ok()) return e.failure();
+    if (e.value().bits_per_pixel <= options.target_bpp) {
+      lo = mid;
+      best = std::move(e.value());
+    } else {
+      hi = mid;
+    }
+  }
+  return best;
+}
+
+}  // namespace
+
+double base_step(double quality) {
+  const double q = std::clamp(quality, 0.0, 100.0);
+  return 0.25 * std::exp2((100.0 - q) / 10.0);
+}
+
+Result<Encoded> encode_image_detailed(const Image& image, const EncodeOptions& options) {
+  try {
+    return encode_checked(image, options);
+  } catch (const std::bad_alloc&) {
+    return format_failure("out of memory while encoding the picture\n");
+  } catch (const std::length_error&) {
+    return format_failure("the picture is too large to encode\n");
+  }
+}
+
+Result<std::vector<uint8_t>> encode_image(const Image& image, const EncodeOptions& options) {
+  Result<Encoded> e = encode_image_detailed(image, options);
+  if (!e.ok()) return e.failure();
+  return std::move(e.value().file);
+}
+
+}  // namespace qzr::enc

@@ -1,0 +1,54 @@
+// qzrenc's library face: pictures to whole QZR files.
+//
+//   file := 32-byte container header ("vkQZ", visible width and height,
+//           version "0011"), LZARI payload
+//   payload expands to: "$YSeg" luma stream, "$USeg" first chroma stream,
+//           "$VSeg" second chroma stream
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <vector>
+
+#include "common/failure.h"
+#include "lzari_encoder.h"
+#include "plane_encoder.h"
+
+namespace qzr::enc {
+
+// Rows top to bottom, R, G, B per pixel.
+struct Image {
+  int width = 0, height = 0;
+  std::vector<uint8_t> rgb;
+};
+
+// The largest visible size: a plane stream holds its width and height as
+// signed 16-bit values, and planes are padded to multiples of 256.
+constexpr int kMaxDimension = 32512;
+constexpr int kMaxEncodeLevels = 8;
+constexpr int kDefaultScale = 64;
+
+struct EncodeOptions {
+  int quality = 75;       // 1 (smallest) .. 100 (best)
+  double target_bpp = 0;  // > 0: the best quality whose file has at most this many bits per pixel
+  int levels = 5;         // 1..8; a chroma plane too small for them gets as many as it can hold
+  TestKnobs knobs;        // format corners for tests; the defaults make ordinary files
+};
+
+struct Encoded {
+  std::vector<uint8_t> file;
+  double quality = 0;          // the quality used (found by the search when a target was given)
+  double bits_per_pixel = 0;   // file bits per visible pixel
+  bool target_reached = true;  // false when even the lowest quality exceeds target_bpp
+};
+
+Result<Encoded> encode_image_detailed(const Image& image, const EncodeOptions& options);
+
+// The whole .qzr file.
+Result<std::vector<uint8_t>> encode_image(const Image& image, const EncodeOptions& options);
+
+// The step, in sample units, of the finest level's bands at a quality; the
+// bands of coarser levels and of the approximation get smaller steps.
+double base_step(double quality);
+
+}  // namespace qzr::enc

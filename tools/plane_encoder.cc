@@ -1,0 +1,325 @@
+#include "plane_encoder.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "codec/band_layout.h"
+#include "codec/dequantize.h"
+#include "forward_wavelet.h"
+
+namespace qzr::enc {
+namespace {
+
+constexpr int kCodeSpace = 1 << 16;
+constexpr int kLargestRunExponent = 30;  // 2^30 zeros; 31 stands for nothing
+
+uint16_t value_code(int16_t v) {
+  return v < 0 ? static_cast<uint16_t>(kNegativeFlag | (-v & kMagnitudeMask)) : static_cast<uint16_t>(v);
+}
+uint16_t run_code(int exponent) { return static_cast<uint16_t>(kZeroRunFlag | exponent); }
+
+int ceil_log2(uint64_t n) {
+  int e = 0;
+  while ((uint64_t{1} << e) < n) ++e;
+  return e;
+}
+
+void put_be16(std::vector<uint8_t>& out, int v) {
+  out.push_back(static_cast<uint8_t>((v >> 8) & 0xFF));
+  out.push_back(static_cast<uint8_t>(v & 0xFF));
+}
+void put_be32(std::vector<uint8_t>& out, uint32_t v) {
+  for (int shift = 24; shift >= 0; shift -= 8) out.push_back(static_cast<uint8_t>(v >> shift));
+}
+
+}  // namespace
+
+std::vector<std::vector<int>> band_groups(int levels, const TestKnobs& knobs) {
+  const int bands = band_count(levels);
+  std::vector<int> sizes;
+  switch (knobs.grouping) {
+    case Grouping::kPerLevel:
+      sizes.push_back(4);
+      for (int k = 1; k < levels; ++k) sizes.push_back(3);
+      break;
+    case Grouping::kAllInOne:
+      sizes.push_back(bands);
+      break;
+    case Grouping::kPerBand:
+      sizes.assign(static_cast<size_t>(bands), 1);
+      break;
+    case Grouping::kUneven:
+      if (!knobs.group_sizes.empty()) {
+        sizes = knobs.group_sizes;
+      } else {
+        sizes = {1, 2, 4};
+        for (int i = 0; static_cast<int>(sizes.size()) < bands; ++i) sizes.push_back(i % 2 == 0 ? 5 : 2);
+      }
+      break;
+  }
+  std::vector<std::vector<int>> groups;
+  int next = 0;
+  for (int size : sizes) {
+    if (next >= bands) break;
+    std::vector<int> g;
+    for (int i = 0; i < std::max(size, 1) && next < bands; ++i) g.push_back(next++);
+    groups.push_back(std::move(g));
+  }
+  if (next < bands) {  // sizes that fall short: the last group takes the rest
+    if (groups.empty()) groups.emplace_back();
+    while (next < bands) groups.back().push_back(next++);
+  }
+  return groups;
+}
+
+int16_t quantize_value(float c, int16_t step, const QuantizerShape& shape) {
+  if (step == 0) return 0;
+  const double magnitude_step = std::abs(static_cast<double>(step));
+  const double a = std::abs(static_cast<double>(c)) / magnitude_step;
+  if (!(a >= shape.zero_zone)) return 0;  // also catches a NaN
+  const int sign = (c < 0) != (step < 0) ? -1 : 1;
+  int k = static_cast<int>(std::min(std::floor(a + 0.18 + shape.rounding), static_cast<double>(kMaxMagnitude)));
+  k = std::max(k, 1);
+  if (magnitude_step <= 4) {
+    // Small steps: the rounding of the reconstruction matters; take the
+    // nearest of the neighbouring cells outright.
+    int best = k;
+    double best_error = 1e300;
+    for (int cand = std::max(1, k - 1); cand <= std::min(kMaxMagnitude, k + 1); ++cand) {
+      const double err = std::abs(c - dequantize_value(step, static_cast<int16_t>(sign * cand)));
+      if (err < best_error) {
+        best_error = err;
+        best = cand;
+      }
+    }
+    k = best;
+  }
+  return static_cast<int16_t>(sign * k);
+}
+
+void append_span_codes(std::span<const int16_t> quantized, const TestKnobs& knobs, std::vector<uint16_t>& codes) {
+  const size_t n = quantized.size();
+  if (knobs.single_leaf_runs && n > 0 && std::all_of(quantized.begin(), quantized.end(), [](int16_t v) { return v == 0; })) {
+    codes.insert(codes.end(), n, run_code(0));
+    return;
+  }
+  size_t emitted = 0;
+  auto push = [&](uint16_t code) {
+    codes.push_back(code);
+    if (knobs.empty_run_codes && ++emitted % 5 == 2) codes.push_back(emitted % 2 ? 0x801F : 0xFFFF);
+  };
+  size_t i = 0;
+  while (i < n) {
+    if (quantized[i] != 0) {
+      push(value_code(quantized[i]));
+      ++i;
+      continue;
+    }
+    size_t j = i;
+    while (j < n && quantized[j] == 0) ++j;
+    const uint64_t run = j - i;
+    if (j == n) {
+      // The trailing run may overrun the span: the decoder cuts it there.
+      push(run_code(knobs.overrunning_runs ? kLargestRunExponent : ceil_log2(run)));
+    } else {
+      for (int e = kLargestRunExponent; e >= 0; --e)
+        if (run & (uint64_t{1} << e)) push(run_code(e));
+    }
+    i = j;
+  }
+  if (knobs.excess_codes) {
+    for (uint16_t extra : {uint16_t{0x0005}, uint16_t{0x4007}, uint16_t{0x8003}, uint16_t{0x3FFF}, uint16_t{0x8000}})
+      codes.push_back(extra);
+  }
+}
+
+CodeBook::CodeBook() : count_(kCodeSpace, 0), bits_(kCodeSpace, 0), length_(kCodeSpace, 0) {}
+
+void CodeBook::build(std::span<const uint16_t> codes) {
+  for (uint16_t c : used_) {
+    count_[c] = 0;
+    length_[c] = 0;
+    bits_[c] = 0;
+  }
+  used_.clear();
+  tree_.clear();
+  for (uint16_t c : codes)
+    if (count_[c]++ == 0) used_.push_back(c);
+  if (used_.empty()) used_.push_back(0);  // a group without codes still stores a tree
+  if (used_.size() == 1) {
+    tree_ = {kTreeLeaf, static_cast<uint8_t>(used_[0] & 0xFF), static_cast<uint8_t>(used_[0] >> 8)};
+    return;
+  }
+
+  // Two-queue Huffman construction over leaves sorted by (count, code), so
+  // that equal inputs give equal trees.
+  struct Node {
+    uint64_t weight;
+    int zero = -1, one = -1;
+    uint16_t code = 0;
+  };
+  std::vector<uint16_t> order = used_;
+  std::sort(order.begin(), order.end(), [&](uint16_t a, uint16_t b) {
+    return count_[a] != count_[b] ? count_[a] < count_[b] : a < b;
+  });
+  std::vector<Node> nodes;
+  nodes.reserve(2 * order.size());
+  for (uint16_t c : order) nodes.push_back(Node{count_[c], -1, -1, c});
+  size_t leaf = 0, internal = order.size();
+  auto take = [&]() {
+    // The lighter front; a leaf on a tie.
+    if (leaf < order.size() && (internal >= nodes.size() || nodes[leaf].weight <= nodes[internal].weight))
+      return static_cast<int>(leaf++);
+    return static_cast<int>(internal++);
+  };
+  while ((order.size() - leaf) + (nodes.size() - internal) > 1) {
+    const int a = take();
+    const int b = take();
+    nodes.push_back(Node{nodes[static_cast<size_t>(a)].weight + nodes[static_cast<size_t>(b)].weight, a, b, 0});
+  }
+
+  // Pre-order walk without recursion; a zero branch is bit 0 of the path.
+  struct Visit {
+    int node;
+    uint64_t bits;
+    int depth;
+  };
+  std::vector<Visit> stack = {{static_cast<int>(nodes.size()) - 1, 0, 0}};
+  while (!stack.empty()) {
+    const Visit v = stack.back();
+    stack.pop_back();
+    const Node& n = nodes[static_cast<size_t>(v.node)];
+    if (n.zero < 0) {
+      tree_.push_back(kTreeLeaf);
+      tree_.push_back(static_cast<uint8_t>(n.code & 0xFF));
+      tree_.push_back(static_cast<uint8_t>(n.code >> 8));
+      bits_[n.code] = v.bits;
+      length_[n.code] = static_cast<uint8_t>(v.depth);  // below 64: a group has fewer than 2^40 codes
+      continue;
+    }
+    tree_.push_back(kTreeInternal);
+    stack.push_back({n.one, v.bits | uint64_t{1} << v.depth, v.depth + 1});
+    stack.push_back({n.zero, v.bits, v.depth + 1});
+  }
+}
+
+void CodeBook::write_codes(std::span<const uint16_t> codes, std::vector<uint8_t>& out) const {
+  uint64_t acc = 0;
+  int filled = 0;
+  for (uint16_t c : codes) {
+    uint64_t bits = bits_[c];
+    int length = length_[c];
+    while (length > 0) {
+      const int chunk = std::min(length, 32);
+      acc |= (bits & ((uint64_t{1} << chunk) - 1)) << filled;
+      filled += chunk;
+      bits >>= chunk;
+      length -= chunk;
+      while (filled >= 8) {
+        out.push_back(static_cast<uint8_t>(acc & 0xFF));
+        acc >>= 8;
+        filled -= 8;
+      }
+    }
+  }
+  if (filled > 0) out.push_back(static_cast<uint8_t>(acc & 0xFF));
+}
+
+void write_plane_stream(std::vector<uint8_t>& out, const PlaneLayout& layout, std::span<const int16_t> steps,
+                        std::span<const int16_t> quantized, const TestKnobs& knobs) {
+  out.push_back(kPlaneMarker);
+  out.push_back(static_cast<uint8_t>(layout.levels));
+  put_be16(out, layout.width);
+  put_be16(out, layout.height);
+  put_be16(out, layout.scale);
+
+  const int32_t count = layout.width * layout.height;
+  const auto groups = band_groups(layout.levels, knobs);
+  CodeBook book;
+  std::vector<uint16_t> codes;
+  auto put_group = [&](std::span<const int> bands, std::span<const uint16_t> group_codes) {
+    for (int b : bands) {
+      out.push_back(static_cast<uint8_t>(kBandHeaderFlag | b));
+      put_be16(out, steps[static_cast<size_t>(b)]);
+    }
+    out.push_back(kHeaderListEnd);
+    put_be32(out, static_cast<uint32_t>(group_codes.size()));
+    book.build(group_codes);
+    out.insert(out.end(), book.tree().begin(), book.tree().end());
+    book.write_codes(group_codes, out);
+  };
+
+  if (knobs.empty_groups) {
+    // The span is still (0, 0): these codes are decoded and fill nothing.
+    const uint16_t stray[] = {0x0005, 0x4003, 0x0005, 0x8002};
+    put_group({}, stray);
+  }
+  for (size_t g = 0; g < groups.size(); ++g) {
+    const auto& bands = groups[g];
+    const int64_t offset = band_offset(count, layout.levels, bands.front());
+    int64_t length = 0;
+    for (int b : bands) length += band_size(count, layout.levels, band_level(b));
+    codes.clear();
+    append_span_codes(quantized.subspan(static_cast<size_t>(offset), static_cast<size_t>(length)), knobs, codes);
+    put_group(bands, codes);
+    // A group without headers fills the span it inherits once more; never
+    // after the last group, which ends the plane stream.
+    if (knobs.empty_groups && g == 0 && groups.size() > 1) put_group({}, codes);
+  }
+}
+
+PlaneEncoder::PlaneEncoder(std::span<const float> target, int width, int height, int levels, int16_t scale) {
+  layout_ = PlaneLayout{width, height, levels, scale};
+  // Samples are stored multiplied by the scale; the decoder divides it out
+  // with rounding. A zero scale turns every positive sample into 255 and
+  // every other into 0, so the target is then the sample less its midpoint.
+  std::vector<float> scaled(target.size());
+  for (size_t i = 0; i < target.size(); ++i)
+    scaled[i] = scale == 0 ? target[i] - 127.5f : target[i] * static_cast<float>(scale);
+  coefficients_ = analyse_refined(scaled, width, height, levels, 1);
+  energy_ = band_energies(levels);
+  const int32_t count = width * height;
+  band_peak_.assign(static_cast<size_t>(band_count(levels)), 0.0f);
+  for (int b = 0; b < band_count(levels); ++b) {
+    const int64_t offset = band_offset(count, levels, b);
+    const int64_t size = band_size(count, levels, band_level(b));
+    float peak = 0;
+    for (int64_t i = offset; i < offset + size; ++i) peak = std::max(peak, std::abs(coefficients_[static_cast<size_t>(i)]));
+    band_peak_[static_cast<size_t>(b)] = peak;
+  }
+}
+
+std::vector<int16_t> PlaneEncoder::steps_for(double delta, bool negative) const {
+  const double unit = layout_.scale == 0 ? 1.0 : std::abs(static_cast<double>(layout_.scale));
+  std::vector<int16_t> steps(energy_.size());
+  for (size_t b = 0; b < steps.size(); ++b) {
+    double s = std::round(delta * unit / std::sqrt(energy_[b]));
+    // The largest magnitude a code holds is 16383.
+    s = std::max(s, std::ceil(band_peak_[b] / (kMaxMagnitude - 1.0)));
+    s = std::clamp(s, 1.0, 32767.0);
+    steps[b] = static_cast<int16_t>(negative ? -s : s);
+  }
+  return steps;
+}
+
+std::vector<int16_t> PlaneEncoder::quantize(std::span<const int16_t> steps, const QuantizerShape& shape) const {
+  const int32_t count = layout_.width * layout_.height;
+  std::vector<int16_t> q(static_cast<size_t>(count));
+  for (int b = 0; b < band_count(layout_.levels); ++b) {
+    const int64_t offset = band_offset(count, layout_.levels, b);
+    const int64_t size = band_size(count, layout_.levels, band_level(b));
+    const int16_t step = steps[static_cast<size_t>(b)];
+    for (int64_t i = offset; i < offset + size; ++i)
+      q[static_cast<size_t>(i)] = quantize_value(coefficients_[static_cast<size_t>(i)], step, shape);
+  }
+  return q;
+}
+
+void PlaneEncoder::write(std::vector<uint8_t>& out, double delta, const QuantizerShape& shape,
+                         const TestKnobs& knobs) const {
+  const std::vector<int16_t> steps = steps_for(delta, knobs.negative_steps);
+  const std::vector<int16_t> q = quantize(steps, shape);
+  write_plane_stream(out, layout_, steps, q, knobs);
+}
+
+}  // namespace qzr::enc

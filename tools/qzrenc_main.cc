@@ -1,0 +1,167 @@
+// qzrenc: encodes a BMP, PNG or PPM picture into a QZR file.
+//
+// Messages go to standard error; a failure exits with status 1 (2 for a bad
+// command line) and leaves no output file: the file is written under a
+// temporary name beside the output and renamed only once it is complete.
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <system_error>
+
+#include "encoder.h"
+#include "image_io.h"
+
+#ifndef QZRENC_VERSION
+#define QZRENC_VERSION "unknown"
+#endif
+
+namespace {
+
+using namespace qzr;
+
+constexpr const char* kUsage =
+    "Usage: qzrenc [options] INPUT OUTPUT.qzr\n"
+    "Encodes a picture (24-bit BMP, PNG or binary PPM) into a QZR wavelet image.\n"
+    "\n"
+    "Options:\n"
+    "  -q, --quality N   quality 1 (smallest file) to 100 (best picture); default 75\n"
+    "  -b, --bpp X       aim for X bits per pixel: the best quality whose file is\n"
+    "                    no larger (overrides --quality)\n"
+    "  -l, --levels N    wavelet levels 1 to 8; default 5\n"
+    "  -h, --help        show this text\n"
+    "  -V, --version     show the version\n"
+    "  --                end of options\n";
+
+int usage_error(const std::string& message) {
+  std::fprintf(stderr, "qzrenc: %s\nTry 'qzrenc --help'.\n", message.c_str());
+  return 2;
+}
+
+int failure(const std::string& message) {
+  std::fprintf(stderr, "qzrenc: %s", message.c_str());
+  if (message.empty() || message.back() != '\n') std::fputc('\n', stderr);
+  return 1;
+}
+
+bool parse_int(const char* s, int& out) {
+  char* end = nullptr;
+  errno = 0;
+  const long v = std::strtol(s, &end, 10);
+  if (errno != 0 || end == s || *end != '\0' || v < -1000000 || v > 1000000) return false;
+  out = static_cast<int>(v);
+  return true;
+}
+
+bool parse_double(const char* s, double& out) {
+  char* end = nullptr;
+  errno = 0;
+  const double v = std::strtod(s, &end);
+  if (errno != 0 || end == s || *end != '\0' || !std::isfinite(v)) return false;
+  out = v;
+  return true;
+}
+
+// Writes under a fresh temporary name in the output's directory, then renames
+// it over the output; on any failure the temporary file is removed.
+bool write_file_atomically(const std::string& path, const std::vector<uint8_t>& bytes, std::string& error) {
+  std::string temp;
+  std::FILE* f = nullptr;
+  for (int n = 0; n < 1000 && f == nullptr; ++n) {
+    temp = path + ".part" + std::to_string(n);
+    f = std::fopen(temp.c_str(), "wbx");
+    if (f == nullptr && errno != EEXIST) break;
+  }
+  if (f == nullptr) {
+    error = path + ": cannot create: " + std::strerror(errno);
+    return false;
+  }
+  const bool written = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size() && std::fflush(f) == 0;
+  const bool closed = std::fclose(f) == 0;
+  if (!written || !closed) {
+    error = path + ": write error: " + std::strerror(errno);
+    std::remove(temp.c_str());
+    return false;
+  }
+  std::error_code ec;
+  std::filesystem::rename(temp, path, ec);
+  if (ec) {
+    error = path + ": cannot replace: " + ec.message();
+    std::remove(temp.c_str());
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  enc::EncodeOptions options;
+  std::string files[2];
+  int nfiles = 0;
+  bool options_done = false;
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (!options_done && arg.size() > 1 && arg[0] == '-') {
+      if (arg == "--") {
+        options_done = true;
+        continue;
+      }
+      if (arg == "-h" || arg == "--help") {
+        std::fputs(kUsage, stdout);
+        return 0;
+      }
+      if (arg == "-V" || arg == "--version") {
+        std::printf("qzrenc %s\n", QZRENC_VERSION);
+        return 0;
+      }
+      // --name=value or --name value
+      std::string name = arg, value;
+      bool has_value = false;
+      if (const auto eq = arg.find('='); arg.rfind("--", 0) == 0 && eq != std::string::npos) {
+        name = arg.substr(0, eq);
+        value = arg.substr(eq + 1);
+        has_value = true;
+      }
+      const bool known = name == "-q" || name == "--quality" || name == "-b" || name == "--bpp" || name == "-l" ||
+                         name == "--levels";
+      if (!known) return usage_error("unknown option " + arg);
+      if (!has_value) {
+        if (i + 1 >= argc) return usage_error("option " + name + " needs a value");
+        value = argv[++i];
+      }
+      if (name == "-q" || name == "--quality") {
+        if (!parse_int(value.c_str(), options.quality) || options.quality < 1 || options.quality > 100)
+          return usage_error("quality must be a whole number from 1 to 100, not '" + value + "'");
+      } else if (name == "-b" || name == "--bpp") {
+        if (!parse_double(value.c_str(), options.target_bpp) || options.target_bpp <= 0)
+          return usage_error("bits per pixel must be a positive number, not '" + value + "'");
+      } else {
+        if (!parse_int(value.c_str(), options.levels) || options.levels < 1 ||
+            options.levels > enc::kMaxEncodeLevels)
+          return usage_error("levels must be a whole number from 1 to 8, not '" + value + "'");
+      }
+      continue;
+    }
+    if (nfiles == 2) return usage_error("too many file names");
+    files[nfiles++] = arg;
+  }
+  if (nfiles < 2) return usage_error(nfiles == 0 ? "missing INPUT and OUTPUT" : "missing OUTPUT");
+
+  Result<enc::Image> image = enc::read_image_file(files[0]);
+  if (!image.ok()) return failure(image.failure().text);
+  Result<enc::Encoded> encoded = enc::encode_image_detailed(image.value(), options);
+  if (!encoded.ok()) return failure(files[0] + ": " + encoded.failure().text);
+  const enc::Encoded& e = encoded.value();
+  std::string error;
+  if (!write_file_atomically(files[1], e.file, error)) return failure(error);
+  if (!e.target_reached)
+    std::fprintf(stderr, "qzrenc: warning: %.3f bits per pixel is below the smallest file this picture makes\n",
+                 options.target_bpp);
+  std::printf("%s: %d x %d, %zu bytes, %.3f bits per pixel, quality %.1f\n", files[1].c_str(),
+              image.value().width, image.value().height, e.file.size(), e.bits_per_pixel, e.quality);
+  return 0;
+}
