@@ -50,17 +50,19 @@ TEST(Dequantize, ExactAndFloatFormsAgreeEverywhere) {
 TEST(Dequantize, BandsInIndexOrderWithTheirSteps) {
   // L = 3, count 4096: bands of 64 at 0..192, of 256 from 256, of 1024 from 1024.
   const int32_t count = 4096;
-  std::vector<int16_t> q(count, 1);
-  std::vector<int32_t> c(count, -99);
+  std::vector<int32_t> c(count, 1);
+  c[100] = 0;  // zero stays zero at any step
   std::vector<int16_t> steps = {1, 2, 4, 8, 10, 20, 40, 100, 200, 400};
-  dequantize_plane(q, c, count, 3, steps);
+  dequantize_plane(c, count, 3, steps);
+  EXPECT_EQ(c[100], 0);
+  c[100] = dequantize_value(steps[1], 1);
   const int starts[] = {0, 64, 128, 192, 256, 512, 768, 1024, 2048, 3072, 4096};
   for (int b = 0; b < 10; ++b)
     for (int i = starts[b]; i < starts[b + 1]; ++i)
       ASSERT_EQ(c[static_cast<size_t>(i)], dequantize_value(steps[static_cast<size_t>(b)], 1)) << i;
   // No level writes nothing.
   std::vector<int32_t> d(16, -99);
-  dequantize_plane(std::vector<int16_t>(16, 1), d, 16, 0, steps);
+  dequantize_plane(d, 16, 0, steps);
   EXPECT_EQ(d, std::vector<int32_t>(16, -99));
 }
 

@@ -2,33 +2,28 @@
 
 namespace qzr {
 
-void dequantize_band(std::span<const int16_t> source, int64_t position, std::span<int32_t> destination,
-                     int64_t count, int16_t step) {
+void dequantize_band(std::span<int32_t> coefficients, int64_t position, int64_t count, int16_t step) {
   // The exact form of the 0.18 bias; the bias term is formed once per band.
   const int64_t bias = int64_t{18} * step - 50;
   const int64_t step100 = int64_t{100} * step;
-  const int16_t* src = source.data() + position;
-  int32_t* dst = destination.data() + position;
+  int32_t* c = coefficients.data() + position;
   for (int64_t i = 0; i < count; ++i) {
-    int v = src[i];
-    if (v == 0) {
-      dst[i] = 0;
-    } else {
-      int64_t p = step100 * v;
-      dst[i] = static_cast<int32_t>((v > 0 ? p - bias : p + bias) / 100);
+    const int32_t v = c[i];
+    if (v != 0) {
+      const int64_t p = step100 * v;
+      c[i] = static_cast<int32_t>((v > 0 ? p - bias : p + bias) / 100);
     }
   }
 }
 
-void dequantize_plane(std::span<const int16_t> quantized, std::span<int32_t> coefficients, int32_t count,
-                      int levels, std::span<const int16_t> steps) {
+void dequantize_plane(std::span<int32_t> coefficients, int32_t count, int levels, std::span<const int16_t> steps) {
   int64_t size = count >> (2 * levels);
   int64_t position = 0;
   int band = 0;
   for (int level = 0; level < levels; ++level) {
     int bands = level == 0 ? 4 : 3;
     for (int i = 0; i < bands; ++i) {
-      dequantize_band(quantized, position, coefficients, size, steps[static_cast<size_t>(band)]);
+      dequantize_band(coefficients, position, size, steps[static_cast<size_t>(band)]);
       position += size;
       ++band;
     }

@@ -16,11 +16,12 @@ constexpr int32_t dequantize_value(int16_t step, int16_t v) {
   return static_cast<int32_t>((v > 0 ? p - bias : p + bias) / 100);
 }
 
-void dequantize_band(std::span<const int16_t> source, int64_t position, std::span<int32_t> destination,
-                     int64_t count, int16_t step);
+// Dequantizes `count` values from `position` in place: the array holds the
+// quantized values (signed 16-bit, in 32-bit slots) and receives the
+// coefficients.
+void dequantize_band(std::span<int32_t> coefficients, int64_t position, int64_t count, int16_t step);
 
 // All 3L + 1 bands in band index order; level 0's bands hold count >> 2L values.
-void dequantize_plane(std::span<const int16_t> quantized, std::span<int32_t> coefficients, int32_t count,
-                      int levels, std::span<const int16_t> steps);
+void dequantize_plane(std::span<int32_t> coefficients, int32_t count, int levels, std::span<const int16_t> steps);
 
 }  // namespace qzr

@@ -1,5 +1,6 @@
 #include "codec/plane_decoder.h"
 
+#include <algorithm>
 #include <cmath>
 #include <memory>
 #include <new>
@@ -50,7 +51,7 @@ Failure plane_failure(const char* what, const char* segment) {
 
 }  // namespace
 
-Status read_band_groups(ByteReader& in, int levels, std::span<int16_t> quantized, std::span<int16_t> steps,
+Status read_band_groups(ByteReader& in, int levels, std::span<int32_t> quantized, std::span<int16_t> steps,
                         const char* segment) {
   const int32_t count = static_cast<int32_t>(quantized.size());
   const int bands = band_count(levels);
@@ -100,7 +101,7 @@ Status read_band_groups(ByteReader& in, int levels, std::span<int16_t> quantized
 
 namespace {
 
-Result<Plane> decode_plane_checked(ByteReader& in, const char* segment, int64_t max_samples) {
+Result<Plane> decode_plane_checked(ByteReader& in, const char* segment, int64_t max_samples, PlaneWorkspace& work) {
   if ((in.read_byte() & 0xFF) != kPlaneMarker) return format_failure("\nNot QUORLEN QZR file!\n");
   const int L = static_cast<int8_t>(in.read_byte() & 0xFF);
   const int width = static_cast<int16_t>(read_be16(in));
@@ -120,46 +121,58 @@ Result<Plane> decode_plane_checked(ByteReader& in, const char* segment, int64_t 
   if (count > max_samples)
     return format_failure(format_text("\nPlane of %d x %d samples is too large for the image in segment %s !\n", width,
                                       height, segment));
-  // Cleared, so that a stream that omits a band decodes with zeros in it.
-  std::vector<int16_t> quantized(static_cast<size_t>(count), 0);
-  std::vector<int16_t> steps(static_cast<size_t>(band_count(L)), 0);
-  if (Status read = read_band_groups(in, L, quantized, steps, segment); !read.ok()) return read.failure;
-
-  // Neither array needs clearing: dequantization writes every coefficient of
-  // a plane whose size is a multiple of 2^L, and the synthesis clears each
-  // level's samples before it adds to them.
+  // The quantized values go into the coefficient array and are dequantized
+  // in place. It is cleared, so that a stream that omits a band decodes with
+  // zeros in it; the sample array needs no clearing, since the synthesis
+  // clears each level's samples before it adds to them.
   const size_t n = static_cast<size_t>(count);
-  std::unique_ptr<int32_t[]> coefficients(new int32_t[n]);
-  dequantize_plane(quantized, {coefficients.get(), n}, count, L, steps);
-  std::vector<int16_t>().swap(quantized);
-
-  std::unique_ptr<int32_t[]> samples(new int32_t[n]);
-  inverse_wavelet({coefficients.get(), n}, {samples.get(), n}, width, height, L);
-  coefficients.reset();
+  work.reserve(n);
+  std::span<int32_t> coefficients(work.coefficients.get(), n), samples(work.samples.get(), n);
+  std::fill(coefficients.begin(), coefficients.end(), 0);
+  std::vector<int16_t> steps(static_cast<size_t>(band_count(L)), 0);
+  if (Status read = read_band_groups(in, L, coefficients, steps, segment); !read.ok()) return read.failure;
+  dequantize_plane(coefficients, count, L, steps);
+  inverse_wavelet(coefficients, samples, width, height, L);
 
   Plane plane;
   plane.width = width;
   plane.height = height;
   plane.samples.resize(n);
-  scale_samples({samples.get(), n}, plane.samples, scale);
+  scale_samples(samples, plane.samples, scale);
   return plane;
 }
 
 }  // namespace
 
+void PlaneWorkspace::reserve(size_t n) {
+  if (n <= capacity) return;
+  coefficients.reset();
+  samples.reset();
+  capacity = 0;
+  coefficients.reset(new int32_t[n]);
+  samples.reset(new int32_t[n]);
+  capacity = n;
+}
+
 Result<Plane> decode_plane(ByteReader& in, const char* segment, int64_t max_samples) {
+  PlaneWorkspace work;
+  return decode_plane(in, segment, max_samples, work);
+}
+
+Result<Plane> decode_plane(ByteReader& in, const char* segment, int64_t max_samples, PlaneWorkspace& work) {
   try {
-    return decode_plane_checked(in, segment, max_samples);
+    return decode_plane_checked(in, segment, max_samples, work);
   } catch (const std::bad_alloc&) {
     return plane_failure("Out of memory decoding the plane", segment);
   }
 }
 
 Status decode_three_planes(ByteReader& in, Plane (&planes)[3], int64_t max_samples) {
+  PlaneWorkspace work;  // the luma plane's arrays serve the chroma planes too
   const char* names[3] = {"YSeg", "USeg", "VSeg"};
   for (int i = 0; i < 3; ++i) {
     if (Status found = find_segment(in, names[i]); !found.ok()) return found;
-    Result<Plane> plane = decode_plane(in, names[i], max_samples);
+    Result<Plane> plane = decode_plane(in, names[i], max_samples, work);
     if (!plane.ok()) return plane.failure();
     planes[i] = std::move(plane.value());
   }

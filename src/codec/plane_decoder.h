@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <span>
 #include <vector>
 
@@ -31,8 +32,16 @@ constexpr int64_t kMaxPlaneRefills = 16;
 // height values) and the StepTable (3L + 1 steps) until 3L + 1 band headers
 // have been read. Each group fills its span; spans reaching past the array
 // are cut at its end.
-Status read_band_groups(ByteReader& in, int levels, std::span<int16_t> quantized, std::span<int16_t> steps,
+Status read_band_groups(ByteReader& in, int levels, std::span<int32_t> quantized, std::span<int16_t> steps,
                         const char* segment);
+
+// The working arrays of plane decoding (coefficients and samples), kept from
+// one plane to the next so that later planes reuse the first one's memory.
+struct PlaneWorkspace {
+  std::unique_ptr<int32_t[]> coefficients, samples;
+  size_t capacity = 0;
+  void reserve(size_t n);
+};
 
 // Reads the plane stream at the current position of `in`; `segment` names the
 // segment in messages. Leaves `in` on the first byte after the last group.
@@ -40,6 +49,7 @@ Status read_band_groups(ByteReader& in, int levels, std::span<int16_t> quantized
 // is taken for them.
 constexpr int64_t kAnyPlaneSize = int64_t{1} << 31;
 Result<Plane> decode_plane(ByteReader& in, const char* segment, int64_t max_samples = kAnyPlaneSize);
+Result<Plane> decode_plane(ByteReader& in, const char* segment, int64_t max_samples, PlaneWorkspace& work);
 
 // The luma and the two chroma planes in turn (YSeg, USeg, VSeg), each
 // segment search going on where the previous plane stream ended.
