@@ -31,13 +31,14 @@ Result<DecodedFile> decode_unguarded(std::span<const uint8_t> file, const Decode
   }
   std::vector<uint8_t>().swap(payload);
 
-  Result<std::vector<uint8_t>> pixels = planes_to_pixels(planes, h.padded_width, h.padded_height);
-  if (!pixels.ok()) return pixels.failure();
+  if (Status sizes = check_plane_sizes(planes[0], planes[1], planes[2], h.padded_width, h.padded_height);
+      !sizes.ok())
+    return sizes.failure;
 
   DecodedFile decoded;
   decoded.header = h;
   ByteWriter out = memory_writer(decoded.bmp, 1 << 18);
-  write_bmp_rows(out, pixels.value(), h.width, h.height, h.padded_width);
+  write_bmp_from_planes(out, planes, h.width, h.height, h.padded_width);
   out.flush();
   return decoded;
 }

@@ -1,8 +1,13 @@
 #include "output/bmp_writer.h"
 
+#include "container/container_header.h"
+#include "output/colour_conversion.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <random>
+#include <utility>
 #include <vector>
 
 namespace qzr {
@@ -65,6 +70,27 @@ TEST(BmpWriter, RowsComeFromTheBufferFirstRowFirstWithZeroFill) {
     expected.insert(expected.end(), 3, 0);
   }
   EXPECT_EQ(rows, expected);
+}
+
+TEST(BmpWriter, RowsStraightFromThePlanesMatchThePixelBuffer) {
+  std::mt19937 rng(5);
+  for (auto [width, height] : {std::pair{300u, 7u}, {257u, 3u}, {1u, 1u}, {255u, 256u}, {0u, 4u}, {5u, 0u}}) {
+    const uint32_t pw = pad_dimension(width) ? pad_dimension(width) : 256, ph = pad_dimension(height) ? pad_dimension(height) : 256;
+    Plane planes[3] = {{int(pw), int(ph), std::vector<uint8_t>(size_t{pw} * ph)},
+                       {int(pw / 2), int(ph), std::vector<uint8_t>(size_t{pw} / 2 * ph)},
+                       {int(pw / 2), int(ph), std::vector<uint8_t>(size_t{pw} / 2 * ph)}};
+    for (Plane& p : planes)
+      for (uint8_t& x : p.samples) x = static_cast<uint8_t>(rng());
+    std::vector<uint8_t> pixels(size_t{3} * pw * ph);
+    convert_to_bgr(planes[0], planes[1], planes[2], pixels, pw, ph);
+    std::vector<uint8_t> via_buffer, direct;
+    ByteWriter a = memory_writer(via_buffer), b = memory_writer(direct);
+    write_bmp_rows(a, pixels, width, height, pw);
+    write_bmp_from_planes(b, planes, width, height, pw);
+    a.flush();
+    b.flush();
+    EXPECT_EQ(direct, via_buffer) << width << " x " << height;
+  }
 }
 
 TEST(BmpWriter, FileFailuresAreReported) {

@@ -97,10 +97,13 @@ Status decode_file(const std::string& input_name, const std::string& output_name
     if (Status decoded = decode_planes(reread.f, h, planes); !decoded.ok()) return decoded;
   }
 
-  Result<std::vector<uint8_t>> pixels = planes_to_pixels(planes, h.padded_width, h.padded_height);
-  if (!pixels.ok()) return pixels.failure();
+  // The picture goes to the file row by row from the planes: the same bytes
+  // as through a padded pixel buffer, without holding one.
+  if (Status sizes = check_plane_sizes(planes[0], planes[1], planes[2], h.padded_width, h.padded_height);
+      !sizes.ok())
+    return sizes;
 
-  if (Status written = write_bmp(output_name, pixels.value(), h.width, h.height, h.padded_width); !written.ok())
+  if (Status written = write_bmp(output_name, planes, h.width, h.height, h.padded_width); !written.ok())
     return written.failure;
   std::remove(kIntermediateName);
 

@@ -9,6 +9,7 @@
 
 #include "common/byte_io.h"
 #include "common/failure.h"
+#include "codec/plane_decoder.h"
 
 namespace qzr {
 
@@ -28,5 +29,13 @@ void write_bmp_rows(ByteWriter& out, std::span<const uint8_t> pixels, uint32_t w
 // the 32-bit size fields always hold.)
 Status write_bmp(const std::string& output_name, std::span<const uint8_t> pixels, uint32_t width,
                  uint32_t height, uint32_t padded_width);
+
+// The same picture converted row by row straight from the three planes, with
+// no padded pixel buffer: the same bytes in a fraction of the memory. The
+// planes must have passed check_plane_sizes.
+void write_bmp_from_planes(ByteWriter& out, const Plane (&planes)[3], uint32_t width, uint32_t height,
+                           uint32_t padded_width);
+Status write_bmp(const std::string& output_name, const Plane (&planes)[3], uint32_t width, uint32_t height,
+                 uint32_t padded_width);
 
 }  // namespace qzr

@@ -20,27 +20,34 @@ Status check_plane_sizes(const Plane& luma, const Plane& first_chroma, const Pla
                                     padded_width, padded_height));
 }
 
-void convert_to_bgr(const Plane& luma, const Plane& first_chroma, const Plane& second_chroma,
-                    std::span<uint8_t> pixels, uint32_t padded_width, uint32_t padded_height) {
-  const uint8_t* y = luma.samples.data();
-  const uint8_t* u = first_chroma.samples.data();
-  const uint8_t* v = second_chroma.samples.data();
-  uint8_t* out = pixels.data();
-  const uint64_t pairs = uint64_t{padded_width / 2} * padded_height;
-  for (uint64_t i = 0; i < pairs; ++i) {
-    const int du = u[i] - 128, dv = v[i] - 128;
+void convert_row(const uint8_t* y, const uint8_t* u, const uint8_t* v, uint8_t* out, uint32_t columns) {
+  auto clamp = [](int c) { return static_cast<uint8_t>(c < 0 ? 0 : c > 255 ? 255 : c); };
+  for (uint32_t c = 0; c < columns; c += 2) {
+    // Columns c and c + 1 share chroma pair c / 2; each product is shifted
+    // on its own (arithmetic shifts: floor, not truncation).
+    const int du = u[c / 2] - 128, dv = v[c / 2] - 128;
     const int blue = (359 * du) >> 8;
     const int green = -((88 * dv) >> 8) - ((183 * du) >> 8);
     const int red = (454 * dv) >> 8;
-    for (int k = 0; k < 2; ++k) {
-      const int luma_sample = y[2 * i + static_cast<uint64_t>(k)];
-      auto clamp = [](int c) { return static_cast<uint8_t>(c < 0 ? 0 : c > 255 ? 255 : c); };
-      out[0] = clamp(luma_sample + blue);
-      out[1] = clamp(luma_sample + green);
-      out[2] = clamp(luma_sample + red);
+    const uint32_t last = c + 1 < columns ? c + 1 : c;
+    for (uint32_t k = c; k <= last; ++k) {
+      out[0] = clamp(y[k] + blue);
+      out[1] = clamp(y[k] + green);
+      out[2] = clamp(y[k] + red);
       out += 3;
     }
   }
+}
+
+void convert_to_bgr(const Plane& luma, const Plane& first_chroma, const Plane& second_chroma,
+                    std::span<uint8_t> pixels, uint32_t padded_width, uint32_t padded_height) {
+  // The planes are flat sequences: row r starts at luma sample r x
+  // padded_width and chroma sample r x padded_width / 2.
+  const size_t chroma_row = padded_width / 2;
+  for (uint32_t r = 0; r < padded_height; ++r)
+    convert_row(luma.samples.data() + size_t{r} * padded_width, first_chroma.samples.data() + r * chroma_row,
+                second_chroma.samples.data() + r * chroma_row, pixels.data() + size_t{3} * r * padded_width,
+                padded_width);
 }
 
 Result<std::vector<uint8_t>> planes_to_pixels(Plane (&planes)[3], uint32_t padded_width, uint32_t padded_height) {

@@ -28,6 +28,10 @@ constexpr Pixel3 convert_pixel(int y, int first_chroma, int second_chroma) {
 Status check_plane_sizes(const Plane& luma, const Plane& first_chroma, const Plane& second_chroma,
                          uint32_t padded_width, uint32_t padded_height);
 
+// Converts the first `columns` pixels of one row: luma samples y[0..],
+// chroma pairs u[0..] and v[0..], one pair for columns 2k and 2k + 1.
+void convert_row(const uint8_t* y, const uint8_t* u, const uint8_t* v, uint8_t* out, uint32_t columns);
+
 // Fills 3 x padded_width x padded_height bytes; the planes are read as flat
 // sequences, the chroma positions running on across rows.
 void convert_to_bgr(const Plane& luma, const Plane& first_chroma, const Plane& second_chroma,

@@ -1,0 +1,33 @@
+// Shared helpers of the encoder tests: decoding a .qzr file in memory through
+// the decoder's own stages, picture comparison and test pictures.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "common/failure.h"
+#include "encoder.h"
+
+namespace qzr::enc::testing {
+
+// Header, LZARI expansion, the three segments and plane streams, colour
+// conversion; the visible picture with rows top to bottom (the decoder's
+// first BMP row is the picture's bottom row).
+Result<Image> decode_qzr(std::span<const uint8_t> file);
+
+// Peak signal-to-noise ratio over all three colours, in dB; 99 for equal
+// pictures.
+double psnr(const Image& a, const Image& b);
+
+// A deterministic photograph-like picture: smooth shading, edges, fine
+// texture and noise.
+Image synthetic_photo(int width, int height, uint32_t seed = 1);
+Image flat_image(int width, int height, uint8_t r, uint8_t g, uint8_t b);
+
+// The public-domain sample photograph kept in samples/, or an empty picture
+// when this build has no PNG support.
+Image sample_photo();
+
+}  // namespace qzr::enc::testing
