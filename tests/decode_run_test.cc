@@ -28,8 +28,8 @@ using test::single_leaf_group;
 using test::Stdin;
 using test::write_file;
 
-const std::string kBanner = "\nQuorlen Wavelet Image decompressor version 1.1b   08.99\n\n";
-const std::string kPrompt = "\nPress any key to continue...\n";
+using test::kBanner;
+using test::kPrompt;
 
 // One level, value `c` in every coefficient of the approximation band at
 // step 1 and zeros elsewhere: a plane of `c` everywhere when c is a multiple

@@ -20,8 +20,8 @@ using test::ScratchDir;
 using test::Stdin;
 using test::write_file;
 
-const std::string kBanner = "\nQuorlen Wavelet Image decompressor version 1.1b   08.99\n\n";
-const std::string kPrompt = "\nPress any key to continue...\n";
+using test::kBanner;
+using test::kPrompt;
 
 ProcessResult qzrdec(const ScratchDir& dir, const std::vector<std::string>& args, Stdin in = Stdin::kDevNull) {
   return run_process(QZRDEC_PATH, args, dir.path, in);

@@ -19,6 +19,10 @@
 
 namespace qzr::test {
 
+// The console program's banner and key prompt.
+inline const std::string kBanner = "\nQuorlen Wavelet Image decompressor version 1.1b   08.99\n\n";
+inline const std::string kPrompt = "\nPress any key to continue...\n";
+
 enum class Stdin { kDevNull, kOpenPipe, kClosed };
 
 struct ProcessResult {

@@ -19,6 +19,12 @@ struct Level {
   }
 };
 
+// Level n's output is (width >> n) x (height >> n); its quarters are half that.
+Level make_level(std::span<int32_t> samples, int width, int height, int n) {
+  const int W = width >> n, H = height >> n;
+  return Level{samples.data(), W, H, W / 2, H / 2};
+}
+
 // Horizontal and vertical signs of the quarters' taps: low +1, high -1.
 constexpr int kHorizontalSign[4] = {1, 1, -1, -1};
 constexpr int kVerticalSign[4] = {1, -1, 1, -1};
@@ -120,9 +126,7 @@ void scatter_row_major(const Level& l, const int32_t* quarter) {
 void inverse_wavelet(std::span<int32_t> coefficients, std::span<int32_t> samples, int width, int height,
                      int levels) {
   for (int n = levels - 1; n >= 0; --n) {
-    Level l{samples.data(), width >> n, height >> n, 0, 0};
-    l.hw = l.W / 2;
-    l.hh = l.H / 2;
+    const Level l = make_level(samples, width, height, n);
     const int64_t B = static_cast<int64_t>(l.hw) * l.hh;
     const int64_t area = 4 * B;
     std::fill_n(samples.data(), area, 0);
@@ -144,9 +148,7 @@ void inverse_wavelet(std::span<int32_t> coefficients, std::span<int32_t> samples
 void inverse_wavelet_plain(std::span<int32_t> coefficients, std::span<int32_t> samples, int width, int height,
                            int levels) {
   for (int n = levels - 1; n >= 0; --n) {
-    Level l{samples.data(), width >> n, height >> n, 0, 0};
-    l.hw = l.W / 2;
-    l.hh = l.H / 2;
+    const Level l = make_level(samples, width, height, n);
     const int64_t B = static_cast<int64_t>(l.hw) * l.hh;
     std::fill_n(samples.data(), 4 * B, 0);
     transpose_band(coefficients, 2 * B, l.hw, l.hh);
