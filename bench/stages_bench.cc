@@ -126,7 +126,7 @@ void BM_Scaling(benchmark::State& state) {
   for (auto& v : s) v = static_cast<int32_t>(rng() % 1200) - 100;
   std::vector<uint8_t> out(s.size());
   for (auto _ : state) {
-    for (size_t i = 0; i < s.size(); ++i) out[i] = scale_sample(s[i], 4);
+    scale_samples(s, out, 4);
     benchmark::DoNotOptimize(out.data());
   }
   state.SetItemsProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(s.size()));

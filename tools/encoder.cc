@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <future>
 #include <memory>
 #include <new>
 #include <stdexcept>
@@ -16,10 +17,11 @@ namespace {
 // Chroma errors reach the red, green and blue bytes with the conversion's
 // factors, and every chroma sample serves two pixels; the steps shrink by the
 // square root of that weight against luma's, which adds its error to all
-// three bytes once.
+// three bytes once. Measured on photographs, a fifth more than that pays:
+// chroma holds little fine detail, so its finest bands are mostly noise.
 double chroma_step_factor(double factor_a, double factor_b) {
   const double weight = 2.0 * (factor_a * factor_a + factor_b * factor_b) / 3.0;
-  return 1.0 / std::sqrt(weight);
+  return 1.2 / std::sqrt(weight);
 }
 
 int levels_for_plane(int width, int height, int wanted) {
@@ -58,22 +60,33 @@ class FileEncoder {
     PlaneTargets t = forward_colour(image);
     const int16_t scale = options.knobs.scale.value_or(kDefaultScale);
     const int cw = t.width / 2;
-    planes_[0] = std::make_unique<PlaneEncoder>(t.luma, t.width, t.height,
-                                                levels_for_plane(t.width, t.height, options.levels), scale);
-    std::vector<float>().swap(t.luma);
+    // Luma on a second thread, the two chroma planes (as many samples
+    // together) on this one.
+    auto luma = std::async(std::launch::async, [&] {
+      auto p = std::make_unique<PlaneEncoder>(t.luma, t.width, t.height,
+                                              levels_for_plane(t.width, t.height, options.levels), scale);
+      std::vector<float>().swap(t.luma);
+      return p;
+    });
     planes_[1] = std::make_unique<PlaneEncoder>(t.first_chroma, cw, t.height,
                                                 levels_for_plane(cw, t.height, options.levels), scale);
     std::vector<float>().swap(t.first_chroma);
     planes_[2] = std::make_unique<PlaneEncoder>(t.second_chroma, cw, t.height,
                                                 levels_for_plane(cw, t.height, options.levels), scale);
+    planes_[0] = luma.get();  // rethrows what the thread threw
   }
 
   Result<std::vector<uint8_t>> encode(double quality) const {
     static const char* markers[3] = {"$YSeg", "$USeg", "$VSeg"};
     const double delta = base_step(quality);
+    const QuantizerShape shape;
     const double factor[3] = {1.0, chroma_step_factor(359.0 / 256, 183.0 / 256),
                               chroma_step_factor(454.0 / 256, 88.0 / 256)};
-    const QuantizerShape shape;
+    std::vector<uint8_t> streams[3];
+    auto luma = std::async(std::launch::async,
+                           [&] { planes_[0]->write(streams[0], delta * factor[0], shape, options_.knobs); });
+    for (int p = 1; p < 3; ++p) planes_[p]->write(streams[p], delta * factor[p], shape, options_.knobs);
+    luma.get();
     std::vector<uint8_t> data;
     const int junk_bytes = std::max(options_.knobs.junk_bytes, 0);
     for (int p = 0; p < 3; ++p) {
@@ -82,7 +95,8 @@ class FileEncoder {
         data.insert(data.end(), j.begin(), j.end());
       }
       data.insert(data.end(), markers[p], markers[p] + 5);
-      planes_[p]->write(data, delta * factor[p], shape, options_.knobs);
+      data.insert(data.end(), streams[p].begin(), streams[p].end());
+      std::vector<uint8_t>().swap(streams[p]);
     }
     if (data.size() > 0xFFFFFFFFu)
       return format_failure("the picture's coded data exceed the 4 GiB a QZR file can hold; lower the quality\n");
@@ -172,8 +186,11 @@ Result<Encoded> encode_checked(const Image& image, const EncodeOptions& options)
 }  // namespace
 
 double base_step(double quality) {
-  const double q = std::clamp(quality, 0.0, 100.0);
-  return 0.25 * std::exp2((100.0 - q) / 10.0);
+  // Percentages of the step at quality 50, the curve JPEG users know: 5000 / q
+  // below 50, 200 - 2q above; quality 100 keeps a small step.
+  const double q = std::clamp(quality, 1.0, 100.0);
+  const double percent = q < 50 ? 5000.0 / q : 200.0 - 2.0 * q;
+  return std::max(0.5, 0.36 * percent);
 }
 
 Result<Encoded> encode_image_detailed(const Image& image, const EncodeOptions& options) {

@@ -100,12 +100,24 @@ struct LineSolver {
   }
 };
 
-}  // namespace
 
-void analyse(std::span<const float> samples, std::span<float> coefficients, int width, int height, int levels) {
-  std::vector<float> cur(samples.begin(), samples.begin() + static_cast<ptrdiff_t>(size_t(width) * size_t(height)));
-  std::vector<float> rows(cur.size());
-  std::vector<float> cols(cur.size());
+// Scratch space of one analysis, kept across the refinement rounds so that
+// large planes are not allocated (and their pages cleared) again each time.
+struct Workspace {
+  std::vector<float> rows, cols, approximation;
+  explicit Workspace(size_t count) : rows(count), cols(count), approximation(count / 4) {}
+};
+
+// Stores the analysis in `coefficients`, or adds it there when `accumulate`.
+void analyse_with(std::span<const float> samples, std::span<float> coefficients, int width, int height,
+                  int levels, Workspace& ws, bool accumulate) {
+  auto put = [accumulate](const float* from, const float* to, float* out) {
+    if (accumulate)
+      for (; from != to; ++from, ++out) *out += *from;
+    else
+      std::copy(from, to, out);
+  };
+  const float* input = samples.data();  // the level's input picture, W x H
   for (int level = 0; level < levels; ++level) {
     const int W = width >> level, H = height >> level;
     const int hw = W / 2, hh = H / 2;
@@ -113,51 +125,63 @@ void analyse(std::span<const float> samples, std::span<float> coefficients, int 
     // Rows: low half then high half of every row.
     const LineSolver row_solver(hw);
     for (int y = 0; y < H; ++y) {
-      float* out = rows.data() + size_t(y) * size_t(W);
-      row_solver.solve(cur.data() + size_t(y) * size_t(W), 1, out, out + hw);
+      float* out = ws.rows.data() + size_t(y) * size_t(W);
+      row_solver.solve(input + size_t(y) * size_t(W), 1, out, out + hw);
     }
     // Columns: the low rows then the high rows.
     const LineSolver column_solver(hh);
-    column_solver.solve_columns(rows.data(), W, W, cols.data(), cols.data() + size_t(hh) * size_t(W), W);
+    column_solver.solve_columns(ws.rows.data(), W, W, ws.cols.data(), ws.cols.data() + size_t(hh) * size_t(W), W);
     // cols now holds, as a W x H picture: top-left low/low, top-right
     // high/low (quarter 2), bottom-left low/high (quarter 1), bottom-right
-    // high/high (quarter 3).
+    // high/high (quarter 3). Low/low is the next level's input.
+    float* q0 = level == levels - 1 ? coefficients.data() : ws.approximation.data();
     float* q1 = coefficients.data() + B;
     float* q2 = coefficients.data() + 2 * B;
     float* q3 = coefficients.data() + 3 * B;
     for (int Y = 0; Y < hh; ++Y) {
-      const float* top = cols.data() + size_t(Y) * size_t(W);
-      const float* bottom = cols.data() + size_t(Y + hh) * size_t(W);
-      for (int X = 0; X < hw; ++X) {
-        cur[size_t(Y) * size_t(hw) + size_t(X)] = top[X];
-        q2[size_t(X) * size_t(hh) + size_t(Y)] = top[hw + X];
-        q1[size_t(Y) * size_t(hw) + size_t(X)] = bottom[X];
-        q3[size_t(Y) * size_t(hw) + size_t(X)] = bottom[hw + X];
-      }
+      const float* top = ws.cols.data() + size_t(Y) * size_t(W);
+      const float* bottom = ws.cols.data() + size_t(Y + hh) * size_t(W);
+      if (level == levels - 1)
+        put(top, top + hw, q0 + size_t(Y) * size_t(hw));
+      else
+        std::copy(top, top + hw, q0 + size_t(Y) * size_t(hw));
+      put(bottom, bottom + hw, q1 + size_t(Y) * size_t(hw));
+      put(bottom + hw, bottom + W, q3 + size_t(Y) * size_t(hw));
+      if (accumulate)
+        for (int X = 0; X < hw; ++X) q2[size_t(X) * size_t(hh) + size_t(Y)] += top[hw + X];
+      else
+        for (int X = 0; X < hw; ++X) q2[size_t(X) * size_t(hh) + size_t(Y)] = top[hw + X];
     }
-    if (level == levels - 1) std::copy(cur.begin(), cur.begin() + static_cast<ptrdiff_t>(B), coefficients.begin());
+    input = ws.approximation.data();
   }
+}
+
+}  // namespace
+
+void analyse(std::span<const float> samples, std::span<float> coefficients, int width, int height, int levels) {
+  Workspace ws(size_t(width) * size_t(height));
+  analyse_with(samples, coefficients, width, height, levels, ws, false);
 }
 
 std::vector<float> analyse_refined(std::span<const float> target, int width, int height, int levels,
                                    int iterations) {
   const size_t count = size_t(width) * size_t(height);
+  Workspace ws(count);
   std::vector<float> coefficients(count);
-  analyse(target, coefficients, width, height, levels);
+  analyse_with(target, coefficients, width, height, levels, ws, false);
   if (iterations <= 0) return coefficients;
   std::vector<int32_t> rounded(count);
   std::vector<int32_t> synthesised(count);
   std::vector<float> residual(count);
-  std::vector<float> correction(count);
   for (int it = 0; it < iterations; ++it) {
     for (size_t i = 0; i < count; ++i) {
+      // Round half away from zero; the clamp keeps the conversion defined.
       const float c = std::clamp(coefficients[i], -1.0e9f, 1.0e9f);
-      rounded[i] = static_cast<int32_t>(std::lround(c));
+      rounded[i] = static_cast<int32_t>(c < 0 ? c - 0.5f : c + 0.5f);
     }
     inverse_wavelet(rounded, synthesised, width, height, levels);
     for (size_t i = 0; i < count; ++i) residual[i] = target[i] - static_cast<float>(synthesised[i]);
-    analyse(residual, correction, width, height, levels);
-    for (size_t i = 0; i < count; ++i) coefficients[i] += correction[i];
+    analyse_with(residual, coefficients, width, height, levels, ws, true);
   }
   return coefficients;
 }

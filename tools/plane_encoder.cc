@@ -86,7 +86,7 @@ int16_t quantize_value(float c, int16_t step, const QuantizerShape& shape) {
     int best = k;
     double best_error = 1e300;
     for (int cand = std::max(1, k - 1); cand <= std::min(kMaxMagnitude, k + 1); ++cand) {
-      const double err = std::abs(c - dequantize_value(step, static_cast<int16_t>(sign * cand)));
+      const double err = std::abs(static_cast<double>(c) - dequantize_value(step, static_cast<int16_t>(sign * cand)));
       if (err < best_error) {
         best_error = err;
         best = cand;
