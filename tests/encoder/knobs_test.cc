@@ -1,0 +1,117 @@
+// Files that exercise the format's corners decode, in process and through
+// the qzrdec program, to the same picture as an ordinary file.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <algorithm>
+#include <functional>
+
+#include "encoder.h"
+#include "image_io.h"
+#include "test_support.h"
+
+namespace qzr::enc {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::decode_qzr;
+
+struct Case {
+  const char* name;
+  std::function<void(EncodeOptions&)> set;
+  bool same_picture;  // only the stream's form changes
+};
+
+// The picture qzrdec writes for `file`, read back from its BMP.
+Result<Image> decode_with_qzrdec(const std::vector<uint8_t>& file, const std::string& name) {
+  const fs::path dir = fs::temp_directory_path() / ("qzrenc_knobs_" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()));
+  fs::create_directories(dir);
+  const fs::path in = dir / (name + ".qzr"), out = dir / (name + ".bmp");
+  std::ofstream(in, std::ios::binary).write(reinterpret_cast<const char*>(file.data()), static_cast<std::streamsize>(file.size()));
+  const std::string command = "cd \"" + dir.string() + "\" && \"" QZRDEC_PATH "\" \"" + in.string() + "\" \"" +
+                              out.string() + "\" > \"" + (dir / "log").string() + "\" 2>&1 < /dev/null";
+  if (std::system(command.c_str()) != 0) return format_failure("qzrdec failed on " + name + "\n");
+  Result<Image> img = read_image_file(out.string());
+  fs::remove_all(dir);
+  return img;
+}
+
+TEST(Knobs, EveryCornerDecodesToTheOrdinaryPicture) {
+  const Image photo = testing::synthetic_photo(520, 260, 6);  // padded 768 x 512
+  const Image flat = testing::flat_image(300, 100, 40, 160, 220);
+  const std::vector<Case> cases = {
+      {"all_in_one", [](EncodeOptions& o) { o.knobs.grouping = Grouping::kAllInOne; }, true},
+      {"per_band", [](EncodeOptions& o) { o.knobs.grouping = Grouping::kPerBand; }, true},
+      {"uneven", [](EncodeOptions& o) { o.knobs.grouping = Grouping::kUneven; }, true},
+      {"uneven_sizes", [](EncodeOptions& o) { o.knobs.grouping = Grouping::kUneven, o.knobs.group_sizes = {2, 5, 1}; }, true},
+      {"empty_groups", [](EncodeOptions& o) { o.knobs.empty_groups = true; }, true},
+      {"empty_run_codes", [](EncodeOptions& o) { o.knobs.empty_run_codes = true; }, true},
+      {"overrunning_runs", [](EncodeOptions& o) { o.knobs.overrunning_runs = true; }, true},
+      {"excess_codes", [](EncodeOptions& o) { o.knobs.excess_codes = true; }, true},
+      {"single_leaf_runs", [](EncodeOptions& o) { o.knobs.single_leaf_runs = true; }, true},
+      {"junk", [](EncodeOptions& o) { o.knobs.junk_bytes = 40; }, true},
+      {"levels_1_per_band", [](EncodeOptions& o) { o.levels = 1, o.knobs.grouping = Grouping::kPerBand; }, false},
+      {"levels_8_all_in_one", [](EncodeOptions& o) { o.levels = 8, o.knobs.grouping = Grouping::kAllInOne; }, false},
+      {"negative_steps", [](EncodeOptions& o) { o.knobs.negative_steps = true; }, false},
+      {"scale_1", [](EncodeOptions& o) { o.knobs.scale = 1; }, false},
+      {"scale_7", [](EncodeOptions& o) { o.knobs.scale = 7; }, false},
+      {"scale_minus_3", [](EncodeOptions& o) { o.knobs.scale = -3; }, false},
+      {"scale_minus_64", [](EncodeOptions& o) { o.knobs.scale = -64; }, false},
+      {"scale_32767", [](EncodeOptions& o) { o.knobs.scale = 32767; }, false},
+      {"everything", [](EncodeOptions& o) {
+         o.knobs.grouping = Grouping::kUneven;
+         o.knobs.empty_groups = o.knobs.empty_run_codes = o.knobs.overrunning_runs = o.knobs.excess_codes = true;
+         o.knobs.single_leaf_runs = o.knobs.negative_steps = true;
+         o.knobs.junk_bytes = 17;
+         o.knobs.scale = -5;
+       }, false},
+  };
+  for (const Image* img : {&photo, &flat}) {
+    const std::vector<uint8_t> ordinary_file = encode_image(*img, {}).value();
+    const Image ordinary = decode_qzr(ordinary_file).value();
+    const double ordinary_psnr = testing::psnr(*img, ordinary);
+    for (const Case& c : cases) {
+      SCOPED_TRACE(c.name);
+      EncodeOptions o;
+      c.set(o);
+      Result<std::vector<uint8_t>> file = encode_image(*img, o);
+      ASSERT_TRUE(file.ok());
+      Result<Image> in_process = decode_qzr(file.value());
+      ASSERT_TRUE(in_process.ok()) << in_process.failure().text;
+      if (c.same_picture) {
+        EXPECT_EQ(in_process.value().rgb, ordinary.rgb);
+      } else {
+        // Coarser scales and a single level cost precision (measured: 6 to 9
+        // dB at most); a broken stream decodes far below this.
+        EXPECT_GT(testing::psnr(*img, in_process.value()), std::min(ordinary_psnr - 10.0, 30.0));
+      }
+      Result<Image> by_program = decode_with_qzrdec(file.value(), c.name);
+      ASSERT_TRUE(by_program.ok()) << by_program.failure().text;
+      EXPECT_EQ(by_program.value().rgb, in_process.value().rgb);
+    }
+  }
+}
+
+TEST(Knobs, KnobsChangeTheStream) {
+  const Image img = testing::synthetic_photo(256, 256, 3);
+  const std::vector<uint8_t> ordinary = encode_image(img, {}).value();
+  for (int k = 0; k < 6; ++k) {
+    EncodeOptions o;
+    if (k == 0) o.knobs.empty_groups = true;
+    if (k == 1) o.knobs.empty_run_codes = true;
+    if (k == 2) o.knobs.overrunning_runs = true;
+    if (k == 3) o.knobs.excess_codes = true;
+    if (k == 4) o.knobs.junk_bytes = 9;
+    if (k == 5) o.knobs.grouping = Grouping::kPerBand;
+    EXPECT_NE(encode_image(img, o).value(), ordinary) << k;
+  }
+  EncodeOptions zero;
+  zero.knobs.scale = 0;  // every sample becomes 0 or 255: odd, but it must decode
+  EXPECT_TRUE(decode_qzr(encode_image(img, zero).value()).ok());
+}
+
+}  // namespace
+}  // namespace qzr::enc

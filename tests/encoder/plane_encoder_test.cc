@@ -1,0 +1,130 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <random>
+
+#include "codec/band_layout.h"
+#include "codec/dequantize.h"
+#include "codec/huffman_codes.h"
+#include "codec/wavelet_synthesis.h"
+#include "common/byte_io.h"
+#include "forward_wavelet.h"
+#include "plane_encoder.h"
+
+namespace qzr::enc {
+namespace {
+
+// Tree and bits through the decoder's reader; returns the codes read back
+// and checks that exactly the written bytes were consumed.
+std::vector<uint16_t> read_back(const std::vector<uint16_t>& codes) {
+  CodeBook book;
+  book.build(codes);
+  std::vector<uint8_t> bytes = book.tree();
+  book.write_codes(codes, bytes);
+  bytes.push_back(0xA5);  // the next group's first byte
+  ByteReader in = memory_reader(bytes);
+  Result<CodeTree> tree = read_code_tree(in);
+  EXPECT_TRUE(tree.ok());
+  std::vector<uint16_t> out = decode_codes(in, tree.value(), static_cast<int32_t>(codes.size()));
+  EXPECT_EQ(in.read_byte(), 0xA5);
+  return out;
+}
+
+TEST(CodeBook, TreesAndBitsReadBackThroughTheDecoder) {
+  std::mt19937 rng(3);
+  std::vector<uint16_t> skewed;  // doubling counts: the deepest tree 20 symbols make
+  for (int s = 0; s < 20; ++s) skewed.insert(skewed.end(), size_t{1} << s, static_cast<uint16_t>(0x100 + s));
+  std::shuffle(skewed.begin(), skewed.end(), rng);
+  std::vector<uint16_t> wide;  // every magnitude and sign, and the run codes
+  for (int i = 0; i < 40000; ++i) wide.push_back(static_cast<uint16_t>(rng() % 3 ? rng() & 0x7FFF : 0x8000 | rng() % 32));
+  for (const auto& codes : {skewed, wide, std::vector<uint16_t>{0x1234, 0x1234, 0x1234}, std::vector<uint16_t>{7, 9}})
+    EXPECT_EQ(read_back(codes), codes);
+  CodeBook book;
+  book.build(std::vector<uint16_t>(5, 0x8003));  // a single leaf: no code bits at all
+  EXPECT_EQ(book.tree(), (std::vector<uint8_t>{kTreeLeaf, 0x03, 0x80}));
+  EXPECT_EQ(book.length(0x8003), 0);
+}
+
+TEST(SpanCodes, ExpandToTheQuantizedValuesWhateverTheKnobs) {
+  const std::vector<int16_t> q = {0, 0, 0, 5, -7, 0, 16383, -16383, 0, 0, 0, 0, 0, 0, 0, 1, 0, 0, 0, 0, 0};
+  TestKnobs plain, corners;
+  corners.empty_run_codes = corners.overrunning_runs = corners.excess_codes = true;
+  for (const TestKnobs& k : {plain, corners}) {
+    std::vector<uint16_t> codes;
+    append_span_codes(q, k, codes);
+    std::vector<int32_t> out(q.size() + 2, 99);  // guards on both sides of the span
+    expand_codes(codes, static_cast<int32_t>(q.size()), out, 1);
+    EXPECT_EQ(std::vector<int32_t>(out.begin() + 1, out.end() - 1), std::vector<int32_t>(q.begin(), q.end()));
+    EXPECT_EQ(out.front(), 99);
+    EXPECT_EQ(out.back(), 99);
+  }
+  std::vector<uint16_t> codes;
+  append_span_codes(q, plain, codes);
+  EXPECT_EQ(codes.back(), 0x8003);  // five trailing zeros as one run of 8
+}
+
+TEST(Quantizer, ReconstructsWithinHalfAStepForBothSignsOfStep) {
+  for (int16_t step : {1, 2, 3, 7, 25, 64, 1000, -1, -10, -333}) {
+    for (float c = -5000; c <= 5000; c += 1.37f) {
+      const int16_t v = quantize_value(c, step, QuantizerShape{0.5, 0.5});
+      const double limit = std::abs(step) * 0.82 + 1;  // the cell around zero is the widest
+      ASSERT_LE(std::abs(dequantize_value(step, v) - c), limit) << step << " " << c;
+    }
+  }
+  EXPECT_EQ(quantize_value(1e9f, 1, QuantizerShape{}), 16383);
+  EXPECT_EQ(quantize_value(-1e9f, -1, QuantizerShape{}), 16383);
+  EXPECT_EQ(quantize_value(std::nanf(""), 5, QuantizerShape{}), 0);
+}
+
+TEST(BandGroups, PartitionTheBandsInLayoutOrder) {
+  for (Grouping g : {Grouping::kPerLevel, Grouping::kAllInOne, Grouping::kPerBand, Grouping::kUneven}) {
+    for (int levels = 1; levels <= 8; ++levels) {
+      TestKnobs k;
+      k.grouping = g;
+      int next = 0;
+      for (const auto& group : band_groups(levels, k))
+        for (int b : group) ASSERT_EQ(b, next++);
+      EXPECT_EQ(next, band_count(levels));
+    }
+  }
+  TestKnobs k;
+  k.grouping = Grouping::kUneven;
+  k.group_sizes = {3, 0, 9};
+  EXPECT_EQ(band_groups(2, k).size(), 3u);  // {0,1,2}, {3}, {4,5,6}
+}
+
+TEST(ForwardWavelet, IntegerSynthesisReproducesTheTargetAtEveryLevelCount) {
+  std::mt19937 rng(9);
+  for (int levels = 1; levels <= 8; ++levels) {
+    const int w = 256, h = levels <= 4 ? 48 : 512;
+    std::vector<float> target(size_t(w) * h);
+    for (size_t i = 0; i < target.size(); ++i)
+      target[i] = 64.0f * (128 + 90 * std::sin(0.07 * (i % w)) * std::cos(0.05 * (i / w)) + rng() % 32);
+    const std::vector<float> c = analyse_refined(target, w, h, levels, 1);
+    std::vector<int32_t> ci(c.size()), s(c.size());
+    for (size_t i = 0; i < c.size(); ++i) ci[i] = static_cast<int32_t>(std::lround(c[i]));
+    inverse_wavelet(ci, s, w, h, levels);
+    double se = 0;
+    for (size_t i = 0; i < s.size(); ++i) se += (s[i] - target[i]) * (s[i] - target[i]);
+    // What is left is the rounding of the integer synthesis, a few units.
+    EXPECT_LT(std::sqrt(se / s.size()), 4.0) << levels;
+  }
+}
+
+TEST(ForwardWavelet, BandEnergiesMatchTheSynthesis) {
+  const int w = 256, levels = 3;
+  const std::vector<double> e = band_energies(levels);
+  for (int b = 0; b < band_count(levels); ++b) {
+    std::vector<int32_t> c(size_t(w) * w, 0), s(c.size());
+    const int32_t count = w * w;
+    const int32_t size = band_size(count, levels, band_level(b));
+    c[static_cast<size_t>(band_offset(count, levels, b) + size / 2 + 5)] = 1 << 16;  // away from the borders
+    inverse_wavelet(c, s, w, w, levels);
+    double sum = 0;
+    for (int32_t v : s) sum += std::pow(v / 65536.0, 2);
+    EXPECT_NEAR(sum, e[static_cast<size_t>(b)], 1e-3 * e[static_cast<size_t>(b)]) << b;
+  }
+}
+
+}  // namespace
+}  // namespace qzr::enc
