@@ -147,8 +147,10 @@ Result<Encoded> encode_checked(const Image& image, const EncodeOptions& options)
     result.bits_per_pixel = bits_per_pixel(result.file, image);
     return result;
   }
-  // The file grows with the quality; bisect for the best quality that stays
-  // within the target.
+  // The file grows with the quality: bracket the target and close in on it,
+  // interpolating log(size) against quality (kept inside the middle of the
+  // bracket, so that the bracket shrinks at every step), until the file is
+  // within half a percent below the target or the bracket is narrow.
   auto attempt = [&](double q) -> Result<Encoded> {
     Result<std::vector<uint8_t>> file = encoder.encode(q);
     if (!file.ok()) return file.failure();
@@ -158,26 +160,30 @@ Result<Encoded> encode_checked(const Image& image, const EncodeOptions& options)
     e.bits_per_pixel = bits_per_pixel(e.file, image);
     return e;
   };
+  const double target = options.target_bpp;
   Result<Encoded> low = attempt(0.0);
   if (!low.ok()) return low.failure();
-  if (low.value().bits_per_pixel > options.target_bpp) {
+  if (low.value().bits_per_pixel > target) {
     low.value().target_reached = false;
     return low;
   }
   Result<Encoded> high = attempt(100.0);
   if (!high.ok()) return high.failure();
-  if (high.value().bits_per_pixel <= options.target_bpp) return high;
+  if (high.value().bits_per_pixel <= target) return high;
   Encoded best = std::move(low.value());
-  double lo = 0.0, hi = 100.0;
-  for (int i = 0; i < 12; ++i) {
-    const double mid = 0.5 * (lo + hi);
-    Result<Encoded> e = attempt(mid);
+  double hi_q = 100.0, hi_bpp = high.value().bits_per_pixel;
+  for (int i = 0; i < 16 && hi_q - best.quality > 0.05 && best.bits_per_pixel < 0.995 * target; ++i) {
+    const double lo_q = best.quality, width = hi_q - lo_q;
+    double t = (std::log(target) - std::log(best.bits_per_pixel)) / (std::log(hi_bpp) - std::log(best.bits_per_pixel));
+    if (!std::isfinite(t)) t = 0.5;
+    const double q = lo_q + width * std::clamp(t, 0.1, 0.9);
+    Result<Encoded> e = attempt(q);
     if (!e.ok()) return e.failure();
-    if (e.value().bits_per_pixel <= options.target_bpp) {
-      lo = mid;
+    if (e.value().bits_per_pixel <= target) {
       best = std::move(e.value());
     } else {
-      hi = mid;
+      hi_q = q;
+      hi_bpp = e.value().bits_per_pixel;
     }
   }
   return best;
