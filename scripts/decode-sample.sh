@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
-# Builds the decoder and decodes the bundled sample into build/sample.bmp.
+# Builds the decoder and decodes the bundled sample into build/astronaut.bmp.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/deps.sh
 cmake -S . -B build -DCMAKE_BUILD_TYPE=Release
 cmake --build build -j"$(nproc 2>/dev/null || echo 2)" --target qzrdec
 cd build
-./qzrdec ../samples/sample.qzr sample.bmp
+./qzrdec ../samples/astronaut.qzr astronaut.bmp
