@@ -9,15 +9,31 @@ jobs=$(nproc 2>/dev/null || echo 2)
 
 cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DQZR_BUILD_TESTS=ON -DQZR_BUILD_ENCODER=ON
 cmake --build build -j"$jobs"
-ctest --test-dir build --output-on-failure -j"$jobs" </dev/null
-[[ ${QZR_TEST_QUICK:-0} == 1 ]] && exit 0
+log=$(mktemp)
+trap 'rm -f "$log"' EXIT
+# Runs one ctest suite, keeping its count of tests for the closing line.
+run_suite() {
+  ctest --test-dir "$1" --output-on-failure -j"$jobs" </dev/null | tee -a "$log"
+  return "${PIPESTATUS[0]}"
+}
+summary() {
+  local total
+  total=$(grep -oE 'tests failed out of [0-9]+' "$log" | awk '{s += $5} END {print s + 0}')
+  echo "all suites: $total passed, 0 failed"
+}
+run_suite build
+if [[ ${QZR_TEST_QUICK:-0} == 1 ]]; then
+  summary
+  exit 0
+fi
 
 echo "== the suite under AddressSanitizer and UndefinedBehaviorSanitizer"
 cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQZR_SANITIZE=ON -DQZR_BUILD_TESTS=ON \
   -DQZR_BUILD_ENCODER=ON >/dev/null
 cmake --build build-asan -j"$jobs"
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
-  ctest --test-dir build-asan --output-on-failure -j"$jobs" </dev/null
+  run_suite build-asan
 
 echo "== fuzz smoke"
 bash scripts/fuzz.sh "${QZR_FUZZ_SECONDS:-60}"
+summary
