@@ -131,7 +131,7 @@ TEST(DecodeRun, ParallelRunsInOneDirectoryAreAllExact) {
     b.text("$YSeg").append(flat_plane(768, 512, 8 * i));
     b.text("$USeg").append(flat_plane(384, 512, 128));
     b.text("$VSeg").append(flat_plane(384, 512, 128));
-    write_file(dir / ("p" + std::to_string(i) + ".qzr"), qzr_file(700, 400, b));
+    write_file(dir / format_text("p%d.qzr", i), qzr_file(700, 400, b));
     const Pixel3 p = convert_pixel(8 * i, 128, 128);
     auto header = make_bmp_header(700, 400);
     std::vector<uint8_t> bmp(header.begin(), header.end());
@@ -142,7 +142,7 @@ TEST(DecodeRun, ParallelRunsInOneDirectoryAreAllExact) {
   for (int i = 0; i < runs; ++i) {
     pid_t pid = fork();
     if (pid == 0) {
-      ProcessResult r = run_process(QZRDEC_PATH, {"p" + std::to_string(i) + ".qzr"}, dir.path);
+      ProcessResult r = run_process(QZRDEC_PATH, {format_text("p%d.qzr", i)}, dir.path);
       _exit(r.status == 0 ? 0 : 1);
     }
     children.push_back(pid);
@@ -153,7 +153,7 @@ TEST(DecodeRun, ParallelRunsInOneDirectoryAreAllExact) {
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
   }
   for (int i = 0; i < runs; ++i)
-    EXPECT_EQ(read_file(dir / ("p" + std::to_string(i) + ".qzr.bmp")), expected[static_cast<size_t>(i)]) << i;
+    EXPECT_EQ(read_file(dir / format_text("p%d.qzr.bmp", i)), expected[static_cast<size_t>(i)]) << i;
   EXPECT_FALSE(fs::exists(dir / "temp.tmp"));
 }
 

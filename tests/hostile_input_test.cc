@@ -74,7 +74,9 @@ TEST(HostileInput, SingleByteCorruptionsNeverCrash) {
       ++failures;
       EXPECT_FALSE(r.failure().text.empty());
     }
-    if (at < 4) EXPECT_EQ(r.failure().text, "Not quorlen wavelet image file!\n");
+    if (at < 4) {
+      EXPECT_EQ(r.failure().text, "Not quorlen wavelet image file!\n");
+    }
   }
   EXPECT_GT(failures, 0);
 }

@@ -50,18 +50,4 @@ void convert_to_bgr(const Plane& luma, const Plane& first_chroma, const Plane& s
                 padded_width);
 }
 
-Result<std::vector<uint8_t>> planes_to_pixels(Plane (&planes)[3], uint32_t padded_width, uint32_t padded_height) {
-  if (Status sizes = check_plane_sizes(planes[0], planes[1], planes[2], padded_width, padded_height); !sizes.ok())
-    return sizes.failure;
-  std::vector<uint8_t> pixels;
-  try {
-    pixels.resize(size_t{3} * padded_width * padded_height);
-  } catch (const std::bad_alloc&) {
-    return format_failure("\nOut of memory for the pixel buffer !\n");
-  }
-  convert_to_bgr(planes[0], planes[1], planes[2], pixels, padded_width, padded_height);
-  for (Plane& p : planes) std::vector<uint8_t>().swap(p.samples);
-  return pixels;
-}
-
 }  // namespace qzr

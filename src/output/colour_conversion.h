@@ -37,8 +37,4 @@ void convert_row(const uint8_t* y, const uint8_t* u, const uint8_t* v, uint8_t* 
 void convert_to_bgr(const Plane& luma, const Plane& first_chroma, const Plane& second_chroma,
                     std::span<uint8_t> pixels, uint32_t padded_width, uint32_t padded_height);
 
-// Checks the planes' sizes, converts them into a new pixel buffer of the
-// padded size and releases the planes' samples.
-Result<std::vector<uint8_t>> planes_to_pixels(Plane (&planes)[3], uint32_t padded_width, uint32_t padded_height);
-
 }  // namespace qzr

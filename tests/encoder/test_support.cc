@@ -3,47 +3,26 @@
 #include <algorithm>
 #include <cmath>
 
-#include "codec/plane_decoder.h"
-#include "common/byte_io.h"
-#include "container/container_header.h"
-#include "container/lzari_decoder.h"
-#include "container/segment_locator.h"
+#include "decode.h"
 #include "image_io.h"
-#include "output/colour_conversion.h"
+#include "output/bmp_writer.h"
 
 namespace qzr::enc::testing {
 
 Result<Image> decode_qzr(std::span<const uint8_t> file) {
-  ByteReader in = memory_reader(file);
-  Result<QzrHeader> header = read_container_header(in, "test.qzr");
-  if (!header.ok()) return header.failure();
-  const QzrHeader h = header.value();
-  std::vector<uint8_t> expanded;
-  {
-    ByteWriter out = memory_writer(expanded);
-    Result<uint64_t> n = decode_lzari(in, out);
-    if (!n.ok()) return n.failure();
-    out.flush();
-  }
-  ByteReader segments = memory_reader(expanded);
-  Plane planes[3];
-  const char* names[3] = {"YSeg", "USeg", "VSeg"};
-  for (int i = 0; i < 3; ++i) {
-    if (Status s = find_segment(segments, names[i]); !s.ok()) return s.failure;
-    Result<Plane> p = decode_plane(segments, names[i]);
-    if (!p.ok()) return p.failure();
-    planes[i] = std::move(p.value());
-  }
-  if (Status s = check_plane_sizes(planes[0], planes[1], planes[2], h.padded_width, h.padded_height); !s.ok())
-    return s.failure;
-  std::vector<uint8_t> pixels(size_t{3} * h.padded_width * h.padded_height);
-  convert_to_bgr(planes[0], planes[1], planes[2], pixels, h.padded_width, h.padded_height);
+  // The core's whole in-memory decode, to the BMP file's bytes; its rows run
+  // bottom-up, B, G, R.
+  Result<DecodedFile> decoded = qzr::decode_qzr(file);
+  if (!decoded.ok()) return decoded.failure();
+  const QzrHeader& h = decoded.value().header;
+  const std::vector<uint8_t>& bmp = decoded.value().bmp;
+  const size_t row_size = bmp_row_size(h.width);
   Image img;
   img.width = h.width;
   img.height = h.height;
   img.rgb.resize(size_t{3} * h.width * h.height);
   for (uint32_t r = 0; r < h.height; ++r) {
-    const uint8_t* src = pixels.data() + size_t{3} * h.padded_width * (h.height - 1 - r);
+    const uint8_t* src = bmp.data() + kBmpHeaderSize + row_size * (h.height - 1 - r);
     uint8_t* dst = img.rgb.data() + size_t{3} * h.width * r;
     for (uint32_t c = 0; c < h.width; ++c) {
       dst[3 * c + 0] = src[3 * c + 2];
