@@ -32,6 +32,13 @@ std::vector<uint8_t> header_bytes(uint16_t w, uint16_t h) {
   return std::vector<uint8_t>(a.begin(), a.end());
 }
 
+// A 16 x 16 file whose payload is the given bytes.
+void write_small_file(const fs::path& path, std::initializer_list<uint8_t> payload) {
+  std::vector<uint8_t> file = header_bytes(16, 16);
+  file.insert(file.end(), payload);
+  write_file(path, file);
+}
+
 TEST(Driver, NoArgumentShowsUsageAndDoesNotWaitWithoutAConsole) {
   for (Stdin in : {Stdin::kDevNull, Stdin::kOpenPipe, Stdin::kClosed}) {
     ScratchDir dir;
@@ -78,9 +85,7 @@ TEST(Driver, HeaderFailuresLeaveAnEmptyIntermediateFile) {
 
 TEST(Driver, ShortLengthWordEndsWithStatusOne) {
   ScratchDir dir;
-  std::vector<uint8_t> file = header_bytes(16, 16);
-  file.push_back(7);
-  write_file(dir / "a.qzr", file);
+  write_small_file(dir / "a.qzr", {7});
   ProcessResult r = qzrdec(dir, {"a.qzr", "out.bmp", "ignored", "also ignored"});
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.out, kBanner + "Image width 16, height 16...\nRead Error\n");
@@ -89,9 +94,7 @@ TEST(Driver, ShortLengthWordEndsWithStatusOne) {
 
 TEST(Driver, EmptyPayloadFailsTheFirstSegmentSearch) {
   ScratchDir dir;
-  std::vector<uint8_t> file = header_bytes(16, 16);
-  file.insert(file.end(), {0, 0, 0, 0});
-  write_file(dir / "empty.qzr", file);
+  write_small_file(dir / "empty.qzr", {0, 0, 0, 0});
   ProcessResult r = qzrdec(dir, {"empty.qzr"});
   EXPECT_EQ(r.status, 255);
   EXPECT_EQ(r.out, kBanner + "Image width 16, height 16...\nSegment YSeg not found !\n");
@@ -100,9 +103,7 @@ TEST(Driver, EmptyPayloadFailsTheFirstSegmentSearch) {
 
 TEST(Driver, FullDiskForTheIntermediateFileIsAFailure) {
   ScratchDir dir;
-  std::vector<uint8_t> file = header_bytes(16, 16);
-  file.insert(file.end(), {0x00, 0x10, 0x00, 0x00});  // 4096 bytes from all-one bits
-  write_file(dir / "a.qzr", file);
+  write_small_file(dir / "a.qzr", {0x00, 0x10, 0x00, 0x00});  // 4096 bytes from all-one bits
   fs::create_symlink("/dev/full", dir / "temp.tmp");
   ProcessResult r = qzrdec(dir, {"a.qzr"});
   EXPECT_EQ(r.status, 255);

@@ -36,6 +36,16 @@ SpanExpander make_span_expander(std::span<int32_t> coefficients, int64_t offset,
   return SpanExpander{coefficients.data(), offset, limit};
 }
 
+namespace {
+
+// The coefficient a value code stands for: bit 14 the sign, bits 13..0 the magnitude.
+inline int32_t code_value(uint16_t code) {
+  const int32_t magnitude = code & kMagnitudeMask;
+  return (code & kNegativeFlag) ? -magnitude : magnitude;
+}
+
+}  // namespace
+
 void SpanExpander::add(uint16_t code) {
   if (full()) return;
   if (code & kZeroRunFlag) {
@@ -46,8 +56,7 @@ void SpanExpander::add(uint16_t code) {
     filled += run;
     return;
   }
-  int magnitude = code & kMagnitudeMask;
-  coefficients[offset + filled] = (code & kNegativeFlag) ? -magnitude : magnitude;
+  coefficients[offset + filled] = code_value(code);
   ++filled;
 }
 
@@ -64,8 +73,9 @@ void SpanExpander::add_repeated(uint16_t code, uint64_t times) {
     filled += static_cast<int64_t>(run);
     return;
   }
-  uint64_t n = std::min<uint64_t>(times, static_cast<uint64_t>(limit - filled));
-  for (uint64_t i = 0; i < n; ++i) add(code);
+  const uint64_t n = std::min<uint64_t>(times, static_cast<uint64_t>(limit - filled));
+  std::fill_n(coefficients + offset + filled, n, code_value(code));
+  filled += static_cast<int64_t>(n);
 }
 
 namespace {
