@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "container/container_header.h"
-#include "encoder.h"
-#include "lzari_encoder.h"
+#include "encoder/encoder.h"
+#include "encoder/lzari_encoder.h"
 #include "output/bmp_writer.h"
 #include "output/colour_conversion.h"
 #include "process.h"

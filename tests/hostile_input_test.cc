@@ -9,8 +9,8 @@
 
 #include "container/container_header.h"
 #include "decode.h"
-#include "encoder.h"
-#include "lzari_encoder.h"
+#include "encoder/encoder.h"
+#include "encoder/lzari_encoder.h"
 #include "process.h"
 #include "stream_builder.h"
 

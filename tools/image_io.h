@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "common/failure.h"
-#include "encoder.h"
+#include "encoder/encoder.h"
 
 namespace qzr::enc {
 

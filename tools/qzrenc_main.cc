@@ -1,4 +1,5 @@
-// qzrenc: encodes a BMP, PNG or PPM picture into a QZR file.
+// qzrenc: encodes a BMP, PNG or PPM picture into a QZR file: reads the
+// picture, hands it to the library's encode and writes what comes back.
 //
 // Messages go to standard error; a failure exits with status 1 (2 for a bad
 // command line) and leaves no output file: the file is written under a
@@ -12,8 +13,8 @@
 #include <string>
 #include <system_error>
 
-#include "encoder.h"
 #include "image_io.h"
+#include "qzr/qzr.h"
 
 #ifndef QZRENC_VERSION
 #define QZRENC_VERSION "unknown"
@@ -99,7 +100,7 @@ bool write_file_atomically(const std::string& path, const std::vector<uint8_t>& 
 }  // namespace
 
 int main(int argc, char** argv) {
-  enc::EncodeOptions options;
+  qzr::EncodeOptions options;
   std::string files[2];
   int nfiles = 0;
   bool options_done = false;
@@ -141,7 +142,7 @@ int main(int argc, char** argv) {
           return usage_error("bits per pixel must be a positive number, not '" + value + "'");
       } else {
         if (!parse_int(value.c_str(), options.levels) || options.levels < 1 ||
-            options.levels > enc::kMaxEncodeLevels)
+            options.levels > qzr::kMaxEncodeLevels)
           return usage_error("levels must be a whole number from 1 to 8, not '" + value + "'");
       }
       continue;
@@ -153,15 +154,15 @@ int main(int argc, char** argv) {
 
   Result<enc::Image> image = enc::read_image_file(files[0]);
   if (!image.ok()) return failure(image.failure().text);
-  Result<enc::Encoded> encoded = enc::encode_image_detailed(image.value(), options);
+  Result<qzr::EncodedFile> encoded = qzr::encode(image.value(), options);
   if (!encoded.ok()) return failure(files[0] + ": " + encoded.failure().text);
-  const enc::Encoded& e = encoded.value();
+  const qzr::EncodedFile& e = encoded.value();
   std::string error;
-  if (!write_file_atomically(files[1], e.file, error)) return failure(error);
+  if (!write_file_atomically(files[1], e.bytes, error)) return failure(error);
   if (!e.target_reached)
     std::fprintf(stderr, "qzrenc: warning: %.3f bits per pixel is below the smallest file this picture makes\n",
                  options.target_bpp);
   std::printf("%s: %d x %d, %zu bytes, %.3f bits per pixel, quality %.1f\n", files[1].c_str(),
-              image.value().width, image.value().height, e.file.size(), e.bits_per_pixel, e.quality);
+              image.value().width, image.value().height, e.bytes.size(), e.bits_per_pixel, e.quality);
   return 0;
 }

@@ -1,34 +1,16 @@
 // How the core reports a fatal condition: a value holding the exact console
 // text and the exit status. Only the driver prints it and ends the process.
+// Failure and Result are the public header's, so that the library's values
+// reach its users as they are.
 #pragma once
 
 #include <cstdio>
 #include <string>
 #include <utility>
-#include <variant>
+
+#include "qzr/qzr.h"
 
 namespace qzr {
-
-struct Failure {
-  int exit_status = -1;  // -1 for format, file and usage failures; 1 for "Read Error"
-  std::string text;      // the exact console text, line feeds included
-};
-
-// A result or a failure. Small on purpose: ok(), value(), failure().
-template <class T>
-class Result {
- public:
-  Result(T value) : v_(std::move(value)) {}  // NOLINT: implicit by design
-  Result(Failure f) : v_(std::move(f)) {}    // NOLINT
-  bool ok() const { return v_.index() == 0; }
-  T& value() { return std::get<0>(v_); }
-  const T& value() const { return std::get<0>(v_); }
-  Failure& failure() { return std::get<1>(v_); }
-  const Failure& failure() const { return std::get<1>(v_); }
-
- private:
-  std::variant<T, Failure> v_;
-};
 
 // Status for operations with no value: empty on success.
 struct Status {

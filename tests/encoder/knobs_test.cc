@@ -9,7 +9,7 @@
 #include <algorithm>
 #include <functional>
 
-#include "encoder.h"
+#include "encoder/encoder.h"
 #include "image_io.h"
 #include "test_support.h"
 

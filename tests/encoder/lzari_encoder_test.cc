@@ -4,7 +4,7 @@
 
 #include "common/byte_io.h"
 #include "container/lzari_decoder.h"
-#include "lzari_encoder.h"
+#include "encoder/lzari_encoder.h"
 
 namespace qzr::enc {
 namespace {

@@ -8,8 +8,8 @@
 #include "codec/huffman_codes.h"
 #include "codec/wavelet_synthesis.h"
 #include "common/byte_io.h"
-#include "forward_wavelet.h"
-#include "plane_encoder.h"
+#include "encoder/forward_wavelet.h"
+#include "encoder/plane_encoder.h"
 
 namespace qzr::enc {
 namespace {

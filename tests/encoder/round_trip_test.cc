@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "encoder.h"
+#include "encoder/encoder.h"
 #include "test_support.h"
 
 namespace qzr::enc {

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "common/failure.h"
-#include "encoder.h"
+#include "encoder/encoder.h"
 
 namespace qzr::enc::testing {
 

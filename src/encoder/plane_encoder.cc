@@ -1,11 +1,11 @@
-#include "plane_encoder.h"
+#include "encoder/plane_encoder.h"
 
 #include <algorithm>
 #include <cmath>
 
 #include "codec/band_layout.h"
 #include "codec/dequantize.h"
-#include "forward_wavelet.h"
+#include "encoder/forward_wavelet.h"
 
 namespace qzr::enc {
 namespace {

@@ -12,9 +12,11 @@
 #include <cstdint>
 #include <vector>
 
+#include "qzr/qzr.h"
+
 namespace qzr::enc {
 
-struct Image;
+using Image = ::qzr::Picture;
 
 struct PlaneTargets {
   int width = 0;   // padded luma width; the chroma planes are width / 2 wide

@@ -1,4 +1,4 @@
-#include "encoder.h"
+#include "encoder/encoder.h"
 
 #include <algorithm>
 #include <cmath>
@@ -8,7 +8,7 @@
 #include <stdexcept>
 
 #include "codec/band_layout.h"
-#include "colour_forward.h"
+#include "encoder/colour_forward.h"
 #include "container/container_header.h"
 
 namespace qzr::enc {

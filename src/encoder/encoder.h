@@ -11,21 +11,19 @@
 #include <vector>
 
 #include "common/failure.h"
-#include "lzari_encoder.h"
-#include "plane_encoder.h"
+#include "qzr/qzr.h"
+#include "encoder/lzari_encoder.h"
+#include "encoder/plane_encoder.h"
 
 namespace qzr::enc {
 
-// Rows top to bottom, R, G, B per pixel.
-struct Image {
-  int width = 0, height = 0;
-  std::vector<uint8_t> rgb;
-};
+// The public picture: rows top to bottom, R, G, B per pixel.
+using Image = ::qzr::Picture;
 
 // The largest visible size: a plane stream holds its width and height as
 // signed 16-bit values, and planes are padded to multiples of 256.
-constexpr int kMaxDimension = 32512;
-constexpr int kMaxEncodeLevels = 8;
+constexpr int kMaxDimension = ::qzr::kMaxPictureSide;
+using ::qzr::kMaxEncodeLevels;
 constexpr int kDefaultScale = 64;
 
 struct EncodeOptions {

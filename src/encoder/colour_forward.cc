@@ -1,9 +1,9 @@
-#include "colour_forward.h"
+#include "encoder/colour_forward.h"
 
 #include <algorithm>
 
 #include "container/container_header.h"
-#include "encoder.h"
+#include "encoder/encoder.h"
 
 namespace qzr::enc {
 namespace {

@@ -1,4 +1,4 @@
-#include "lzari_encoder.h"
+#include "encoder/lzari_encoder.h"
 
 #include <array>
 #include <cmath>

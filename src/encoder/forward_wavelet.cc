@@ -1,4 +1,4 @@
-#include "forward_wavelet.h"
+#include "encoder/forward_wavelet.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,0 +1,25 @@
+# CPack: a Debian package of everything `cmake --install` puts in place,
+# under /usr (cpack -G DEB in the build directory).
+set(CPACK_PACKAGE_NAME qzr)
+set(CPACK_PACKAGE_VENDOR "The qzr developers")
+set(CPACK_PACKAGE_CONTACT "The qzr developers <qzr@example.org>")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "decoder and encoder of QZR wavelet images")
+set(CPACK_PACKAGE_DESCRIPTION "qzrdec turns QZR wavelet images into 24-bit BMP files, byte for byte
+as the format defines them, and meets damaged files with a clear message.
+qzrenc makes QZR files from BMP, PNG and PPM pictures. The package also
+holds the qzr C++ library with its header, CMake package and pkg-config
+file, for programs that decode or encode QZR images themselves.")
+set(CPACK_PACKAGE_HOMEPAGE_URL "")
+set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+set(CPACK_GENERATOR DEB)
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_SECTION graphics)
+set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+find_program(QZR_DPKG_SHLIBDEPS dpkg-shlibdeps)
+if(QZR_DPKG_SHLIBDEPS)
+  set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)  # libc, libstdc++, libpng as the programs link them
+endif()
+if(WIN32)
+  set(CPACK_GENERATOR ZIP)
+endif()
+include(CPack)

@@ -1,0 +1,93 @@
+// qzr: QZR wavelet images to RGB pictures and back, for programs that hold
+// them. C++20, standard library only; link qzr::qzr (CMake) or `qzr`
+// (pkg-config).
+//
+// Nothing here prints, exits or touches a file other than the one it is
+// given: a failure comes back as a value holding the exact text and exit
+// status the qzrdec program would print and end with.
+//
+//   qzr::Result<qzr::Picture> p = qzr::decode_file("photo.qzr");
+//   if (!p.ok()) { std::fputs(p.failure().text.c_str(), stderr); return 1; }
+//   use(p.value().width, p.value().height, p.value().rgb);
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string>
+#include <utility>
+#include <variant>
+#include <vector>
+
+namespace qzr {
+
+// Why a call failed. `text` is the message exactly as qzrdec prints it, line
+// feeds included (some begin with one). `exit_status` is what qzrdec ends
+// with: -1 (a process status of 255) for format, file and usage failures,
+// 1 when the payload is too short to hold its length.
+struct Failure {
+  int exit_status = -1;
+  std::string text;
+};
+
+// A value or a failure: ok(), value(), failure().
+template <class T>
+class Result {
+ public:
+  Result(T value) : v_(std::move(value)) {}  // NOLINT: implicit by design
+  Result(Failure f) : v_(std::move(f)) {}    // NOLINT
+  bool ok() const { return v_.index() == 0; }
+  T& value() { return std::get<0>(v_); }
+  const T& value() const { return std::get<0>(v_); }
+  Failure& failure() { return std::get<1>(v_); }
+  const Failure& failure() const { return std::get<1>(v_); }
+
+ private:
+  std::variant<T, Failure> v_;
+};
+
+// An 8-bit RGB picture: `height` rows of `width` pixels, the top row first,
+// each pixel three bytes R, G, B, no padding between rows, so that
+// rgb.size() == 3 * width * height.
+struct Picture {
+  int width = 0;
+  int height = 0;
+  std::vector<uint8_t> rgb;
+};
+
+// Decodes a whole QZR file held in memory. The expanded payload is kept in
+// memory too (no temp.tmp). A message that names the input file names it
+// "(memory)".
+Result<Picture> decode_buffer(std::span<const uint8_t> file);
+
+// Reads and decodes the QZR file at `path`; messages name it as given.
+Result<Picture> decode_file(const std::string& path);
+
+// The 24-bit BMP file that qzrdec writes for this picture, byte for byte
+// (rows bottom to top, B, G, R, each row padded to 4 bytes). Empty when the
+// picture is inconsistent (rgb.size() is not 3 x width x height), too large
+// for the BMP's 32-bit sizes, or memory runs out.
+std::vector<uint8_t> to_bmp(const Picture& picture);
+
+// The largest width and height a QZR file holds, and the most wavelet levels.
+constexpr int kMaxPictureSide = 32512;
+constexpr int kMaxEncodeLevels = 8;
+
+struct EncodeOptions {
+  int quality = 75;       // 1 (smallest file) .. 100 (best picture)
+  double target_bpp = 0;  // > 0: the best quality whose file has at most this many bits per pixel
+  int levels = 5;         // wavelet levels 1 .. kMaxEncodeLevels
+};
+
+struct EncodedFile {
+  std::vector<uint8_t> bytes;  // the whole .qzr file
+  double quality = 0;          // the quality used (the search's result when target_bpp was given)
+  double bits_per_pixel = 0;   // file bits per pixel
+  bool target_reached = true;  // false when even the lowest quality exceeds target_bpp
+};
+
+// Encodes a picture (1 .. kMaxPictureSide pixels each way) into a QZR file
+// that qzrdec shows upright and in its colours. Failures (a bad picture or
+// option, no memory) carry a one-line text and exit status -1.
+Result<EncodedFile> encode(const Picture& picture, const EncodeOptions& options = {});
+
+}  // namespace qzr

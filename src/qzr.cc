@@ -1,0 +1,75 @@
+// The public face of the library (qzr/qzr.h) over the core's stages.
+#include "qzr/qzr.h"
+
+#include <cstdio>
+#include <new>
+
+#include "common/failure.h"
+#include "decode.h"
+#include "encoder/encoder.h"
+#include "output/bmp_writer.h"
+
+namespace qzr {
+
+Result<Picture> decode_buffer(std::span<const uint8_t> file) { return decode_picture(file); }
+
+Result<Picture> decode_file(const std::string& path) {
+  std::vector<uint8_t> bytes;
+  {
+    std::FILE* f = std::fopen(path.c_str(), "rb");
+    if (f == nullptr) return format_failure(format_text("error opening file %s !\n", path.c_str()));
+    // A read error ends the data as the end of the file would: qzrdec reads
+    // its input as a stream and meets the same.
+    try {
+      uint8_t chunk[1 << 16];
+      size_t got;
+      while ((got = std::fread(chunk, 1, sizeof chunk, f)) > 0) bytes.insert(bytes.end(), chunk, chunk + got);
+    } catch (const std::bad_alloc&) {
+      std::fclose(f);
+      return format_failure("\nOut of memory !\n");
+    }
+    std::fclose(f);
+  }
+  return decode_picture(bytes, {}, path);
+}
+
+std::vector<uint8_t> to_bmp(const Picture& picture) {
+  const int64_t w = picture.width, h = picture.height;
+  if (w < 0 || h < 0 || picture.rgb.size() != static_cast<uint64_t>(3 * w * h)) return {};
+  if (w > 0xFFFF || h > 0xFFFF) return {};
+  const uint32_t width = static_cast<uint32_t>(w), height = static_cast<uint32_t>(h);
+  const uint64_t size = kBmpHeaderSize + uint64_t{bmp_row_size(width)} * height;
+  if (size > 0xFFFFFFFFu) return {};  // the BMP's size fields are 32-bit
+  std::vector<uint8_t> bmp;
+  try {
+    bmp.reserve(static_cast<size_t>(size));
+    const auto header = make_bmp_header(width, height);
+    bmp.assign(header.begin(), header.end());
+    const size_t fill = bmp_row_size(width) - 3 * size_t{width};
+    for (uint32_t r = height; r-- > 0;) {  // the bottom row first
+      const uint8_t* p = picture.rgb.data() + size_t{3} * width * r;
+      for (uint32_t x = 0; x < width; ++x, p += 3) bmp.insert(bmp.end(), {p[2], p[1], p[0]});
+      bmp.insert(bmp.end(), fill, 0);
+    }
+  } catch (const std::bad_alloc&) {
+    return {};
+  }
+  return bmp;
+}
+
+Result<EncodedFile> encode(const Picture& picture, const EncodeOptions& options) {
+  enc::EncodeOptions o;
+  o.quality = options.quality;
+  o.target_bpp = options.target_bpp;
+  o.levels = options.levels;
+  Result<enc::Encoded> e = enc::encode_image_detailed(picture, o);
+  if (!e.ok()) return e.failure();
+  EncodedFile out;
+  out.bytes = std::move(e.value().file);
+  out.quality = e.value().quality;
+  out.bits_per_pixel = e.value().bits_per_pixel;
+  out.target_reached = e.value().target_reached;
+  return out;
+}
+
+}  // namespace qzr
