@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Builds everything (decoder, encoder, tests) and runs the whole test suite:
 # the Release build, the same suite under AddressSanitizer and UBSan, and a
-# short run of each fuzz target. QZR_TEST_QUICK=1 runs the Release build only.
+# short run of each fuzz target, with the install, Debian package and
+# Windows checks after the Release suite. QZR_TEST_QUICK=1 runs the Release
+# build only.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/deps.sh
@@ -25,6 +27,17 @@ run_suite build
 if [[ ${QZR_TEST_QUICK:-0} == 1 ]]; then
   summary
   exit 0
+fi
+
+echo "== the installed library, used by an outside program"
+bash scripts/install-test.sh build
+# Installing a package changes the machine: CI (CI=true) does it, a
+# developer asks for it with QZR_TEST_DEB=1.
+if [[ ${CI:-} == true || ${QZR_TEST_DEB:-0} == 1 ]]; then
+  echo "== the Debian package"
+  bash scripts/deb-test.sh build
+else
+  echo "== the Debian package: not installed here (set QZR_TEST_DEB=1, or run scripts/deb-test.sh)"
 fi
 
 echo "== the suite under AddressSanitizer and UndefinedBehaviorSanitizer"

@@ -1,0 +1,60 @@
+#!/usr/bin/env bash
+# Builds the Debian package with CPack, installs it with dpkg -i, decodes the
+# sample with the installed /usr/bin/qzrdec (standard input not a terminal,
+# so no key wait) and compares the bytes with the build's own qzrdec, checks
+# the manual pages and the library files, then removes the package again.
+# Needs root (or sudo); without it the script says so and skips.
+# usage: deb-test.sh [BUILD_DIR]   (default: build, configured and built if missing)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$PWD
+build=${1:-build}
+sudo=""
+if [[ $(id -u) != 0 ]]; then
+  if command -v sudo >/dev/null && sudo -n true 2>/dev/null; then
+    sudo="sudo -n"
+  else
+    echo "deb-test: skipped: installing a package needs root or sudo"
+    exit 0
+  fi
+fi
+if dpkg-query -W -f='${Status}' qzr 2>/dev/null | grep -q 'install ok installed'; then
+  echo "deb-test: skipped: a qzr package is installed on this machine already; not replacing it"
+  exit 0
+fi
+jobs=$(nproc 2>/dev/null || echo 2)
+if [[ ! -f $build/CMakeCache.txt ]]; then
+  cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DQZR_BUILD_TESTS=OFF >/dev/null
+fi
+cmake --build "$build" -j"$jobs" >/dev/null
+work=$(mktemp -d)
+installed=0
+cleanup() {
+  if ((installed)); then $sudo dpkg -r qzr >/dev/null || echo "deb-test: dpkg -r qzr failed"; fi
+  rm -rf "$work"
+}
+trap cleanup EXIT
+(cd "$build" && cpack -G DEB -B "$work/cpack" >/dev/null)
+deb=$(find "$work/cpack" -maxdepth 1 -name 'qzr_*.deb' | head -1)
+[[ -n $deb ]] || { echo "deb-test: cpack made no package"; exit 1; }
+echo "deb-test: $(basename "$deb"), depends: $(dpkg-deb -f "$deb" Depends)"
+installed=1
+if ! $sudo dpkg -i "$deb" >/dev/null; then
+  # Missing dependencies: let apt bring them and finish the installation.
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -f -y -qq </dev/null >/dev/null
+fi
+dpkg-query -W -f='${Status}' qzr | grep -q 'install ok installed' || { echo "deb-test: qzr did not install"; exit 1; }
+
+mkdir "$work/run"
+(cd "$work/run" && "$root/$build/qzrdec" "$root/samples/astronaut.qzr" expected.bmp </dev/null >/dev/null)
+(cd "$work/run" && /usr/bin/qzrdec "$root/samples/astronaut.qzr" got.bmp </dev/null >out.txt)
+cmp -s "$work/run/got.bmp" "$work/run/expected.bmp" || { echo "deb-test: /usr/bin/qzrdec gives other bytes"; exit 1; }
+[[ ! -e $work/run/temp.tmp ]] || { echo "deb-test: temp.tmp left behind"; exit 1; }
+grep -q 'total decompress time' "$work/run/out.txt" || { echo "deb-test: no time report"; exit 1; }
+/usr/bin/qzrenc --version >/dev/null
+for page in qzrdec qzrenc; do
+  [[ $(man -w "$page") == /usr/share/man/man1/$page.1* ]] || { echo "deb-test: no manual page $page"; exit 1; }
+done
+[[ -f /usr/include/qzr/qzr.h ]] && pkg-config --exists qzr ||
+  { echo "deb-test: the header or the pkg-config file is missing"; exit 1; }
+echo "deb-test: the package installs, /usr/bin/qzrdec decodes the sample to the build's bytes, the manual pages are in place"

@@ -1,0 +1,41 @@
+#!/usr/bin/env bash
+# Installs a build into a scratch prefix and builds a small outside program
+# against it twice, through the CMake package and through pkg-config; both
+# must decode the sample to the bytes qzrdec writes.
+# usage: install-test.sh [BUILD_DIR]   (default: build, configured and built if missing)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$PWD
+build=${1:-build}
+jobs=$(nproc 2>/dev/null || echo 2)
+if [[ ! -f $build/CMakeCache.txt ]]; then
+  cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DQZR_BUILD_TESTS=OFF >/dev/null
+fi
+cmake --build "$build" -j"$jobs" >/dev/null
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+prefix=$work/prefix
+cmake --install "$build" --prefix "$prefix" >/dev/null
+for f in bin/qzrdec bin/qzrenc include/qzr/qzr.h share/man/man1/qzrdec.1 share/man/man1/qzrenc.1; do
+  [[ -f $prefix/$f ]] || { echo "install-test: $f was not installed"; exit 1; }
+done
+libdir=$(dirname "$(find "$prefix" -name libqzr.a | head -1)")
+[[ -f $libdir/pkgconfig/qzr.pc && -f $libdir/cmake/qzr/qzrConfig.cmake ]] ||
+  { echo "install-test: no pkg-config file or CMake package beside $libdir/libqzr.a"; exit 1; }
+
+sample=$root/samples/astronaut.qzr
+(cd "$work" && "$prefix/bin/qzrdec" "$sample" expected.bmp </dev/null >/dev/null)
+
+consumer=$root/tests/install/consumer
+cmake -S "$consumer" -B "$work/by-cmake" -DCMAKE_PREFIX_PATH="$prefix" -DCMAKE_BUILD_TYPE=Release >/dev/null
+cmake --build "$work/by-cmake" >/dev/null
+PKG_CONFIG_PATH=$libdir/pkgconfig
+export PKG_CONFIG_PATH
+# shellcheck disable=SC2046 # the flags are separate words
+g++ -std=c++20 -O2 "$consumer/consumer.cc" -o "$work/by-pkg-config" $(pkg-config --cflags --libs qzr)
+
+for way in by-cmake/consumer by-pkg-config; do
+  "$work/$way" "$sample" "$work/got.bmp" >/dev/null
+  cmp -s "$work/got.bmp" "$work/expected.bmp" || { echo "install-test: $way gives other bytes than qzrdec"; exit 1; }
+  echo "install-test: the program built $way decodes the sample to qzrdec's bytes"
+done
