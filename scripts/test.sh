@@ -39,6 +39,15 @@ if [[ ${CI:-} == true || ${QZR_TEST_DEB:-0} == 1 ]]; then
 else
   echo "== the Debian package: not installed here (set QZR_TEST_DEB=1, or run scripts/deb-test.sh)"
 fi
+# The Windows build under Wine: in CI always (the script installs MinGW-w64
+# and Wine), elsewhere when both are installed; QZR_TEST_WINDOWS=0 skips it.
+windows_tools() { command -v x86_64-w64-mingw32-g++-posix >/dev/null && [[ -x /usr/lib/wine/wine64 ]]; }
+if [[ ${QZR_TEST_WINDOWS:-} != 0 ]] && { [[ ${CI:-} == true || ${QZR_TEST_WINDOWS:-} == 1 ]] || windows_tools; }; then
+  echo "== the Windows build under Wine"
+  bash scripts/windows-test.sh build
+else
+  echo "== the Windows build: MinGW-w64 or Wine missing (set QZR_TEST_WINDOWS=1 to install them)"
+fi
 
 echo "== the suite under AddressSanitizer and UndefinedBehaviorSanitizer"
 cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQZR_SANITIZE=ON -DQZR_BUILD_TESTS=ON \

@@ -13,6 +13,12 @@
 #include <string>
 #include <system_error>
 
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#include <sys/stat.h>
+#endif
+
 #include "image_io.h"
 #include "qzr/qzr.h"
 
@@ -66,6 +72,21 @@ bool parse_double(const char* s, double& out) {
   return true;
 }
 
+// Creates a file that does not exist yet, for writing; null when the name
+// is taken. (The Windows C runtime ignores the "x" of fopen and would
+// overwrite the file.)
+std::FILE* create_new_file(const std::string& path) {
+#ifdef _WIN32
+  const int fd = _open(path.c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY, _S_IREAD | _S_IWRITE);
+  if (fd < 0) return nullptr;
+  std::FILE* f = _fdopen(fd, "wb");
+  if (f == nullptr) _close(fd);
+  return f;
+#else
+  return std::fopen(path.c_str(), "wbx");
+#endif
+}
+
 // Writes under a fresh temporary name in the output's directory, then renames
 // it over the output; on any failure the temporary file is removed.
 bool write_file_atomically(const std::string& path, const std::vector<uint8_t>& bytes, std::string& error) {
@@ -73,7 +94,7 @@ bool write_file_atomically(const std::string& path, const std::vector<uint8_t>& 
   std::FILE* f = nullptr;
   for (int n = 0; n < 1000 && f == nullptr; ++n) {
     temp = path + ".part" + std::to_string(n);
-    f = std::fopen(temp.c_str(), "wbx");
+    f = create_new_file(temp);
     if (f == nullptr && errno != EEXIST) break;
   }
   if (f == nullptr) {

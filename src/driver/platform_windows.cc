@@ -1,24 +1,60 @@
-#include <conio.h>
+// The platform layer on Windows: the tick counter, the console keyboard,
+// file views and the claim on temp.tmp, through the Win32 API.
+#include <fcntl.h>
 #include <io.h>
-#include <share.h>
 #include <windows.h>
 
 #include "driver/platform.h"
 
 namespace qzr {
+namespace {
+
+// The console input handle, when standard input is a console: a pipe, a
+// file or NUL has no console mode (_isatty would take NUL for a console).
+HANDLE console_input() {
+  HANDLE in = GetStdHandle(STD_INPUT_HANDLE);
+  DWORD mode;
+  if (in == nullptr || in == INVALID_HANDLE_VALUE || !GetConsoleMode(in, &mode)) return nullptr;
+  return in;
+}
+
+// Keys without a character that still count as a key press: the function,
+// cursor and editing keys. Modifiers and lock keys alone do not.
+bool extended_key(WORD vk) {
+  return (vk >= VK_PRIOR && vk <= VK_DOWN) || vk == VK_INSERT || vk == VK_DELETE || vk == VK_CLEAR ||
+         (vk >= VK_F1 && vk <= VK_F24);
+}
+
+// Identifies the file behind a handle (volume and file index).
+bool file_identity(HANDLE h, BY_HANDLE_FILE_INFORMATION& info) {
+  return GetFileInformationByHandle(h, &info) != 0;
+}
+
+bool same_file(const BY_HANDLE_FILE_INFORMATION& a, const BY_HANDLE_FILE_INFORMATION& b) {
+  return a.dwVolumeSerialNumber == b.dwVolumeSerialNumber && a.nFileIndexHigh == b.nFileIndexHigh &&
+         a.nFileIndexLow == b.nFileIndexLow;
+}
+
+}  // namespace
 
 uint32_t tick_count_ms() { return static_cast<uint32_t>(GetTickCount()); }
 
-bool console_available() { return _isatty(_fileno(stdin)) != 0; }
+bool console_available() { return console_input() != nullptr; }
 
 void wait_for_key() {
-  if (!console_available()) return;
-  // _kbhit reports key-downs that yield a character or an extended key; an
-  // extended key arrives as two codes (0 or 0xE0, then the key), read both.
-  while (!_kbhit()) {
+  HANDLE in = console_input();
+  if (in == nullptr) return;
+  // Each console input event is read and dropped until a key-down that gives
+  // a character or is an extended key: key releases, modifiers alone, mouse
+  // and focus events do not end the wait. The read blocks, so the wait takes
+  // no processor time; events queued during the decode are read first.
+  INPUT_RECORD event;
+  DWORD got = 0;
+  while (ReadConsoleInputW(in, &event, 1, &got)) {
+    if (got != 1 || event.EventType != KEY_EVENT) continue;
+    const KEY_EVENT_RECORD& key = event.Event.KeyEvent;
+    if (key.bKeyDown && (key.uChar.UnicodeChar != 0 || extended_key(key.wVirtualKeyCode))) return;
   }
-  int c = _getch();
-  if (c == 0 || c == 0xE0) _getch();
 }
 
 MappedFile::~MappedFile() {
@@ -30,6 +66,7 @@ bool map_file(std::FILE* file, MappedFile& view) {
   HANDLE h = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file)));
   LARGE_INTEGER size;
   if (h == INVALID_HANDLE_VALUE || !GetFileSizeEx(h, &size) || size.QuadPart <= 0) return false;
+  if (static_cast<unsigned long long>(size.QuadPart) > SIZE_MAX) return false;
   HANDLE mapping = CreateFileMappingW(h, nullptr, PAGE_READONLY, 0, 0, nullptr);
   if (mapping == nullptr) return false;
   void* p = MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, 0);
@@ -43,12 +80,63 @@ bool map_file(std::FILE* file, MappedFile& view) {
   return true;
 }
 
-IntermediateLock::~IntermediateLock() {}
+IntermediateLock::~IntermediateLock() {
+  if (fd >= 0) _close(fd);  // closes the last handle of the file: the claim ends
+}
 
-std::FILE* create_intermediate(const char* name, IntermediateLock&) {
-  // The file is opened without sharing for writing, which keeps another run
-  // from writing into it meanwhile.
-  return _fsopen(name, "wb", _SH_DENYWR);
+std::FILE* create_intermediate(const char* name, IntermediateLock& lock) {
+  // The claim is a lock on one byte far past any data: Windows locks bar
+  // reads and writes through other handles, and this run reads the file
+  // again through one. Every handle shares reading, writing and deleting,
+  // so that the run before this one can still delete the file it made.
+  constexpr DWORD kLockOffsetHigh = 0x40000000;
+  for (int attempt = 0; attempt < 1000; ++attempt) {
+    HANDLE h = CreateFileA(name, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                           nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) {
+      // A file that another run has deleted but still holds open refuses
+      // to be opened for a moment.
+      if (GetLastError() == ERROR_ACCESS_DENIED && attempt + 1 < 1000) {
+        Sleep(10);
+        continue;
+      }
+      return nullptr;
+    }
+    OVERLAPPED at{};
+    at.OffsetHigh = kLockOffsetHigh;
+    const bool locked = LockFileEx(h, LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &at) != 0;
+    // The run we waited for may have deleted the file: then it is no longer
+    // the one the name denotes, and we start again with the name's.
+    BY_HANDLE_FILE_INFORMATION held, named;
+    bool current = false;
+    if (locked && file_identity(h, held)) {
+      HANDLE again = CreateFileA(name, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                 OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+      if (again != INVALID_HANDLE_VALUE) {
+        current = file_identity(again, named) && same_file(held, named);
+        CloseHandle(again);
+      }
+    }
+    if (current) {
+      LARGE_INTEGER zero{};
+      if (!SetFilePointerEx(h, zero, nullptr, FILE_BEGIN) || !SetEndOfFile(h)) {
+        CloseHandle(h);
+        return nullptr;
+      }
+      const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(h), _O_WRONLY | _O_BINARY);
+      if (fd < 0) {
+        CloseHandle(h);
+        return nullptr;
+      }
+      lock.fd = _dup(fd);  // another handle of the same open file: holds the claim after the stream is closed
+      std::FILE* f = _fdopen(fd, "wb");
+      if (f == nullptr) _close(fd);
+      return f;
+    }
+    CloseHandle(h);
+    if (!locked) return nullptr;
+  }
+  return nullptr;
 }
 
 }  // namespace qzr

@@ -1,0 +1,171 @@
+#!/usr/bin/env bash
+# Cross-builds qzrdec.exe and qzrenc.exe with MinGW-w64 and runs them under
+# Wine beside the Linux build, case by case in scratch directories: the
+# same console text (with CRLF line ends, as the Windows C runtime writes
+# them in text mode), the same exit status and the same files, byte for
+# byte. Then the encoder, parallel runs in one directory, and the console
+# key wait on a real console (inside tmux, when it is installed).
+# Installs g++-mingw-w64-x86-64 and wine64 with apt-get when missing.
+# usage: windows-test.sh [LINUX_BUILD_DIR]   (default: build)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$PWD
+linux=$root/${1:-build}
+jobs=$(nproc 2>/dev/null || echo 2)
+
+started=$SECONDS
+bash scripts/deps.sh g++-mingw-w64-x86-64 wine64
+echo "windows-test: cross compiler and Wine ready after $((SECONDS - started)) s"
+wine=$(command -v wine64 || true)
+[[ -n $wine ]] || wine=/usr/lib/wine/wine64  # Debian's wine64 keeps its loader there
+[[ -x $wine ]] || { echo "windows-test: no wine64 loader"; exit 1; }
+
+cmake -S . -B build-windows -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake -DCMAKE_BUILD_TYPE=Release \
+  -DQZR_BUILD_TESTS=OFF >/dev/null 2>&1 || { echo "windows-test: the cross configure failed"; exit 1; }
+cmake --build build-windows -j"$jobs" >/dev/null
+if [[ ! -x $linux/qzrdec || ! -x $linux/tools/qzrenc ]]; then
+  cmake -S . -B "$linux" -DCMAKE_BUILD_TYPE=Release >/dev/null
+  cmake --build "$linux" -j"$jobs" >/dev/null
+fi
+echo "windows-test: built after $((SECONDS - started)) s"
+
+work=$(mktemp -d)
+cleanup() {
+  [[ -n ${WINEPREFIX:-} ]] && WINEPREFIX=$WINEPREFIX wineserver -k 2>/dev/null || true
+  tmux kill-session -t "qzr-keywait-$$" 2>/dev/null || true
+  rm -rf "$work"
+}
+trap cleanup EXIT
+export WINEPREFIX=$work/prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+dec_exe=$root/build-windows/qzrdec.exe
+enc_exe=$root/build-windows/tools/qzrenc.exe
+failed=0
+fail() {
+  echo "windows-test: FAIL: $*"
+  failed=$((failed + 1))
+}
+# Runs a Windows program under Wine without a console (standard input NUL).
+win() { timeout 120 "$wine" "$@" </dev/null; }
+
+# The first run makes the Wine prefix, which takes a few seconds.
+win "$dec_exe" >/dev/null 2>&1 || true
+
+samples=$root/samples
+mkdir "$work/inputs"
+cp "$samples/astronaut.qzr" "$samples/coffee.qzr" "$work/inputs/"
+in=$work/inputs
+head -c 20 "$in/coffee.qzr" >"$in/short-header.qzr"
+head -c 34 "$in/coffee.qzr" >"$in/short-length.qzr"
+head -c 4000 "$in/coffee.qzr" >"$in/truncated.qzr"
+{ printf 'VkQZ'; tail -c +5 "$in/coffee.qzr"; } >"$in/bad-magic.qzr"
+{ head -c 28 "$in/coffee.qzr"; printf '0012'; tail -c +33 "$in/coffee.qzr"; } >"$in/bad-version.qzr"
+
+# case NAME INPUT_FILES -- ARGS: runs both builds in fresh directories
+# holding copies of the inputs and compares transcript, status and files.
+case_() {
+  local name=$1
+  shift
+  local files=()
+  while [[ $1 != -- ]]; do files+=("$1"); shift; done
+  shift
+  local l=$work/linux/$name w=$work/windows/$name
+  mkdir -p "$l" "$w"
+  for f in "${files[@]}"; do cp "$in/${f%%=*}" "$l/${f##*=}"; cp "$in/${f%%=*}" "$w/${f##*=}"; done
+  local lrc=0 wrc=0
+  (cd "$l" && timeout 60 "$linux/qzrdec" "$@" </dev/null >"$work/$name.linux.out" 2>&1) || lrc=$?
+  (cd "$w" && win "$dec_exe" "$@" >"$work/$name.windows.out" 2>"$work/$name.windows.err") || wrc=$?
+  [[ $lrc == "$wrc" ]] || fail "$name: exit status $wrc under Wine, $lrc on Linux"
+  local mask='s/time: -?[0-9]+ ms/time: N ms/'
+  # Every line end of the Windows transcript is CRLF; without the CRs it is
+  # the Linux transcript.
+  local crs lfs
+  crs=$(tr -cd '\r' <"$work/$name.windows.out" | wc -c)
+  lfs=$(tr -cd '\n' <"$work/$name.windows.out" | wc -c)
+  [[ $crs == "$lfs" ]] || fail "$name: $lfs line ends but $crs CRs"
+  if ! cmp -s <(tr -d '\r' <"$work/$name.windows.out" | sed -E "$mask") <(sed -E "$mask" "$work/$name.linux.out"); then
+    fail "$name: other console text under Wine:"
+    diff <(tr -d '\r' <"$work/$name.windows.out") "$work/$name.linux.out" | head -10
+  fi
+  [[ $(cd "$l" && ls -A) == "$(cd "$w" && ls -A)" ]] ||
+    fail "$name: other files left: Wine [$(cd "$w" && ls -A | tr '\n' ' ')], Linux [$(cd "$l" && ls -A | tr '\n' ' ')]"
+  for f in $(cd "$l" && ls -A); do
+    [[ ! -f $w/$f ]] || cmp -s "$l/$f" "$w/$f" || fail "$name: $f differs"
+  done
+  echo "windows-test: $name: status $wrc, $(ls -A "$w" | tr '\n' ' ')"
+}
+
+case_ astronaut astronaut.qzr -- astronaut.qzr out.bmp
+case_ coffee-default-output coffee.qzr -- coffee.qzr
+case_ extra-arguments coffee.qzr -- coffee.qzr out.bmp ignored
+case_ no-arguments --
+case_ missing-input --  no-such-file.qzr
+case_ bad-magic bad-magic.qzr -- bad-magic.qzr
+case_ bad-version bad-version.qzr -- bad-version.qzr
+case_ short-header short-header.qzr -- short-header.qzr
+case_ short-length-word short-length.qzr -- short-length.qzr
+case_ truncated-stream truncated.qzr -- truncated.qzr out.bmp
+case_ input-is-temp-tmp coffee.qzr=temp.tmp -- temp.tmp out.bmp
+case_ output-is-temp-tmp coffee.qzr -- coffee.qzr temp.tmp
+case_ output-directory-missing coffee.qzr -- coffee.qzr no-such-dir/out.bmp
+
+# The encoder: the same .qzr bytes from the same picture (BMP input; the
+# Windows build has no PNG input).
+bmp=$work/linux/astronaut/out.bmp
+for opts in "" "--bpp 1" "--quality 30 --levels 3"; do
+  # shellcheck disable=SC2086 # the options are separate words
+  "$linux/tools/qzrenc" $opts "$bmp" "$work/enc-linux.qzr" >/dev/null
+  # shellcheck disable=SC2086
+  (cd "$work" && win "$enc_exe" $opts "$bmp" enc-windows.qzr >/dev/null 2>&1) || fail "qzrenc.exe $opts failed"
+  cmp -s "$work/enc-linux.qzr" "$work/enc-windows.qzr" || fail "qzrenc.exe $opts writes other bytes"
+done
+echo "windows-test: qzrenc.exe writes the Linux build's bytes"
+
+# Runs in one directory take turns with temp.tmp.
+mkdir "$work/parallel"
+pids=()
+for i in 1 2 3 4; do
+  s=astronaut
+  ((i % 2)) || s=coffee
+  (cd "$work/parallel" && win "$dec_exe" "$in/$s.qzr" "$s$i.bmp" >/dev/null 2>&1) &
+  pids+=($!)
+done
+for p in "${pids[@]}"; do wait "$p" || fail "a parallel run failed"; done
+cmp -s "$work/parallel/astronaut1.bmp" "$work/linux/astronaut/out.bmp" &&
+  cmp -s "$work/parallel/astronaut3.bmp" "$work/linux/astronaut/out.bmp" &&
+  cmp -s "$work/parallel/coffee2.bmp" "$work/linux/coffee-default-output/coffee.qzr.bmp" &&
+  cmp -s "$work/parallel/coffee4.bmp" "$work/linux/coffee-default-output/coffee.qzr.bmp" ||
+  fail "parallel runs gave other pictures"
+[[ ! -e $work/parallel/temp.tmp ]] || fail "parallel runs left temp.tmp"
+echo "windows-test: four parallel runs in one directory each give their picture"
+
+# The key wait on a console: Wine gives a program started on a terminal a
+# console; the run must wait after its prompt and end on one key.
+if command -v tmux >/dev/null; then
+  session=qzr-keywait-$$
+  mkdir "$work/console"
+  tmux new-session -d -s "$session" -x 100 -y 20 \
+    "cd '$work/console' && '$wine' '$dec_exe' '$in/coffee.qzr' out.bmp; echo \$? >status; sleep 60"
+  for _ in $(seq 100); do
+    tmux capture-pane -p -t "$session" | grep -q 'Press any key' && break
+    sleep 0.2
+  done
+  sleep 1
+  if [[ -e $work/console/status ]]; then
+    fail "the console run did not wait for a key"
+  else
+    tmux send-keys -t "$session" Up  # an escape sequence on the terminal: one key
+    for _ in $(seq 50); do [[ -e $work/console/status ]] && break; sleep 0.2; done
+    [[ $(cat "$work/console/status" 2>/dev/null) == 0 ]] || fail "the console run did not end on a key"
+    echo "windows-test: on a console the run waits after its prompt and ends on one key"
+  fi
+  tmux kill-session -t "$session" 2>/dev/null || true
+else
+  echo "windows-test: no tmux: the key wait on a console is not tried"
+fi
+
+echo "windows-test: $((SECONDS - started)) s in all"
+if ((failed)); then
+  echo "windows-test: $failed failed"
+  exit 1
+fi
+echo "windows-test: passed"
