@@ -3,8 +3,9 @@
 # Wine beside the Linux build, case by case in scratch directories: the
 # same console text (with CRLF line ends, as the Windows C runtime writes
 # them in text mode), the same exit status and the same files, byte for
-# byte. Then the encoder, parallel runs in one directory, and the console
-# key wait on a real console (inside tmux, when it is installed).
+# byte. Also the unit tests built for Windows, the encoder, parallel runs in
+# one directory, and the key wait on a real console (inside tmux, when it is
+# installed).
 # Installs g++-mingw-w64-x86-64 and wine64 with apt-get when missing.
 # usage: windows-test.sh [LINUX_BUILD_DIR]   (default: build)
 set -euo pipefail
@@ -20,8 +21,11 @@ wine=$(command -v wine64 || true)
 [[ -n $wine ]] || wine=/usr/lib/wine/wine64  # Debian's wine64 keeps its loader there
 [[ -x $wine ]] || { echo "windows-test: no wine64 loader"; exit 1; }
 
+# The unit tests too, from the GoogleTest source that libgtest-dev ships.
+unit_tests=OFF
+[[ -f /usr/src/googletest/CMakeLists.txt ]] && unit_tests=ON
 cmake -S . -B build-windows -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake -DCMAKE_BUILD_TYPE=Release \
-  -DQZR_BUILD_TESTS=OFF >/dev/null 2>&1 || { echo "windows-test: the cross configure failed"; exit 1; }
+  -DQZR_BUILD_TESTS=$unit_tests >/dev/null 2>&1 || { echo "windows-test: the cross configure failed"; exit 1; }
 cmake --build build-windows -j"$jobs" >/dev/null
 if [[ ! -x $linux/qzrdec || ! -x $linux/tools/qzrenc ]]; then
   cmake -S . -B "$linux" -DCMAKE_BUILD_TYPE=Release >/dev/null
@@ -49,6 +53,17 @@ win() { timeout 120 "$wine" "$@" </dev/null; }
 
 # The first run makes the Wine prefix, which takes a few seconds.
 win "$dec_exe" >/dev/null 2>&1 || true
+
+if [[ $unit_tests == ON ]]; then
+  if win "$root/build-windows/tests/qzr_tests.exe" >"$work/unit.out" 2>&1; then
+    echo "windows-test: unit and library tests: $(grep -oE '[0-9]+ tests? from [0-9]+ test suites? ran' "$work/unit.out")"
+  else
+    fail "unit tests under Wine:"
+    grep -E '^\[  FAILED|Failure' "$work/unit.out" | head -20
+  fi
+else
+  echo "windows-test: no GoogleTest source: the unit tests are not cross-built"
+fi
 
 samples=$root/samples
 mkdir "$work/inputs"

@@ -1,6 +1,7 @@
 // The public header: what a program that links the library sees.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -81,7 +82,8 @@ TEST(PublicApi, EncodeAndDecodeKeepTheOrientationAndColours) {
 }
 
 TEST(PublicApi, FailuresCarryQzrdecsTextAndStatus) {
-  const fs::path dir = fs::temp_directory_path() / ("qzr_api_" + std::to_string(::getpid()));
+  const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
+  const fs::path dir = fs::temp_directory_path() / ("qzr_api_" + std::to_string(stamp));
   fs::create_directories(dir);
   const std::string missing = (dir / "missing%s.qzr").string();
   qzr::Result<qzr::Picture> r = qzr::decode_file(missing);
