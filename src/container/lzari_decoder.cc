@@ -86,15 +86,22 @@ inline int decode_position(LzariDecoder& d, ByteReader& in) {
 
 }  // namespace
 
-Result<uint64_t> decode_lzari(ByteReader& in, ByteWriter& out, uint64_t limit) {
+Result<uint32_t> read_payload_length(ByteReader& in, uint64_t limit) {
   uint8_t word[4];
   if (in.read_block(word, 4) != 4) return Failure{1, "\nRead Error\n"};
-  uint32_t length = static_cast<uint32_t>(word[0]) | static_cast<uint32_t>(word[1]) << 8 |
-                    static_cast<uint32_t>(word[2]) << 16 | static_cast<uint32_t>(word[3]) << 24;
-  if (length == 0) return uint64_t{0};
+  const uint32_t length = static_cast<uint32_t>(word[0]) | static_cast<uint32_t>(word[1]) << 8 |
+                          static_cast<uint32_t>(word[2]) << 16 | static_cast<uint32_t>(word[3]) << 24;
   if (uint64_t{length} > limit)
     return format_failure(format_text("\nPayload of %u bytes is beyond the limit of %llu bytes !\n", length,
                                       static_cast<unsigned long long>(limit)));
+  return length;
+}
+
+Result<uint64_t> decode_lzari_plain(ByteReader& in, ByteWriter& out, uint64_t limit) {
+  Result<uint32_t> length_word = read_payload_length(in, limit);
+  if (!length_word.ok()) return length_word.failure();
+  const uint32_t length = length_word.value();
+  if (length == 0) return uint64_t{0};
 
   auto d = std::make_unique<LzariDecoder>();
   for (int i = 0; i < CODE_BITS; ++i) d->code_value = 2 * d->code_value + read_bit(*d, in);

@@ -35,4 +35,12 @@ constexpr uint64_t kMaxBytesAfterInputEnd = uint64_t{1} << 20;
 constexpr uint64_t kNoLimit = ~uint64_t{0};
 Result<uint64_t> decode_lzari(ByteReader& in, ByteWriter& out, uint64_t limit = kNoLimit);
 
+// Reads the length word; a short one fails with status 1, one above `limit`
+// with a message.
+Result<uint32_t> read_payload_length(ByteReader& in, uint64_t limit);
+
+// The same expansion in its plainest form, one code bit and one model step at
+// a time: the reference the fast form is checked against.
+Result<uint64_t> decode_lzari_plain(ByteReader& in, ByteWriter& out, uint64_t limit = kNoLimit);
+
 }  // namespace qzr
