@@ -53,10 +53,12 @@ done
 [[ -x /usr/bin/time ]] || die "/usr/bin/time (GNU time) is missing"
 
 echo "== building qzrdec and qzrenc (Release) in $build"
-cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release >"$build.cmake.log" 2>&1 ||
-  { tail -20 "$build.cmake.log" >&2; die "cmake configure failed (log: $build.cmake.log)"; }
-cmake --build "$build" -j2 --target qzrdec qzrenc >>"$build.cmake.log" 2>&1 ||
-  { tail -20 "$build.cmake.log" >&2; die "build failed (log: $build.cmake.log)"; }
+mkdir -p "$build"
+log=$build/compare-build.log
+cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release >"$log" 2>&1 ||
+  { tail -20 "$log" >&2; die "cmake configure failed (log: $log)"; }
+cmake --build "$build" -j2 --target qzrdec qzrenc >>"$log" 2>&1 ||
+  { tail -20 "$log" >&2; die "build failed (log: $log)"; }
 qzrdec=$build/qzrdec
 qzrenc=$build/tools/qzrenc
 [[ -x $qzrdec ]] || qzrdec=$(find "$build" -name qzrdec -type f -perm -u+x | head -1)
