@@ -69,7 +69,7 @@ qzrenc=$build/tools/qzrenc
 # --- the photograph ----------------------------------------------------------
 mkdir -p "$data"
 pkg=$data/pkg
-if [[ ! -f $pkg/$photo_rel ]]; then
+if [[ ! -f $pkg/usr/share/doc/plasma-workspace-wallpapers/copyright ]]; then
   echo "== fetching plasma-workspace-wallpapers into $data"
   rm -f "$data"/plasma-workspace-wallpapers_*.deb
   (cd "$data" && apt-get download plasma-workspace-wallpapers >"$data/download.log" 2>&1) ||
