@@ -6,42 +6,12 @@
 #include <new>
 
 #include "codec/band_layout.h"
-#include "codec/dequantize.h"
 #include "codec/huffman_codes.h"
 #include "codec/stream_readers.h"
 #include "codec/wavelet_synthesis.h"
 #include "container/segment_locator.h"
 
 namespace qzr {
-
-uint8_t scale_sample(int32_t n, int16_t scale) {
-  if (scale > 0) {
-    // Exact rational form: floor(n / scale + 1/2), clamped.
-    if (n <= 0) return 0;
-    int64_t r = (2 * static_cast<int64_t>(n) + scale) / (2 * static_cast<int64_t>(scale));
-    return static_cast<uint8_t>(r > 255 ? 255 : r);
-  }
-  double q = static_cast<double>(n) / static_cast<double>(scale);
-  if (!(q >= 0.0)) return 0;  // negative or not a number
-  if (q > 255.0) return 255;
-  return static_cast<uint8_t>(static_cast<int>(q + 0.5));
-}
-
-void scale_samples(std::span<const int32_t> samples, std::span<uint8_t> out, int16_t scale) {
-  // For the usual small scales a table of every result from 0 to 255 x scale
-  // replaces the division; beyond that range the result is 0 or 255.
-  const int64_t top = 255 * int64_t{scale};
-  if (scale > 0 && top < int64_t{1} << 16 && static_cast<size_t>(top) < samples.size()) {
-    std::vector<uint8_t> table(static_cast<size_t>(top) + 1);
-    for (int64_t n = 0; n <= top; ++n) table[static_cast<size_t>(n)] = scale_sample(static_cast<int32_t>(n), scale);
-    for (size_t i = 0; i < samples.size(); ++i) {
-      const int32_t n = samples[i];
-      out[i] = n < 0 ? 0 : n > top ? 255 : table[static_cast<size_t>(n)];
-    }
-    return;
-  }
-  for (size_t i = 0; i < samples.size(); ++i) out[i] = scale_sample(samples[i], scale);
-}
 
 namespace {
 
@@ -121,24 +91,20 @@ Result<Plane> decode_plane_checked(ByteReader& in, const char* segment, int64_t 
   if (count > max_samples)
     return format_failure(format_text("\nPlane of %d x %d samples is too large for the image in segment %s !\n", width,
                                       height, segment));
-  // The quantized values go into the coefficient array and are dequantized
-  // in place. It is cleared, so that a stream that omits a band decodes with
-  // zeros in it; the sample array needs no clearing, since the synthesis
-  // clears each level's samples before it adds to them.
+  // The quantized values go into the coefficient array, cleared, so that a
+  // stream that omits a band decodes with zeros in it.
   const size_t n = static_cast<size_t>(count);
   work.reserve(n);
-  std::span<int32_t> coefficients(work.coefficients.get(), n), samples(work.samples.get(), n);
+  std::span<int32_t> coefficients(work.coefficients.get(), n), scratch(work.scratch.get(), n / 4);
   std::fill(coefficients.begin(), coefficients.end(), 0);
   std::vector<int16_t> steps(static_cast<size_t>(band_count(L)), 0);
   if (Status read = read_band_groups(in, L, coefficients, steps, segment); !read.ok()) return read.failure;
-  dequantize_plane(coefficients, count, L, steps);
-  inverse_wavelet(coefficients, samples, width, height, L);
 
   Plane plane;
   plane.width = width;
   plane.height = height;
   plane.samples.resize(n);
-  scale_samples(samples, plane.samples, scale);
+  synthesise_plane(coefficients, steps, scratch, width, height, L, SampleScaler(scale, n), plane.samples);
   return plane;
 }
 
@@ -146,12 +112,16 @@ Result<Plane> decode_plane_checked(ByteReader& in, const char* segment, int64_t 
 
 void PlaneWorkspace::reserve(size_t n) {
   if (n <= capacity) return;
-  coefficients.reset();
-  samples.reset();
-  capacity = 0;
+  release();
   coefficients.reset(new int32_t[n]);
-  samples.reset(new int32_t[n]);
+  scratch.reset(new int32_t[n / 4]);
   capacity = n;
+}
+
+void PlaneWorkspace::release() {
+  coefficients.reset();
+  scratch.reset();
+  capacity = 0;
 }
 
 Result<Plane> decode_plane(ByteReader& in, const char* segment, int64_t max_samples) {
@@ -168,13 +138,16 @@ Result<Plane> decode_plane(ByteReader& in, const char* segment, int64_t max_samp
 }
 
 Status decode_three_planes(ByteReader& in, Plane (&planes)[3], int64_t max_samples) {
-  PlaneWorkspace work;  // the luma plane's arrays serve the chroma planes too
+  // The luma plane's working arrays go before the chroma planes, half its
+  // size, take theirs: the peak stays that of the luma plane.
+  PlaneWorkspace work;
   const char* names[3] = {"YSeg", "USeg", "VSeg"};
   for (int i = 0; i < 3; ++i) {
     if (Status found = find_segment(in, names[i]); !found.ok()) return found;
     Result<Plane> plane = decode_plane(in, names[i], max_samples, work);
     if (!plane.ok()) return plane.failure();
     planes[i] = std::move(plane.value());
+    if (i == 0) work.release();
   }
   return Status::success();
 }

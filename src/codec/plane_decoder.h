@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "common/byte_io.h"
+#include "codec/sample_scaling.h"
 #include "common/failure.h"
 
 namespace qzr {
@@ -19,12 +20,6 @@ struct Plane {
   std::vector<uint8_t> samples;
 };
 
-// The final scaling of one synthesised sample: n / scale, halves up, clamped
-// to 0..255; a zero scale follows IEEE 754 (n > 0 gives 255, else 0).
-uint8_t scale_sample(int32_t n, int16_t scale);
-// The same over a whole plane (faster for small positive scales).
-void scale_samples(std::span<const int32_t> samples, std::span<uint8_t> out, int16_t scale);
-
 // How many times over the band groups may fill a plane's coefficients.
 constexpr int64_t kMaxPlaneRefills = 16;
 
@@ -35,12 +30,14 @@ constexpr int64_t kMaxPlaneRefills = 16;
 Status read_band_groups(ByteReader& in, int levels, std::span<int32_t> quantized, std::span<int16_t> steps,
                         const char* segment);
 
-// The working arrays of plane decoding (coefficients and samples), kept from
-// one plane to the next so that later planes reuse the first one's memory.
+// The working arrays of plane decoding (the coefficients, and a quarter of
+// that for the synthesis' coarser levels), kept from one plane to the next
+// so that later planes may reuse an earlier one's memory.
 struct PlaneWorkspace {
-  std::unique_ptr<int32_t[]> coefficients, samples;
+  std::unique_ptr<int32_t[]> coefficients, scratch;
   size_t capacity = 0;
   void reserve(size_t n);
+  void release();
 };
 
 // Reads the plane stream at the current position of `in`; `segment` names the

@@ -1,7 +1,11 @@
 #include "codec/wavelet_synthesis.h"
 
 #include <algorithm>
+#include <array>
 #include <utility>
+#include <vector>
+
+#include "codec/dequantize.h"
 
 namespace qzr {
 namespace {
@@ -11,33 +15,47 @@ inline void add_to(int32_t& sample, int32_t value) {
   sample = static_cast<int32_t>(static_cast<uint32_t>(sample) + static_cast<uint32_t>(value));
 }
 
+// Level n's output is (width >> n) x (height >> n); its quarters are half that.
+// The whole output held at once: the plain form's storage.
 struct Level {
   int32_t* s;
   int W, H, hw, hh;
   void add(int x, int y, int32_t value) const {
     if (x >= 0 && x < W && y >= 0 && y < H) add_to(s[static_cast<int64_t>(y) * W + x], value);
   }
+  int32_t* row(int y) const { return s + static_cast<int64_t>(y) * W; }
 };
 
-// Level n's output is (width >> n) x (height >> n); its quarters are half that.
 Level make_level(std::span<int32_t> samples, int width, int height, int n) {
   const int W = width >> n, H = height >> n;
   return Level{samples.data(), W, H, W / 2, H / 2};
 }
+
+// Only four output rows at once: coefficient row Y adds to output rows 2Y - 1
+// to 2Y + 2 and to no others (the border additions included), so row y lives
+// in ring slot y mod 4 from the first addition to it until it is final.
+struct RingLevel {
+  int32_t* ring;  // 4 rows of W
+  int W, H, hw, hh;
+  void add(int x, int y, int32_t value) const {
+    if (x >= 0 && x < W && y >= 0 && y < H) add_to(row(y)[x], value);
+  }
+  int32_t* row(int y) const { return ring + static_cast<int64_t>(y & 3) * W; }
+};
 
 // Horizontal and vertical signs of the quarters' taps: low +1, high -1.
 constexpr int kHorizontalSign[4] = {1, 1, -1, -1};
 constexpr int kVerticalSign[4] = {1, -1, 1, -1};
 
 // A coefficient away from every border: the base stencil alone, no bound tests.
-template <int Q>
-inline void scatter_interior(const Level& l, int X, int Y, int32_t v) {
+template <int Q, class L>
+inline void scatter_interior(const L& l, int X, int Y, int32_t v) {
   constexpr int hs = kHorizontalSign[Q], vs = kVerticalSign[Q];
   const int32_t t = v >> 1, u = v >> 2;
   const int cx = 2 * X + (hs < 0), cy = 2 * Y + (vs < 0);
-  int32_t* row = l.s + static_cast<int64_t>(cy) * l.W + cx;
-  int32_t* above = row - l.W;
-  int32_t* below = row + l.W;
+  int32_t* above = l.row(cy - 1) + cx;
+  int32_t* row = l.row(cy) + cx;
+  int32_t* below = l.row(cy + 1) + cx;
   const int32_t corner = hs * vs * u, side = hs * t;
   add_to(above[-1], corner);
   add_to(above[0], vs * t);
@@ -52,7 +70,8 @@ inline void scatter_interior(const Level& l, int X, int Y, int32_t v) {
 
 // A coefficient on a border of its quarter: bound tests, the border rule, the
 // mirror additions and the corner addition.
-void scatter_border(const Level& l, int q, int X, int Y, int32_t v) {
+template <class L>
+void scatter_border(const L& l, int q, int X, int Y, int32_t v) {
   const int hs = kHorizontalSign[q], vs = kVerticalSign[q];
   const int32_t t = v >> 1, u = v >> 2, n = (-t) >> 1;
   const int cx = 2 * X + (hs < 0), cy = 2 * Y + (vs < 0);
@@ -104,20 +123,93 @@ void scatter_border(const Level& l, int q, int X, int Y, int32_t v) {
   }
 }
 
-template <int Q>
-inline void scatter(const Level& l, int X, int Y, int32_t v) {
-  if (v == 0) return;
-  if (X > 0 && Y > 0 && X < l.hw - 1 && Y < l.hh - 1)
-    scatter_interior<Q>(l, X, Y, v);
-  else
-    scatter_border(l, Q, X, Y, v);
+// How a stored value becomes the coefficient that is scattered.
+struct AsStored {
+  int32_t operator()(int32_t v) const { return v; }
+};
+struct Dequantized {
+  int16_t step;
+  int32_t operator()(int32_t v) const { return dequantize_value(step, static_cast<int16_t>(v)); }
+};
+
+// Row Y of quarter Q (hw values). Zero values add nothing: they are skipped
+// eight at a time, which is most of a fine level's detail.
+template <int Q, class Value>
+void scatter_row(const RingLevel& l, const int32_t* row, int Y, Value value) {
+  const bool interior_row = Y > 0 && Y < l.hh - 1;
+  auto one = [&](int X) {
+    if (row[X] == 0) return;
+    const int32_t v = value(row[X]);
+    if (v == 0) return;
+    if (interior_row && X > 0 && X < l.hw - 1)
+      scatter_interior<Q>(l, X, Y, v);
+    else
+      scatter_border(l, Q, X, Y, v);
+  };
+  int X = 0;
+  for (; X + 8 <= l.hw; X += 8) {
+    int32_t any = 0;
+    for (int k = 0; k < 8; ++k) any |= row[X + k];
+    if (any == 0) continue;
+    for (int k = 0; k < 8; ++k) one(X + k);
+  }
+  for (; X < l.hw; ++X) one(X);
 }
 
-template <int Q>
-void scatter_row_major(const Level& l, const int32_t* quarter) {
+// One synthesis level over rows: quarters 0, 1 and 3 row by row where they
+// lie, quarter 2 (stored column by column) through a tile of 16 of its rows
+// at a time. Every output row is handed to `emit(y, row)` once it is final,
+// in order; the ring and the tile are scratch.
+constexpr int kTileRows = 16;
+
+template <class Value, class Emit>
+void synthesise_level(const int32_t* c, int W, int H, const std::array<Value, 3>& detail, std::span<int32_t> ring,
+                      std::span<int32_t> tile, Emit emit) {
+  const RingLevel l{ring.data(), W, H, W / 2, H / 2};
+  const int64_t B = static_cast<int64_t>(l.hw) * l.hh;
+  const int32_t *q0 = c, *q1 = c + B, *q2 = c + 2 * B, *q3 = c + 3 * B;
+  std::fill_n(ring.data(), 4 * static_cast<int64_t>(W), 0);
   for (int Y = 0; Y < l.hh; ++Y) {
-    const int32_t* row = quarter + static_cast<int64_t>(Y) * l.hw;
-    for (int X = 0; X < l.hw; ++X) scatter<Q>(l, X, Y, row[X]);
+    const int in_tile = Y % kTileRows;
+    if (in_tile == 0) {
+      const int rows = std::min(kTileRows, l.hh - Y);
+      for (int X = 0; X < l.hw; ++X) {
+        const int32_t* column = q2 + static_cast<int64_t>(X) * l.hh + Y;
+        for (int k = 0; k < rows; ++k) tile[static_cast<size_t>(k) * l.hw + X] = column[k];
+      }
+    }
+    scatter_row<0>(l, q0 + static_cast<int64_t>(Y) * l.hw, Y, AsStored{});
+    scatter_row<1>(l, q1 + static_cast<int64_t>(Y) * l.hw, Y, detail[0]);
+    scatter_row<2>(l, tile.data() + static_cast<int64_t>(in_tile) * l.hw, Y, detail[1]);
+    scatter_row<3>(l, q3 + static_cast<int64_t>(Y) * l.hw, Y, detail[2]);
+    // Rows 2Y - 1 and 2Y get nothing from later coefficient rows.
+    for (int y = std::max(0, 2 * Y - 1); y <= 2 * Y + (Y == l.hh - 1 ? 1 : 0); ++y) {
+      int32_t* done = l.row(y);
+      emit(y, done);
+      std::fill_n(done, W, 0);
+    }
+  }
+}
+
+// Runs the levels from the coarsest: each level but the last goes to
+// `scratch` and from there becomes the next level's quarter 0; the last
+// level's rows go to `emit_final`.
+template <class Value, class Emit>
+void synthesise_levels(std::span<int32_t> coefficients, std::span<int32_t> scratch, int width, int height, int levels,
+                       std::span<const std::array<Value, 3>> detail, Emit emit_final) {
+  std::vector<int32_t> ring(4 * static_cast<size_t>(width));
+  std::vector<int32_t> tile(static_cast<size_t>(kTileRows) * static_cast<size_t>(width / 2));
+  for (int n = levels - 1; n >= 0; --n) {
+    const int W = width >> n, H = height >> n;
+    const std::array<Value, 3>& d = detail[static_cast<size_t>(levels - 1 - n)];
+    if (n == 0) {
+      synthesise_level(coefficients.data(), W, H, d, ring, tile, emit_final);
+    } else {
+      int32_t* out = scratch.data();
+      synthesise_level(coefficients.data(), W, H, d, ring, tile,
+                       [&](int y, const int32_t* row) { std::copy_n(row, W, out + static_cast<int64_t>(y) * W); });
+      std::copy_n(out, static_cast<int64_t>(W) * H, coefficients.data());
+    }
   }
 }
 
@@ -125,24 +217,26 @@ void scatter_row_major(const Level& l, const int32_t* quarter) {
 
 void inverse_wavelet(std::span<int32_t> coefficients, std::span<int32_t> samples, int width, int height,
                      int levels) {
-  for (int n = levels - 1; n >= 0; --n) {
-    const Level l = make_level(samples, width, height, n);
-    const int64_t B = static_cast<int64_t>(l.hw) * l.hh;
-    const int64_t area = 4 * B;
-    std::fill_n(samples.data(), area, 0);
-    const int32_t* c = coefficients.data();
-    scatter_row_major<0>(l, c);
-    scatter_row_major<1>(l, c + B);
-    // Quarter 2 is stored column by column; reading it in that order gives the
-    // same sums as transposing it first, without moving it.
-    const int32_t* q2 = c + 2 * B;
-    for (int X = 0; X < l.hw; ++X) {
-      const int32_t* column = q2 + static_cast<int64_t>(X) * l.hh;
-      for (int Y = 0; Y < l.hh; ++Y) scatter<2>(l, X, Y, column[Y]);
-    }
-    scatter_row_major<3>(l, c + 3 * B);
-    if (n > 0) std::copy_n(samples.data(), area, coefficients.data());
-  }
+  const std::vector<std::array<AsStored, 3>> detail(static_cast<size_t>(levels));
+  synthesise_levels<AsStored>(coefficients, samples, width, height, levels, detail, [&](int y, const int32_t* row) {
+    std::copy_n(row, width, samples.data() + static_cast<int64_t>(y) * width);
+  });
+}
+
+void synthesise_plane(std::span<int32_t> coefficients, std::span<const int16_t> steps, std::span<int32_t> scratch,
+                      int width, int height, int levels, const SampleScaler& scale, std::span<uint8_t> out) {
+  // The approximation band is dequantized where it lies; the detail bands
+  // as their values are scattered, so that their zeros cost nothing.
+  const int64_t count = int64_t{width} * height;
+  dequantize_band(coefficients, 0, count >> (2 * levels), steps[0]);
+  std::vector<std::array<Dequantized, 3>> detail(static_cast<size_t>(levels));
+  for (size_t k = 0; k < detail.size(); ++k)
+    for (size_t o = 0; o < 3; ++o) detail[k][o] = Dequantized{steps[1 + 3 * k + o]};
+  synthesise_levels<Dequantized>(coefficients, scratch, width, height, levels, detail,
+                    [&](int y, const int32_t* row) {
+                      scale(std::span<const int32_t>(row, static_cast<size_t>(width)),
+                            out.subspan(static_cast<size_t>(y) * static_cast<size_t>(width), static_cast<size_t>(width)));
+                    });
 }
 
 void inverse_wavelet_plain(std::span<int32_t> coefficients, std::span<int32_t> samples, int width, int height,

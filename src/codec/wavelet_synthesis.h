@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <span>
 
+#include "codec/sample_scaling.h"
+
 namespace qzr {
 
 // Quarters of one level's region: 0 approximation (low/low, centre (2X, 2Y)),
@@ -16,6 +18,14 @@ namespace qzr {
 // Sums wrap at 32 bits. The coefficient array is working storage.
 void inverse_wavelet(std::span<int32_t> coefficients, std::span<int32_t> samples, int width, int height,
                      int levels);
+
+// A quantized plane to its 8-bit samples: dequantization with the bands'
+// steps (3L + 1, in band index order), the synthesis, and the final scaling,
+// row by row, so that the full-size level is never held. `scratch` holds
+// (width / 2) x (height / 2) values for the levels before the last; the
+// coefficient array is working storage.
+void synthesise_plane(std::span<int32_t> coefficients, std::span<const int16_t> steps, std::span<int32_t> scratch,
+                      int width, int height, int levels, const SampleScaler& scale, std::span<uint8_t> out);
 
 // The same synthesis in its plainest form: quarter 2 transposed in place
 // first, every coefficient through the bound-tested scatter. The reference

@@ -1,0 +1,45 @@
+#include "codec/sample_scaling.h"
+
+#include <algorithm>
+
+namespace qzr {
+
+uint8_t scale_sample(int32_t n, int16_t scale) {
+  if (scale > 0) {
+    // Exact rational form: floor(n / scale + 1/2), clamped.
+    if (n <= 0) return 0;
+    int64_t r = (2 * static_cast<int64_t>(n) + scale) / (2 * static_cast<int64_t>(scale));
+    return static_cast<uint8_t>(r > 255 ? 255 : r);
+  }
+  double q = static_cast<double>(n) / static_cast<double>(scale);
+  if (!(q >= 0.0)) return 0;  // negative or not a number
+  if (q > 255.0) return 255;
+  return static_cast<uint8_t>(static_cast<int>(q + 0.5));
+}
+
+SampleScaler::SampleScaler(int16_t scale, size_t samples) : scale_(scale) {
+  const int64_t top = 255 * int64_t{scale};
+  if (scale <= 0 || top >= int64_t{1} << 16 || static_cast<size_t>(top) >= samples) return;
+  top_ = static_cast<int32_t>(top);
+  // One entry past the top, so that clamped samples read 255 from the table.
+  table_.resize(static_cast<size_t>(top) + 2);
+  for (int32_t n = 0; n <= top_ + 1; ++n) table_[static_cast<size_t>(n)] = scale_sample(n, scale);
+}
+
+void SampleScaler::operator()(std::span<const int32_t> in, std::span<uint8_t> out) const {
+  if (table_.empty()) {
+    for (size_t i = 0; i < in.size(); ++i) out[i] = scale_sample(in[i], scale_);
+    return;
+  }
+  // Negative samples read entry 0 and those above the top the last entry:
+  // both clamps without a branch.
+  const uint8_t* table = table_.data();
+  const int32_t last = top_ + 1;
+  for (size_t i = 0; i < in.size(); ++i) out[i] = table[std::clamp(in[i], 0, last)];
+}
+
+void scale_samples(std::span<const int32_t> samples, std::span<uint8_t> out, int16_t scale) {
+  SampleScaler(scale, samples.size())(samples, out);
+}
+
+}  // namespace qzr
