@@ -6,6 +6,9 @@
 #include <random>
 #include <vector>
 
+#include "codec/dequantize.h"
+#include "codec/sample_scaling.h"
+#include "codec/wavelet_synthesis.h"
 #include "common/byte_io.h"
 #include "container/lzari_decoder.h"
 #include "encoder/lzari_encoder.h"
@@ -116,6 +119,66 @@ TEST(FastLzari, ReadsAStreamAsItReadsMemory) {
   w.flush();
   std::fclose(f);
   EXPECT_TRUE(from_file == expand_with(decode_lzari_plain, payload).bytes);
+}
+
+struct RandomPlane {
+  int width, height, levels;
+  std::vector<int32_t> values;
+};
+
+// Any shape the band layout allows, any density from empty to full, small
+// values and extremes that wrap.
+RandomPlane random_plane(std::mt19937& rng, int max_side, int32_t magnitude) {
+  RandomPlane p;
+  p.levels = 1 + static_cast<int>(rng() % 6);
+  const int unit = 1 << p.levels;
+  p.width = unit * (1 + static_cast<int>(rng() % static_cast<uint32_t>(max_side / unit)));
+  p.height = unit * (1 + static_cast<int>(rng() % static_cast<uint32_t>(max_side / unit)));
+  p.values.resize(size_t(p.width) * size_t(p.height));
+  const uint32_t density = rng() % 5 == 0 ? 100 : rng() % 60;
+  for (auto& v : p.values) {
+    const uint32_t r = rng();
+    if (r % 100 >= density) continue;
+    v = r % 211 == 0 ? static_cast<int32_t>(rng()) : static_cast<int32_t>(rng() % (2 * magnitude + 1)) - magnitude;
+  }
+  return p;
+}
+
+TEST(FastSynthesis, MatchesThePlainFormOnRandomPlanes) {
+  std::mt19937 rng(21);
+  for (int round = 0; round < 150; ++round) {
+    RandomPlane p = random_plane(rng, round < 120 ? 80 : 600, 3000);
+    SCOPED_TRACE(testing::Message() << p.width << "x" << p.height << " L" << p.levels);
+    std::vector<int32_t> c = p.values, c2 = p.values, s(c.size()), s2(c.size());
+    inverse_wavelet(c, s, p.width, p.height, p.levels);
+    inverse_wavelet_plain(c2, s2, p.width, p.height, p.levels);
+    ASSERT_TRUE(s == s2);
+  }
+}
+
+TEST(FastSynthesis, WholePlaneMatchesDequantizeSynthesiseAndScale) {
+  std::mt19937 rng(22);
+  const int16_t scales[] = {1, 2, 4, 7, 16, 255, 256, 300, 32767, 0, -1, -5};
+  for (int round = 0; round < 150; ++round) {
+    RandomPlane p = random_plane(rng, round < 120 ? 80 : 520, 200);
+    for (auto& v : p.values) v = static_cast<int16_t>(v);  // quantized values are 16-bit
+    std::vector<int16_t> steps(static_cast<size_t>(3 * p.levels + 1));
+    for (auto& st : steps) st = static_cast<int16_t>(rng() % 8 == 0 ? rng() : rng() % 64);
+    const int16_t scale = rng() % 3 == 0 ? scales[rng() % std::size(scales)] : static_cast<int16_t>(1 + rng() % 20);
+    SCOPED_TRACE(testing::Message() << p.width << "x" << p.height << " L" << p.levels << " scale " << scale);
+    const size_t n = p.values.size();
+
+    std::vector<int32_t> c = p.values, s(n);
+    dequantize_plane(c, static_cast<int32_t>(n), p.levels, steps);
+    inverse_wavelet_plain(c, s, p.width, p.height, p.levels);
+    std::vector<uint8_t> expected(n);
+    for (size_t i = 0; i < n; ++i) expected[i] = scale_sample(s[i], scale);
+
+    std::vector<int32_t> fast = p.values, scratch(n / 4);
+    std::vector<uint8_t> out(n);
+    synthesise_plane(fast, steps, scratch, p.width, p.height, p.levels, SampleScaler(scale, n), out);
+    ASSERT_TRUE(out == expected);
+  }
 }
 
 }  // namespace

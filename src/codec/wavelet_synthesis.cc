@@ -17,6 +17,10 @@ inline void add_to(int32_t& sample, int32_t value) {
 
 // Level n's output is (width >> n) x (height >> n); its quarters are half that.
 // The whole output held at once: the plain form's storage.
+inline int32_t wrapped_sum(int32_t a, int32_t b) {
+  return static_cast<int32_t>(static_cast<uint32_t>(a) + static_cast<uint32_t>(b));
+}
+
 struct Level {
   int32_t* s;
   int W, H, hw, hh;
@@ -156,6 +160,37 @@ void scatter_row(const RingLevel& l, const int32_t* row, int Y, Value value) {
   for (; X < l.hw; ++X) one(X);
 }
 
+// Row Y of quarter 0 when it is not a border row: dense (it holds the
+// coarser level's samples), so the stencils go in as whole rows, each odd
+// output column taking its two neighbours' shares in one addition.
+void scatter_approximation_row(const RingLevel& l, const int32_t* row, int Y) {
+  const int last = l.hw - 1;
+  scatter_border(l, 0, 0, Y, row[0]);
+  if (last >= 1) scatter_border(l, 0, last, Y, row[last]);
+  if (last < 2) return;
+  int32_t* above = l.row(2 * Y - 1);
+  int32_t* centre = l.row(2 * Y);
+  int32_t* below = l.row(2 * Y + 1);
+  int32_t t_left = 0, u_left = 0;  // column 0's shares are the border form's
+  for (int X = 1; X < last; ++X) {
+    const int32_t v = row[X], t = v >> 1, u = v >> 2;
+    const int even = 2 * X, odd = even - 1;
+    const int32_t corners = wrapped_sum(u_left, u);
+    add_to(above[odd], corners);
+    add_to(centre[odd], wrapped_sum(t_left, t));
+    add_to(below[odd], corners);
+    add_to(above[even], t);
+    add_to(centre[even], v);
+    add_to(below[even], 2 * u);
+    t_left = t;
+    u_left = u;
+  }
+  const int odd = 2 * last - 1;  // the last column's own shares come from its border form
+  add_to(above[odd], u_left);
+  add_to(centre[odd], t_left);
+  add_to(below[odd], u_left);
+}
+
 // One synthesis level over rows: quarters 0, 1 and 3 row by row where they
 // lie, quarter 2 (stored column by column) through a tile of 16 of its rows
 // at a time. Every output row is handed to `emit(y, row)` once it is final,
@@ -178,7 +213,10 @@ void synthesise_level(const int32_t* c, int W, int H, const std::array<Value, 3>
         for (int k = 0; k < rows; ++k) tile[static_cast<size_t>(k) * l.hw + X] = column[k];
       }
     }
-    scatter_row<0>(l, q0 + static_cast<int64_t>(Y) * l.hw, Y, AsStored{});
+    if (Y > 0 && Y < l.hh - 1)
+      scatter_approximation_row(l, q0 + static_cast<int64_t>(Y) * l.hw, Y);
+    else
+      scatter_row<0>(l, q0 + static_cast<int64_t>(Y) * l.hw, Y, AsStored{});
     scatter_row<1>(l, q1 + static_cast<int64_t>(Y) * l.hw, Y, detail[0]);
     scatter_row<2>(l, tile.data() + static_cast<int64_t>(in_tile) * l.hw, Y, detail[1]);
     scatter_row<3>(l, q3 + static_cast<int64_t>(Y) * l.hw, Y, detail[2]);
