@@ -12,6 +12,7 @@
 #include "common/byte_io.h"
 #include "container/lzari_decoder.h"
 #include "encoder/lzari_encoder.h"
+#include "output/colour_conversion.h"
 
 namespace qzr {
 namespace {
@@ -178,6 +179,23 @@ TEST(FastSynthesis, WholePlaneMatchesDequantizeSynthesiseAndScale) {
     std::vector<uint8_t> out(n);
     synthesise_plane(fast, steps, scratch, p.width, p.height, p.levels, SampleScaler(scale, n), out);
     ASSERT_TRUE(out == expected);
+  }
+}
+
+TEST(FastColour, RowsMatchThePixelFormAndStayInTheirBytes) {
+  std::mt19937 rng(31);
+  for (uint32_t columns = 0; columns < 300; ++columns) {
+    // Extreme samples now and then: the clamps at both ends.
+    auto sample = [&] { return static_cast<uint8_t>(rng() % 4 == 0 ? (rng() % 2) * 255 : rng()); };
+    std::vector<uint8_t> y(columns + 1), u(columns / 2 + 2), v(columns / 2 + 2);
+    for (auto& x : y) x = sample();
+    for (auto& x : u) x = sample();
+    for (auto& x : v) x = sample();
+    const size_t offset = rng() % 16;  // any alignment
+    std::vector<uint8_t> fast(3 * columns + 40, 0xA5), plain = fast;
+    convert_row(y.data(), u.data(), v.data(), fast.data() + offset, columns);
+    convert_row_plain(y.data(), u.data(), v.data(), plain.data() + offset, columns);
+    ASSERT_TRUE(fast == plain) << columns;
   }
 }
 

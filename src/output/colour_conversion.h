@@ -31,6 +31,8 @@ Status check_plane_sizes(const Plane& luma, const Plane& first_chroma, const Pla
 // Converts the first `columns` pixels of one row: luma samples y[0..],
 // chroma pairs u[0..] and v[0..], one pair for columns 2k and 2k + 1.
 void convert_row(const uint8_t* y, const uint8_t* u, const uint8_t* v, uint8_t* out, uint32_t columns);
+// The same one pixel at a time through convert_pixel: the reference.
+void convert_row_plain(const uint8_t* y, const uint8_t* u, const uint8_t* v, uint8_t* out, uint32_t columns);
 
 // Fills 3 x padded_width x padded_height bytes; the planes are read as flat
 // sequences, the chroma positions running on across rows.
