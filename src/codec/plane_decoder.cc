@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <memory>
 #include <new>
 
@@ -14,6 +15,14 @@
 namespace qzr {
 
 namespace {
+
+// Zeroed storage for n values; memory fresh from the system is not cleared
+// a second time.
+std::unique_ptr<int32_t[], FreeDeleter> allocate_cleared(size_t n) {
+  void* p = std::calloc(std::max<size_t>(n, 1), sizeof(int32_t));
+  if (p == nullptr) throw std::bad_alloc();
+  return std::unique_ptr<int32_t[], FreeDeleter>(static_cast<int32_t*>(p));
+}
 
 Failure plane_failure(const char* what, const char* segment) {
   return format_failure(format_text("\n%s in segment %s !\n", what, segment));
@@ -96,7 +105,9 @@ Result<Plane> decode_plane_checked(ByteReader& in, const char* segment, int64_t 
   const size_t n = static_cast<size_t>(count);
   work.reserve(n);
   std::span<int32_t> coefficients(work.coefficients.get(), n), scratch(work.scratch.get(), n / 4);
-  std::fill(coefficients.begin(), coefficients.end(), 0);
+  // Fresh storage comes cleared from the system, without a pass over it.
+  if (!work.clean) std::fill(coefficients.begin(), coefficients.end(), 0);
+  work.clean = false;
   std::vector<int16_t> steps(static_cast<size_t>(band_count(L)), 0);
   if (Status read = read_band_groups(in, L, coefficients, steps, segment); !read.ok()) return read.failure;
 
@@ -113,9 +124,10 @@ Result<Plane> decode_plane_checked(ByteReader& in, const char* segment, int64_t 
 void PlaneWorkspace::reserve(size_t n) {
   if (n <= capacity) return;
   release();
-  coefficients.reset(new int32_t[n]);
-  scratch.reset(new int32_t[n / 4]);
+  coefficients = allocate_cleared(n);
+  scratch = allocate_cleared(n / 4);
   capacity = n;
+  clean = true;
 }
 
 void PlaneWorkspace::release() {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdlib>
 #include <memory>
 #include <span>
 #include <vector>
@@ -33,9 +34,13 @@ Status read_band_groups(ByteReader& in, int levels, std::span<int32_t> quantized
 // The working arrays of plane decoding (the coefficients, and a quarter of
 // that for the synthesis' coarser levels), kept from one plane to the next
 // so that later planes may reuse an earlier one's memory.
+struct FreeDeleter {
+  void operator()(void* p) const { std::free(p); }
+};
 struct PlaneWorkspace {
-  std::unique_ptr<int32_t[]> coefficients, scratch;
+  std::unique_ptr<int32_t[], FreeDeleter> coefficients, scratch;
   size_t capacity = 0;
+  bool clean = false;  // the coefficients are all zero
   void reserve(size_t n);
   void release();
 };
