@@ -1,6 +1,7 @@
 #include "codec/sample_scaling.h"
 
 #include <algorithm>
+#include <bit>
 
 namespace qzr {
 
@@ -19,6 +20,12 @@ uint8_t scale_sample(int32_t n, int16_t scale) {
 
 SampleScaler::SampleScaler(int16_t scale, size_t samples) : scale_(scale) {
   const int64_t top = 255 * int64_t{scale};
+  if (scale > 0 && std::has_single_bit(static_cast<uint16_t>(scale))) {
+    // floor(n / 2^j + 1/2) is (n + 2^j / 2) >> j: no table, and vector code.
+    shift_ = std::countr_zero(static_cast<uint16_t>(scale));
+    top_ = static_cast<int32_t>(top);
+    return;
+  }
   if (scale <= 0 || top >= int64_t{1} << 16 || static_cast<size_t>(top) >= samples) return;
   top_ = static_cast<int32_t>(top);
   // One entry past the top, so that clamped samples read 255 from the table.
@@ -27,6 +34,15 @@ SampleScaler::SampleScaler(int16_t scale, size_t samples) : scale_(scale) {
 }
 
 void SampleScaler::operator()(std::span<const int32_t> in, std::span<uint8_t> out) const {
+  if (shift_ >= 0) {
+    // Clamped first, so that the rounding addition cannot overflow; the top
+    // of the range gives 255.
+    const int32_t half = (int32_t{1} << shift_) >> 1, top = top_;
+    const int shift = shift_;
+    for (size_t i = 0; i < in.size(); ++i)
+      out[i] = static_cast<uint8_t>((std::clamp(in[i], 0, top) + half) >> shift);
+    return;
+  }
   if (table_.empty()) {
     for (size_t i = 0; i < in.size(); ++i) out[i] = scale_sample(in[i], scale_);
     return;

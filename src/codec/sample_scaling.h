@@ -11,9 +11,9 @@ namespace qzr {
 // scale follows IEEE 754 (n > 0 gives 255, else 0).
 uint8_t scale_sample(int32_t n, int16_t scale);
 
-// The same for one plane's scale, over rows of samples. For the usual small
-// positive scales a table of every result from 0 to 255 x scale replaces the
-// division; beyond that range the result is 0 or 255.
+// The same for one plane's scale, over rows of samples. A power of two
+// divides by a shift; other small positive scales read a table of every
+// result from 0 to 255 x scale; beyond that range the result is 0 or 255.
 class SampleScaler {
  public:
   // `samples` is how many the plane holds: no table larger than that is made.
@@ -23,6 +23,7 @@ class SampleScaler {
  private:
   int16_t scale_;
   int32_t top_ = 0;
+  int shift_ = -1;  // a power-of-two scale's exponent
   std::vector<uint8_t> table_;
 };
 

@@ -2,10 +2,15 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <utility>
 #include <vector>
 
 #include "codec/dequantize.h"
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace qzr {
 namespace {
@@ -136,6 +141,23 @@ struct Dequantized {
   int32_t operator()(int32_t v) const { return dequantize_value(step, static_cast<int16_t>(v)); }
 };
 
+// Bit k set when p[k] is not zero, for k = 0..15.
+inline uint32_t nonzero_mask16(const int32_t* p) {
+#if defined(__SSE2__)
+  const __m128i zero = _mm_setzero_si128();
+  uint32_t zeros = 0;
+  for (int k = 0; k < 4; ++k) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 4 * k));
+    zeros |= static_cast<uint32_t>(_mm_movemask_ps(_mm_castsi128_ps(_mm_cmpeq_epi32(v, zero)))) << (4 * k);
+  }
+  return ~zeros & 0xFFFF;
+#else
+  uint32_t nonzero = 0;
+  for (int k = 0; k < 16; ++k) nonzero |= static_cast<uint32_t>(p[k] != 0) << k;
+  return nonzero;
+#endif
+}
+
 // Row Y of quarter Q (hw values). Zero values add nothing: they are skipped
 // eight at a time, which is most of a fine level's detail.
 template <int Q, class Value>
@@ -150,12 +172,14 @@ void scatter_row(const RingLevel& l, const int32_t* row, int Y, Value value) {
     else
       scatter_border(l, Q, X, Y, v);
   };
+  // A mask of the nonzero values of 16 at a time, then only its set bits.
   int X = 0;
-  for (; X + 8 <= l.hw; X += 8) {
-    int32_t any = 0;
-    for (int k = 0; k < 8; ++k) any |= row[X + k];
-    if (any == 0) continue;
-    for (int k = 0; k < 8; ++k) one(X + k);
+  for (; X + 16 <= l.hw; X += 16) {
+    uint32_t nonzero = nonzero_mask16(row + X);
+    while (nonzero != 0) {
+      one(X + std::countr_zero(nonzero));
+      nonzero &= nonzero - 1;
+    }
   }
   for (; X < l.hw; ++X) one(X);
 }
@@ -172,7 +196,40 @@ void scatter_approximation_row(const RingLevel& l, const int32_t* row, int Y) {
   int32_t* centre = l.row(2 * Y);
   int32_t* below = l.row(2 * Y + 1);
   int32_t t_left = 0, u_left = 0;  // column 0's shares are the border form's
-  for (int X = 1; X < last; ++X) {
+  int X = 1;
+#if defined(__SSE2__)
+  // Four columns at a time once the left neighbour is interior too: output
+  // columns 2X - 1 .. 2X + 6 take (odd, even) pairs of shares.
+  if (last >= 6) {
+    auto add8 = [](int32_t* p, __m128i odd, __m128i even) {
+      __m128i* lo = reinterpret_cast<__m128i*>(p);
+      __m128i* hi = reinterpret_cast<__m128i*>(p + 4);
+      _mm_storeu_si128(lo, _mm_add_epi32(_mm_loadu_si128(lo), _mm_unpacklo_epi32(odd, even)));
+      _mm_storeu_si128(hi, _mm_add_epi32(_mm_loadu_si128(hi), _mm_unpackhi_epi32(odd, even)));
+    };
+    {  // column 1 alone: its left neighbour gives nothing here
+      const int32_t v = row[1], t = v >> 1, u = v >> 2;
+      add_to(above[1], u);
+      add_to(centre[1], t);
+      add_to(below[1], u);
+      add_to(above[2], t);
+      add_to(centre[2], v);
+      add_to(below[2], 2 * u);
+    }
+    for (X = 2; X + 3 < last; X += 4) {
+      const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + X));
+      const __m128i w = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + X - 1));
+      const __m128i t = _mm_srai_epi32(v, 1), u = _mm_srai_epi32(v, 2);
+      const __m128i corners = _mm_add_epi32(_mm_srai_epi32(w, 2), u);
+      add8(above + 2 * X - 1, corners, t);
+      add8(centre + 2 * X - 1, _mm_add_epi32(_mm_srai_epi32(w, 1), t), v);
+      add8(below + 2 * X - 1, corners, _mm_add_epi32(u, u));
+    }
+    t_left = row[X - 1] >> 1;
+    u_left = row[X - 1] >> 2;
+  }
+#endif
+  for (; X < last; ++X) {
     const int32_t v = row[X], t = v >> 1, u = v >> 2;
     const int even = 2 * X, odd = even - 1;
     const int32_t corners = wrapped_sum(u_left, u);
