@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdlib>
 #include <memory>
 #include <new>
 
@@ -15,14 +14,6 @@
 namespace qzr {
 
 namespace {
-
-// Zeroed storage for n values; memory fresh from the system is not cleared
-// a second time.
-std::unique_ptr<int32_t[], FreeDeleter> allocate_cleared(size_t n) {
-  void* p = std::calloc(std::max<size_t>(n, 1), sizeof(int32_t));
-  if (p == nullptr) throw std::bad_alloc();
-  return std::unique_ptr<int32_t[], FreeDeleter>(static_cast<int32_t*>(p));
-}
 
 Failure plane_failure(const char* what, const char* segment) {
   return format_failure(format_text("\n%s in segment %s !\n", what, segment));
@@ -124,15 +115,15 @@ Result<Plane> decode_plane_checked(ByteReader& in, const char* segment, int64_t 
 void PlaneWorkspace::reserve(size_t n) {
   if (n <= capacity) return;
   release();
-  coefficients = allocate_cleared(n);
-  scratch = allocate_cleared(n / 4);
+  coefficients = ZeroedInts(n);
+  scratch = ZeroedInts(n / 4);
   capacity = n;
   clean = true;
 }
 
 void PlaneWorkspace::release() {
-  coefficients.reset();
-  scratch.reset();
+  coefficients = ZeroedInts();
+  scratch = ZeroedInts();
   capacity = 0;
 }
 

@@ -3,7 +3,6 @@
 #pragma once
 
 #include <cstdint>
-#include <cstdlib>
 #include <memory>
 #include <span>
 #include <vector>
@@ -11,6 +10,7 @@
 #include "common/byte_io.h"
 #include "codec/sample_scaling.h"
 #include "common/failure.h"
+#include "common/zeroed_storage.h"
 
 namespace qzr {
 
@@ -34,11 +34,8 @@ Status read_band_groups(ByteReader& in, int levels, std::span<int32_t> quantized
 // The working arrays of plane decoding (the coefficients, and a quarter of
 // that for the synthesis' coarser levels), kept from one plane to the next
 // so that later planes may reuse an earlier one's memory.
-struct FreeDeleter {
-  void operator()(void* p) const { std::free(p); }
-};
 struct PlaneWorkspace {
-  std::unique_ptr<int32_t[], FreeDeleter> coefficients, scratch;
+  ZeroedInts coefficients, scratch;
   size_t capacity = 0;
   bool clean = false;  // the coefficients are all zero
   void reserve(size_t n);
