@@ -2,6 +2,7 @@
 // second. Inputs are made once, outside the timed loops.
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <random>
 #include <vector>
 
@@ -11,6 +12,7 @@
 #include "codec/wavelet_synthesis.h"
 #include "common/byte_io.h"
 #include "container/lzari_decoder.h"
+#include "encoder/lzari_encoder.h"
 #include "output/bmp_writer.h"
 #include "output/colour_conversion.h"
 
@@ -27,22 +29,60 @@ std::vector<uint8_t> random_payload(uint32_t length, size_t code_bytes) {
   return p;
 }
 
-void BM_LzariExpand(benchmark::State& state) {
-  const uint32_t length = 4 << 20;
-  const std::vector<uint8_t> payload = random_payload(length, length);
+using Expander = Result<uint64_t> (*)(ByteReader&, ByteWriter&, uint64_t);
+
+void run_expansion(benchmark::State& state, Expander expand, const std::vector<uint8_t>& payload, uint32_t length) {
   std::vector<uint8_t> out;
   out.reserve(length + 64);
   for (auto _ : state) {
     out.clear();
     ByteReader in = memory_reader(payload);
     ByteWriter w = memory_writer(out);
-    Result<uint64_t> n = decode_lzari(in, w);
+    Result<uint64_t> n = expand(in, w, kNoLimit);
     w.flush();
     benchmark::DoNotOptimize(n.ok());
   }
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * length);
 }
+
+// Random code bits: the model's whole spread of symbols and matches.
+void BM_LzariExpand(benchmark::State& state) {
+  const uint32_t length = 4 << 20;
+  run_expansion(state, decode_lzari, random_payload(length, length), length);
+}
 BENCHMARK(BM_LzariExpand)->Unit(benchmark::kMillisecond);
+
+void BM_LzariExpandPlain(benchmark::State& state) {
+  const uint32_t length = 4 << 20;
+  run_expansion(state, decode_lzari_plain, random_payload(length, length), length);
+}
+BENCHMARK(BM_LzariExpandPlain)->Unit(benchmark::kMillisecond);
+
+// Encoder-made data like a coded picture's: mostly literals of a skewed
+// spread (small magnitudes around a few common bytes), a few short matches.
+std::vector<uint8_t> coded_like_data(size_t size) {
+  std::mt19937 rng(3);
+  std::geometric_distribution<int> magnitude(0.08);
+  std::vector<uint8_t> d(size);
+  for (size_t i = 0; i < size; ++i) {
+    if (i > 64 && rng() % 64 == 0) {
+      d[i] = d[i - 1 - rng() % 64];
+    } else {
+      const int m = std::min(magnitude(rng), 127);
+      d[i] = static_cast<uint8_t>(rng() % 2 ? 128 + m : 128 - m);
+    }
+  }
+  return d;
+}
+
+void lzari_encoded(benchmark::State& state, Expander expand) {
+  static const std::vector<uint8_t> payload = enc::lzari_encode(coded_like_data(2 << 20));
+  run_expansion(state, expand, payload, 2 << 20);
+}
+void BM_LzariExpandEncoded(benchmark::State& state) { lzari_encoded(state, decode_lzari); }
+void BM_LzariExpandEncodedPlain(benchmark::State& state) { lzari_encoded(state, decode_lzari_plain); }
+BENCHMARK(BM_LzariExpandEncoded)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_LzariExpandEncodedPlain)->Unit(benchmark::kMillisecond);
 
 // A sparse coefficient plane like a quantized photograph's: mostly zeros.
 std::vector<int32_t> sparse_plane(int size, int density_percent) {
