@@ -56,7 +56,14 @@ struct FastModel {
   alignas(64) uint16_t cumulative[512];  // entries past 314 stay 0
   alignas(64) uint16_t frequency[SYMBOL_COUNT + 1];
   uint16_t character[SYMBOL_COUNT + 1];
+  // first[f]: the first symbol of frequency f, for each frequency held (the
+  // frequencies fall, so each is held by one run of symbols).
+  uint16_t first[MAX_TOTAL + 2];
 };
+
+void index_runs(FastModel& f) {
+  for (int i = SYMBOL_COUNT; i >= 1; --i) f.first[f.frequency[i]] = static_cast<uint16_t>(i);
+}
 
 void init_fast_model(FastModel& f) {
   LzariModel m;
@@ -67,6 +74,7 @@ void init_fast_model(FastModel& f) {
     f.frequency[i] = static_cast<uint16_t>(m.symbol_frequency[static_cast<size_t>(i)]);
     f.character[i] = static_cast<uint16_t>(m.symbol_character[static_cast<size_t>(i)]);
   }
+  index_runs(f);
 }
 
 inline void adapt(FastModel& m, int s) {
@@ -78,15 +86,19 @@ inline void adapt(FastModel& m, int s) {
       c += m.frequency[i];
     }
     m.cumulative[0] = static_cast<uint16_t>(c);
+    index_runs(m);
   }
-  int i = s;
-  while (m.frequency[i] == m.frequency[i - 1]) --i;  // entry 0 is 0: stops
-  if (i < s) {
-    const uint16_t ci = m.character[i];
-    m.character[i] = m.character[s];
-    m.character[s] = ci;
-  }
-  ++m.frequency[i];
+  // s's character moves to the first symbol of its run, whose frequency goes
+  // up: that symbol leaves the run (which now starts one later) and becomes
+  // the run of f + 1's first symbol unless that run lies just before it.
+  const uint32_t f = m.frequency[s];
+  const int i = m.first[f];
+  const uint16_t ci = m.character[i];
+  m.character[i] = m.character[s];
+  m.character[s] = ci;
+  m.first[f] = static_cast<uint16_t>(i + 1);
+  m.first[f + 1] = m.frequency[i - 1] == f + 1 ? m.first[f + 1] : static_cast<uint16_t>(i);
+  m.frequency[i] = static_cast<uint16_t>(f + 1);
   uint16_t* c = m.cumulative;
   for (int j = 0; j < i; ++j) ++c[j];
 }
