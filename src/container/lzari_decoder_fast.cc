@@ -7,6 +7,10 @@
 #include <cstring>
 #include <memory>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "container/lzari_decoder.h"
 
 namespace qzr {
@@ -51,18 +55,58 @@ struct BitSource {
   bool past_input() const { return taken > input_end_bit; }
 };
 
-// The adaptive model in 16-bit entries (the total never exceeds 0x7FFF).
+// The adaptive model in 16-bit entries (the total never exceeds 0x7FFF), its
+// cumulative sums split in blocks of 16 symbols so that an update touches a
+// fixed few vectors and a search takes two vector steps:
+//
+//   cumulative(j) = within[j] + tail[j / 16]
+//
+// within[j] sums the frequencies of the symbols after j in j's block, tail[b]
+// those of all the blocks after b. Blocks 0..19 hold symbols 0..319; the
+// entries past 314 and the tail entries past 19 stay 0.
+constexpr int kBlocks = 20;
 struct FastModel {
-  alignas(64) uint16_t cumulative[512];  // entries past 314 stay 0
-  alignas(64) uint16_t frequency[SYMBOL_COUNT + 1];
+  alignas(64) int16_t within[kBlocks * 16];
+  alignas(64) int16_t tail[24];
+  uint32_t total;  // cumulative(0)
+  uint16_t frequency[SYMBOL_COUNT + 1];
   uint16_t character[SYMBOL_COUNT + 1];
   // first[f]: the first symbol of frequency f, for each frequency held (the
   // frequencies fall, so each is held by one run of symbols).
   uint16_t first[MAX_TOTAL + 2];
 };
 
-void index_runs(FastModel& f) {
-  for (int i = SYMBOL_COUNT; i >= 1; --i) f.first[f.frequency[i]] = static_cast<uint16_t>(i);
+// Masks adding 1 to the lanes before a given one: lanes_before[n][k] is -1
+// for k < n. Row n of a 16-lane block, row b of the tail.
+struct LaneMasks {
+  alignas(16) int16_t row[kBlocks + 1][24];
+};
+constexpr LaneMasks make_lane_masks() {
+  LaneMasks t{};
+  for (int n = 0; n <= kBlocks; ++n)
+    for (int k = 0; k < 24; ++k) t.row[n][k] = k < n ? -1 : 0;
+  return t;
+}
+alignas(64) constexpr LaneMasks kLanesBefore = make_lane_masks();
+
+inline uint32_t cumulative(const FastModel& m, int j) {
+  return static_cast<uint32_t>(m.within[j] + m.tail[j >> 4]);
+}
+
+// Sets within, tail, total and first from the frequencies.
+void rebuild(FastModel& m) {
+  uint32_t c = 0;
+  for (int b = kBlocks - 1; b >= 0; --b) {
+    m.tail[b] = static_cast<int16_t>(c);
+    uint32_t w = 0;
+    for (int j = b * 16 + 15; j >= b * 16; --j) {
+      m.within[j] = static_cast<int16_t>(w);
+      if (j >= 1 && j <= SYMBOL_COUNT) w += m.frequency[j];
+    }
+    c += w;
+  }
+  m.total = c;
+  for (int i = SYMBOL_COUNT; i >= 1; --i) m.first[m.frequency[i]] = static_cast<uint16_t>(i);
 }
 
 void init_fast_model(FastModel& f) {
@@ -70,23 +114,16 @@ void init_fast_model(FastModel& f) {
   init_model(m);
   std::memset(&f, 0, sizeof f);
   for (int i = 0; i <= SYMBOL_COUNT; ++i) {
-    f.cumulative[i] = static_cast<uint16_t>(m.symbol_cumulative[static_cast<size_t>(i)]);
     f.frequency[i] = static_cast<uint16_t>(m.symbol_frequency[static_cast<size_t>(i)]);
     f.character[i] = static_cast<uint16_t>(m.symbol_character[static_cast<size_t>(i)]);
   }
-  index_runs(f);
+  rebuild(f);
 }
 
 inline void adapt(FastModel& m, int s) {
-  if (m.cumulative[0] >= MAX_TOTAL) {
-    uint32_t c = 0;
-    for (int i = SYMBOL_COUNT; i >= 1; --i) {
-      m.cumulative[i] = static_cast<uint16_t>(c);
-      m.frequency[i] = static_cast<uint16_t>((m.frequency[i] + 1) >> 1);
-      c += m.frequency[i];
-    }
-    m.cumulative[0] = static_cast<uint16_t>(c);
-    index_runs(m);
+  if (m.total >= MAX_TOTAL) {
+    for (int i = 1; i <= SYMBOL_COUNT; ++i) m.frequency[i] = static_cast<uint16_t>((m.frequency[i] + 1) >> 1);
+    rebuild(m);
   }
   // s's character moves to the first symbol of its run, whose frequency goes
   // up: that symbol leaves the run (which now starts one later) and becomes
@@ -99,16 +136,68 @@ inline void adapt(FastModel& m, int s) {
   m.first[f] = static_cast<uint16_t>(i + 1);
   m.first[f + 1] = m.frequency[i - 1] == f + 1 ? m.first[f + 1] : static_cast<uint16_t>(i);
   m.frequency[i] = static_cast<uint16_t>(f + 1);
-  uint16_t* c = m.cumulative;
-  for (int j = 0; j < i; ++j) ++c[j];
+  // cumulative(j) grows for j < i: within i's block, and the tails before it.
+  ++m.total;
+  const int block = i >> 4;
+  const int16_t* in_block = kLanesBefore.row[i & 15];
+  const int16_t* tails = kLanesBefore.row[block];
+  int16_t* w = m.within + block * 16;
+#if defined(__SSE2__)
+  auto load = [](const int16_t* p) { return _mm_load_si128(reinterpret_cast<const __m128i*>(p)); };
+  auto store = [](int16_t* p, __m128i v) { _mm_store_si128(reinterpret_cast<__m128i*>(p), v); };
+  store(w, _mm_sub_epi16(load(w), _mm_loadu_si128(reinterpret_cast<const __m128i*>(in_block))));
+  store(w + 8, _mm_sub_epi16(load(w + 8), _mm_loadu_si128(reinterpret_cast<const __m128i*>(in_block + 8))));
+  for (int k = 0; k < 24; k += 8) store(m.tail + k, _mm_sub_epi16(load(m.tail + k), load(tails + k)));
+#else
+  for (int k = 0; k < 16; ++k) w[k] = static_cast<int16_t>(w[k] - in_block[k]);
+  for (int k = 0; k < 24; ++k) m.tail[k] = static_cast<int16_t>(m.tail[k] - tails[k]);
+#endif
 }
 
+// The smallest symbol s >= 1 with cumulative(s) <= x. Cumulative sums fall
+// with s, so the entries above x come first: the count of tails above x gives
+// the block, the count of its entries above x - tail the place in it.
 inline int find_symbol(const FastModel& m, uint32_t x) {
-  const uint16_t* c = m.cumulative;
-  int base = 0;
-  for (int step = 256; step > 0; step >>= 1) base += c[base + step] > x ? step : 0;
-  return base + 1;
+  // No entry exceeds 0x7FFF: a larger x finds the same, and fits a lane.
+  const int xc = static_cast<int>(x < MAX_TOTAL ? x : MAX_TOTAL);
+#if defined(__SSE2__)
+  const __m128i xv = _mm_set1_epi16(static_cast<int16_t>(xc));
+  const __m128i* t = reinterpret_cast<const __m128i*>(m.tail);
+  const __m128i t01 = _mm_packs_epi16(_mm_cmpgt_epi16(t[0], xv), _mm_cmpgt_epi16(t[1], xv));
+  const __m128i t2 = _mm_cmpgt_epi16(t[2], xv);
+  const uint32_t tails_above = static_cast<uint32_t>(_mm_movemask_epi8(t01)) |
+                               static_cast<uint32_t>(_mm_movemask_epi8(_mm_packs_epi16(t2, t2))) << 16;
+  const int block = std::countr_one(tails_above);
+  const __m128i yv = _mm_set1_epi16(static_cast<int16_t>(xc - m.tail[block]));
+  const __m128i* w = reinterpret_cast<const __m128i*>(m.within + block * 16);
+  const __m128i w01 = _mm_packs_epi16(_mm_cmpgt_epi16(w[0], yv), _mm_cmpgt_epi16(w[1], yv));
+  const int in_block = std::countr_one(static_cast<uint32_t>(_mm_movemask_epi8(w01)));
+#else
+  int block = 0;
+  while (m.tail[block] > xc) ++block;
+  const int y = xc - m.tail[block];
+  int in_block = 0;
+  while (m.within[block * 16 + in_block] > y) ++in_block;
+#endif
+  // Symbols 1 .. 16 * block + in_block - 1 lie above x; cumulative(0), the
+  // total, lies above it too unless the code is off the end of the interval.
+  const int s = block * 16 + in_block;
+  return s > 1 ? s : 1;
 }
+
+// q / d for every q < 2^32 and divisor d < 2^17 by a multiplication:
+// with r = ceil(2^64 / d) = d's reciprocal, q * r / 2^64 exceeds q / d by less
+// than q / 2^64 < 1 / d, too little to reach the next whole number.
+#if defined(__SIZEOF_INT128__)
+__extension__ typedef unsigned __int128 uint128;
+inline uint64_t reciprocal(uint32_t d) { return ~uint64_t{0} / d + 1; }
+inline uint32_t divide(uint32_t q, uint64_t r) {
+  return static_cast<uint32_t>((static_cast<uint128>(q) * r) >> 64);
+}
+#else
+inline uint32_t reciprocal(uint32_t d) { return d; }
+inline uint32_t divide(uint32_t q, uint32_t d) { return q / d; }
+#endif
 
 inline int find_position(uint32_t x) {
   const uint32_t* c = kPositionTable.cumulative.data();
@@ -178,11 +267,12 @@ Result<uint64_t> decode_lzari(ByteReader& in, ByteWriter& out, uint64_t limit) {
     if (end_of_input_at != kNoLimit && count - end_of_input_at >= kMaxBytesAfterInputEnd) break;
 
     uint32_t range = coder.high - coder.low;
-    const uint32_t total = model.cumulative[0];
+    const uint32_t total = model.total;
+    const auto per_total = reciprocal(total);
     const uint32_t x = ((coder.code - coder.low + 1) * total - 1) / range;
     const int s = find_symbol(model, x);
-    coder.high = coder.low + range * model.cumulative[s - 1] / total;
-    coder.low += range * model.cumulative[s] / total;
+    coder.high = coder.low + divide(range * cumulative(model, s - 1), per_total);
+    coder.low += divide(range * cumulative(model, s), per_total);
     coder.renormalise(bits);
     const int c = model.character[s];
     adapt(model, s);
