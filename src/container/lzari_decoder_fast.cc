@@ -18,41 +18,69 @@ namespace {
 
 constexpr uint32_t kCodeMask = FULL - 1;  // the coder's values have 17 bits
 
-// Code bits, most significant first, from a 64-bit window over the input.
-// Past the end of the input every byte reads as 0xFF (all bits one); the bit
-// position where that began is kept, since the plain form notes the end of
-// the input only once it has taken a bit from there.
+// Code bits, most significant first, from a 64-bit window over the input,
+// refilled a whole word at a time while eight bytes are left in the reader's
+// buffer. Past the end of the input every byte reads as 0xFF (all bits one);
+// the bit position where that began is kept, since the plain form notes the
+// end of the input only once it has taken a bit from there.
 struct BitSource {
   ByteReader& in;
-  uint64_t window = 0;  // next bits at the top
+  const uint8_t* pos;  // the reader's place, held here while decoding
+  const uint8_t* end;
+  uint64_t window = 0;  // next bits at the top; the bits below may already hold the next byte's
   int available = 0;
-  uint64_t taken = 0;                 // bits handed out so far
-  uint64_t loaded = 0;                // bits moved into the window so far
+  uint64_t loaded = 0;                    // bits moved into the window so far
   uint64_t input_end_bit = ~uint64_t{0};  // bit position of the first byte past the input
 
+  explicit BitSource(ByteReader& reader) : in(reader), pos(reader.pos), end(reader.end) {}
+  ~BitSource() { in.pos = pos; }
+
+  // Tops the window up to at least 56 bits.
   void refill() {
+    if (end - pos >= 8) {
+      uint64_t word;
+      std::memcpy(&word, pos, 8);
+      if constexpr (std::endian::native == std::endian::little) word = byteswap64(word);
+      window |= word >> available;
+      const int bytes = (63 - available) >> 3;
+      pos += bytes;
+      available += bytes * 8;
+      loaded += static_cast<uint64_t>(bytes) * 8;
+      return;
+    }
+    in.pos = pos;
     while (available <= 56) {
       int byte = in.read_byte();
       if (byte == kEndOfFile) {
         if (input_end_bit == ~uint64_t{0}) input_end_bit = loaded;
         byte = 0xFF;
       }
-      window |= static_cast<uint64_t>(byte) << (56 - available);
+      // Clears what a word load put below the window's bits before setting them.
+      window = (window & ~(~uint64_t{0} >> available)) | static_cast<uint64_t>(byte) << (56 - available);
       available += 8;
       loaded += 8;
     }
+    pos = in.pos;
+    end = in.end;
   }
-  // The next n bits (1..32) as a number.
+  static uint64_t byteswap64(uint64_t v) {
+#if defined(__GNUC__)
+    return __builtin_bswap64(v);
+#else
+    uint64_t r = 0;
+    for (int i = 0; i < 8; ++i) r = r << 8 | ((v >> (8 * i)) & 0xFF);
+    return r;
+#endif
+  }
+  // The next n bits (0..32) as a number; refill() must have left n.
   uint32_t take(int n) {
-    if (available < n) refill();
-    const uint32_t bits = static_cast<uint32_t>(window >> (64 - n));
+    const uint32_t bits = static_cast<uint32_t>((window >> 1) >> (63 - n));
     window <<= n;
     available -= n;
-    taken += static_cast<uint64_t>(n);
     return bits;
   }
   // True once the plain form would have read past the end of the input.
-  bool past_input() const { return taken > input_end_bit; }
+  bool past_input() const { return loaded - static_cast<uint64_t>(available) > input_end_bit; }
 };
 
 // The adaptive model in 16-bit entries (the total never exceeds 0x7FFF), its
@@ -211,7 +239,7 @@ struct Coder {
   uint32_t low = 0, high = FULL, code = 0;
 
   // Doubles the interval until it straddles the middle and is wider than a
-  // quarter. While the leading bits of low and high - 1 agree, each step
+  // quarter: at most 17 times, as the interval is at least 1 wide. While the leading bits of low and high - 1 agree, each step
   // shifts that bit out; after that, while low is 01... and high - 1 is
   // 10..., each step drops the second bit. The k shifts of the first kind
   // come before the m of the second, so both go in one step each.
@@ -219,19 +247,16 @@ struct Coder {
     uint32_t last = high - 1;
     const uint32_t differ = low ^ last;
     const int k = differ == 0 ? CODE_BITS : std::countl_zero(differ) - (32 - CODE_BITS);
-    if (k > 0) {
-      const uint32_t ones = (uint32_t{1} << k) - 1;
-      code = ((code << k) | bits.take(k)) & kCodeMask;
-      low = (low << k) & kCodeMask;
-      last = ((last << k) | ones) & kCodeMask;
-    }
+    // Shifts by 0 change nothing: no branch on k or m.
+    const uint32_t k_ones = (uint32_t{1} << k) - 1;
+    code = ((code << k) | bits.take(k)) & kCodeMask;
+    low = (low << k) & kCodeMask;
+    last = ((last << k) | k_ones) & kCodeMask;
     const int m = std::countl_one((low & ~last) << (32 - CODE_BITS + 1));
-    if (m > 0) {
-      const uint32_t ones = (uint32_t{1} << m) - 1, drop = ones << (CODE_BITS - 1);
-      code = (code << m) - drop + bits.take(m);
-      low = (low << m) - drop;
-      last = (last << m) - drop + ones;
-    }
+    const uint32_t ones = (uint32_t{1} << m) - 1, drop = ones << (CODE_BITS - 1);
+    code = (code << m) - drop + bits.take(m);
+    low = (low << m) - drop;
+    last = (last << m) - drop + ones;
     high = last + 1;
   }
 };
@@ -247,6 +272,7 @@ Result<uint64_t> decode_lzari(ByteReader& in, ByteWriter& out, uint64_t limit) {
   struct State {
     FastModel model;
     std::array<uint8_t, RING_SIZE> ring;
+    uint8_t output[1 << 14];  // bytes on their way to `out`
   };
   auto state = std::make_unique<State>();
   FastModel& model = state->model;
@@ -254,8 +280,11 @@ Result<uint64_t> decode_lzari(ByteReader& in, ByteWriter& out, uint64_t limit) {
   init_fast_model(model);
   init_ring(ring);
 
+  uint8_t* const output = state->output;
+  size_t held = 0;  // bytes in output
   BitSource bits{in};
   Coder coder;
+  bits.refill();
   coder.code = bits.take(CODE_BITS);
   uint32_t r = RING_START;
   uint64_t count = 0;
@@ -265,6 +294,12 @@ Result<uint64_t> decode_lzari(ByteReader& in, ByteWriter& out, uint64_t limit) {
     // Past the end of the input the bits are all ones and carry nothing: a
     // length word far beyond the data would only spin out filler.
     if (end_of_input_at != kNoLimit && count - end_of_input_at >= kMaxBytesAfterInputEnd) break;
+    if (held > sizeof state->output - MAX_MATCH) {
+      out.write(output, held);
+      held = 0;
+    }
+    // Enough bits for a symbol and a position, at most 17 each.
+    bits.refill();
 
     uint32_t range = coder.high - coder.low;
     const uint32_t total = model.total;
@@ -278,7 +313,7 @@ Result<uint64_t> decode_lzari(ByteReader& in, ByteWriter& out, uint64_t limit) {
     adapt(model, s);
 
     if (c < 256) {
-      out.put(static_cast<uint8_t>(c));
+      output[held++] = static_cast<uint8_t>(c);
       ring[r] = static_cast<uint8_t>(c);
       r = (r + 1) & RING_MASK;
       ++count;
@@ -297,11 +332,12 @@ Result<uint64_t> decode_lzari(ByteReader& in, ByteWriter& out, uint64_t limit) {
     count += static_cast<uint64_t>(len);
     for (int k = 0; k < len; ++k) {
       const uint8_t b = ring[(start + static_cast<uint32_t>(k)) & RING_MASK];
-      out.put(b);
+      output[held++] = b;
       ring[r] = b;
       r = (r + 1) & RING_MASK;
     }
   }
+  out.write(output, held);
   return count;
 }
 
