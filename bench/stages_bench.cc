@@ -130,7 +130,7 @@ void BM_CodeDecode(benchmark::State& state) {
   const int64_t codes = 4 << 20;
   std::mt19937 rng(3);
   for (int64_t i = 0; i < codes * 6 / 8; ++i) stream.push_back(static_cast<uint8_t>(rng()));
-  std::vector<int32_t> q(size_t{1} << 30 >> 4);
+  std::vector<int16_t> q(size_t{1} << 30 >> 4);
   for (auto _ : state) {
     ByteReader in = memory_reader(stream);
     Result<CodeTree> tree = read_code_tree(in);

@@ -210,9 +210,10 @@ TEST(FastSynthesis, WholePlaneMatchesDequantizeSynthesiseAndScale) {
     std::vector<uint8_t> expected(n);
     for (size_t i = 0; i < n; ++i) expected[i] = scale_sample(s[i], scale);
 
-    std::vector<int32_t> fast = p.values, scratch(n / 4);
+    const std::vector<int16_t> quantized(p.values.begin(), p.values.end());
+    std::vector<int32_t> odd(n / 4), even(n / 16);
     std::vector<uint8_t> out(n);
-    synthesise_plane(fast, steps, scratch, p.width, p.height, p.levels, SampleScaler(scale, n), out);
+    synthesise_plane(quantized, steps, odd, even, p.width, p.height, p.levels, SampleScaler(scale, n), out);
     ASSERT_TRUE(out == expected);
   }
 }

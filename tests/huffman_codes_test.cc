@@ -31,9 +31,9 @@ TEST(HuffmanCodes, BitsAreTakenLeastSignificantFirst) {
   std::vector<uint16_t> codes = decode_codes(in, tree.value(), 3);
   EXPECT_EQ(codes, (std::vector<uint16_t>{0x0005, 0x8000, 0x8000}));
   EXPECT_EQ(in.read_byte(), 0x77);  // the rest of 0x06 is dropped
-  std::vector<int32_t> q(5, 9);
+  std::vector<int16_t> q(5, 9);
   expand_codes(codes, 3, q, 1);
-  EXPECT_EQ(q, (std::vector<int32_t>{9, 5, 0, 0, 9}));
+  EXPECT_EQ(q, (std::vector<int16_t>{9, 5, 0, 0, 9}));
 }
 
 TEST(HuffmanCodes, BadNodeByteOrEndOfDataFailsTheTree) {
@@ -84,15 +84,15 @@ TEST(HuffmanCodes, EndOfDataBitsAreOnes) {
 TEST(HuffmanCodes, CodeFormsExpandAsRunsAndValues) {
   struct Case {
     uint16_t code;
-    std::vector<int32_t> out;  // over a span of 20 preset to 7
+    std::vector<int16_t> out;  // over a span of 20 preset to 7
   };
   auto zeros_then = [](int n) {
-    std::vector<int32_t> v(20, 7);
+    std::vector<int16_t> v(20, 7);
     for (int i = 0; i < n; ++i) v[static_cast<size_t>(i)] = 0;
     return v;
   };
-  auto value = [](int32_t x) {
-    std::vector<int32_t> v(20, 7);
+  auto value = [](int16_t x) {
+    std::vector<int16_t> v(20, 7);
     v[0] = x;
     return v;
   };
@@ -100,7 +100,7 @@ TEST(HuffmanCodes, CodeFormsExpandAsRunsAndValues) {
                         {0xFFFF, zeros_then(0)},  {0x4000, value(0)},      {0x3FFF, value(16383)},
                         {0x7FFF, value(-16383)},  {0x4001, value(-1)},     {0x8005, zeros_then(20)}};
   for (const Case& c : cases) {
-    std::vector<int32_t> q(20, 7);
+    std::vector<int16_t> q(20, 7);
     const uint16_t code[] = {c.code};
     expand_codes(code, 20, q, 0);
     EXPECT_EQ(q, c.out) << std::hex << c.code;
@@ -108,22 +108,22 @@ TEST(HuffmanCodes, CodeFormsExpandAsRunsAndValues) {
 }
 
 TEST(HuffmanCodes, ExpansionStaysInsideTheSpan) {
-  std::vector<int32_t> q(6, 7);
+  std::vector<int16_t> q(6, 7);
   const uint16_t run4[] = {0x8002};
   expand_codes(run4, 3, q, 2);
-  EXPECT_EQ(q, (std::vector<int32_t>{7, 7, 0, 0, 0, 7}));
+  EXPECT_EQ(q, (std::vector<int16_t>{7, 7, 0, 0, 0, 7}));
   // Codes beyond a full span are not read; a zero-length span writes nothing.
-  std::vector<int32_t> r(4, 7);
+  std::vector<int16_t> r(4, 7);
   const uint16_t many[] = {1, 2, 3, 4};
   expand_codes(many, 2, r, 0);
-  EXPECT_EQ(r, (std::vector<int32_t>{1, 2, 7, 7}));
+  EXPECT_EQ(r, (std::vector<int16_t>{1, 2, 7, 7}));
   expand_codes(many, 0, r, 0);
   expand_codes(many, -5, r, 0);
-  EXPECT_EQ(r, (std::vector<int32_t>{1, 2, 7, 7}));
+  EXPECT_EQ(r, (std::vector<int16_t>{1, 2, 7, 7}));
   // A span reaching past the array is cut at its end.
-  std::vector<int32_t> s(4, 7);
+  std::vector<int16_t> s(4, 7);
   expand_codes(run4, 100, s, 1);
-  EXPECT_EQ(s, (std::vector<int32_t>{7, 0, 0, 0}));
+  EXPECT_EQ(s, (std::vector<int16_t>{7, 0, 0, 0}));
 }
 
 TEST(HuffmanCodes, HugeSymbolCountAfterTheDataEndsIsCheap) {
@@ -132,10 +132,10 @@ TEST(HuffmanCodes, HugeSymbolCountAfterTheDataEndsIsCheap) {
   ByteReader in = memory_reader(bytes);
   Result<CodeTree> tree = read_code_tree(in);
   ASSERT_TRUE(tree.ok());
-  std::vector<int32_t> q(64, 1);
+  std::vector<int16_t> q(64, 1);
   SpanExpander span = make_span_expander(q, 0, 64);
   decode_and_expand(in, tree.value(), 2'000'000'000, span);
-  EXPECT_EQ(q, std::vector<int32_t>(64, 0));  // 0x8003 runs fill the span
+  EXPECT_EQ(q, std::vector<int16_t>(64, 0));  // 0x8003 runs fill the span
   EXPECT_TRUE(in.at_end());
 }
 

@@ -18,14 +18,14 @@ using test::value_code;
 
 struct Groups {
   Status status;
-  std::vector<int32_t> q;
+  std::vector<int16_t> q;
   std::vector<int16_t> steps;
   uint64_t consumed;
 };
 
 // Reads band groups of a plane of `count` coefficients into arrays preset to -1.
 Groups read_groups(const Bytes& groups, int levels, int count) {
-  std::vector<int32_t> q(static_cast<size_t>(count), -1);
+  std::vector<int16_t> q(static_cast<size_t>(count), -1);
   std::vector<int16_t> steps(static_cast<size_t>(3 * levels + 1), -1);
   ByteReader in = memory_reader(groups.b);
   Status s = read_band_groups(in, levels, q, steps, "USeg");
@@ -33,9 +33,9 @@ Groups read_groups(const Bytes& groups, int levels, int count) {
 }
 
 // Runs of equal values: (value, length) pairs.
-std::vector<std::pair<int, int>> runs(const std::vector<int32_t>& v) {
+std::vector<std::pair<int, int>> runs(const std::vector<int16_t>& v) {
   std::vector<std::pair<int, int>> r;
-  for (int32_t x : v) {
+  for (int x : v) {
     if (r.empty() || r.back().first != x)
       r.push_back({x, 1});
     else

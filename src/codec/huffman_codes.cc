@@ -30,7 +30,7 @@ Result<CodeTree> read_code_tree(ByteReader& in) {
   }
 }
 
-SpanExpander make_span_expander(std::span<int32_t> coefficients, int64_t offset, int64_t length) {
+SpanExpander make_span_expander(std::span<int16_t> coefficients, int64_t offset, int64_t length) {
   int64_t room = static_cast<int64_t>(coefficients.size()) - offset;
   int64_t limit = std::max<int64_t>(0, std::min(length, room));
   return SpanExpander{coefficients.data(), offset, limit};
@@ -39,25 +39,19 @@ SpanExpander make_span_expander(std::span<int32_t> coefficients, int64_t offset,
 namespace {
 
 // The coefficient a value code stands for: bit 14 the sign, bits 13..0 the magnitude.
-inline int32_t code_value(uint16_t code) {
+inline int16_t code_value(uint16_t code) {
   const int32_t magnitude = code & kMagnitudeMask;
-  return (code & kNegativeFlag) ? -magnitude : magnitude;
+  return static_cast<int16_t>((code & kNegativeFlag) ? -magnitude : magnitude);
 }
 
 }  // namespace
 
-void SpanExpander::add(uint16_t code) {
-  if (full()) return;
-  if (code & kZeroRunFlag) {
-    unsigned e = code & kRunExponentMask;
-    if (e == kEmptyRunExponent) return;
-    int64_t run = std::min<int64_t>(int64_t{1} << e, limit - filled);
-    std::fill_n(coefficients + offset + filled, run, int32_t{0});
-    filled += run;
-    return;
-  }
-  coefficients[offset + filled] = code_value(code);
-  ++filled;
+void SpanExpander::add_zero_run(uint16_t code) {
+  unsigned e = code & kRunExponentMask;
+  if (e == kEmptyRunExponent) return;
+  int64_t run = std::min<int64_t>(int64_t{1} << e, limit - filled);
+  std::fill_n(coefficients + offset + filled, run, int16_t{0});
+  filled += run;
 }
 
 void SpanExpander::add_repeated(uint16_t code, uint64_t times) {
@@ -69,7 +63,7 @@ void SpanExpander::add_repeated(uint16_t code, uint64_t times) {
     uint64_t left = static_cast<uint64_t>(limit - filled);
     uint64_t per = uint64_t{1} << e;
     uint64_t run = times >= (left + per - 1) / per ? left : times * per;
-    std::fill_n(coefficients + offset + filled, run, int32_t{0});
+    std::fill_n(coefficients + offset + filled, run, int16_t{0});
     filled += static_cast<int64_t>(run);
     return;
   }
@@ -242,7 +236,7 @@ std::vector<uint16_t> decode_codes(ByteReader& in, const CodeTree& tree, int32_t
   return codes;
 }
 
-void expand_codes(std::span<const uint16_t> codes, int32_t span_length, std::span<int32_t> coefficients,
+void expand_codes(std::span<const uint16_t> codes, int32_t span_length, std::span<int16_t> coefficients,
                   int32_t span_offset) {
   SpanExpander span = make_span_expander(coefficients, span_offset, span_length);
   for (size_t i = 0; i < codes.size() && !span.full(); ++i) span.add(codes[i]);

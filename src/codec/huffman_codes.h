@@ -28,20 +28,30 @@ using CodeTree = std::vector<CodeTreeNode>;
 Result<CodeTree> read_code_tree(ByteReader& in);
 
 // Writes a group's codes into its span: offset, length, and nothing outside
-// the span or the array. The quantized values (-16383..16383) are held in
-// 32-bit slots, so that dequantization can work in place.
+// the span or the array. The quantized values (-16383..16383) fit 16 bits.
 struct SpanExpander {
-  int32_t* coefficients;
+  int16_t* coefficients;
   int64_t offset;
   int64_t limit;  // span length, cut at the end of the array
   int64_t filled = 0;
 
   bool full() const { return filled >= limit; }
-  void add(uint16_t code);
+  void add(uint16_t code) {
+    if (full()) return;
+    if (code & kZeroRunFlag) {
+      add_zero_run(code);
+      return;
+    }
+    // Bit 14 the sign, bits 13..0 the magnitude.
+    const int32_t magnitude = code & kMagnitudeMask;
+    coefficients[offset + filled] = static_cast<int16_t>((code & kNegativeFlag) ? -magnitude : magnitude);
+    ++filled;
+  }
+  void add_zero_run(uint16_t code);
   void add_repeated(uint16_t code, uint64_t times);  // the same code `times` times
 };
 
-SpanExpander make_span_expander(std::span<int32_t> coefficients, int64_t offset, int64_t length);
+SpanExpander make_span_expander(std::span<int16_t> coefficients, int64_t offset, int64_t length);
 
 // Decodes `symbol_count` codes (LSB-first bits, starting on a fresh byte) and
 // expands them into the span. Consumes exactly the bits those codes take; once
@@ -51,7 +61,7 @@ void decode_and_expand(ByteReader& in, const CodeTree& tree, int64_t symbol_coun
 
 // The two steps on their own: decode into a buffer, then expand a buffer.
 std::vector<uint16_t> decode_codes(ByteReader& in, const CodeTree& tree, int32_t symbol_count);
-void expand_codes(std::span<const uint16_t> codes, int32_t span_length, std::span<int32_t> coefficients,
+void expand_codes(std::span<const uint16_t> codes, int32_t span_length, std::span<int16_t> coefficients,
                   int32_t span_offset);
 
 }  // namespace qzr

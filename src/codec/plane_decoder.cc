@@ -21,7 +21,7 @@ Failure plane_failure(const char* what, const char* segment) {
 
 }  // namespace
 
-Status read_band_groups(ByteReader& in, int levels, std::span<int32_t> quantized, std::span<int16_t> steps,
+Status read_band_groups(ByteReader& in, int levels, std::span<int16_t> quantized, std::span<int16_t> steps,
                         const char* segment) {
   const int32_t count = static_cast<int32_t>(quantized.size());
   const int bands = band_count(levels);
@@ -95,18 +95,19 @@ Result<Plane> decode_plane_checked(ByteReader& in, const char* segment, int64_t 
   // stream that omits a band decodes with zeros in it.
   const size_t n = static_cast<size_t>(count);
   work.reserve(n);
-  std::span<int32_t> coefficients(work.coefficients.get(), n), scratch(work.scratch.get(), n / 4);
+  std::span<int16_t> quantized(work.quantized.get(), n);
   // Fresh storage comes cleared from the system, without a pass over it.
-  if (!work.clean) std::fill(coefficients.begin(), coefficients.end(), 0);
+  if (!work.clean) std::fill(quantized.begin(), quantized.end(), int16_t{0});
   work.clean = false;
   std::vector<int16_t> steps(static_cast<size_t>(band_count(L)), 0);
-  if (Status read = read_band_groups(in, L, coefficients, steps, segment); !read.ok()) return read.failure;
+  if (Status read = read_band_groups(in, L, quantized, steps, segment); !read.ok()) return read.failure;
 
   Plane plane;
   plane.width = width;
   plane.height = height;
   plane.samples.resize(n);
-  synthesise_plane(coefficients, steps, scratch, width, height, L, SampleScaler(scale, n), plane.samples);
+  synthesise_plane(quantized, steps, {work.levels_odd.get(), n / 4}, {work.levels_even.get(), n / 16}, width, height, L,
+                   SampleScaler(scale, n), plane.samples);
   return plane;
 }
 
@@ -115,15 +116,17 @@ Result<Plane> decode_plane_checked(ByteReader& in, const char* segment, int64_t 
 void PlaneWorkspace::reserve(size_t n) {
   if (n <= capacity) return;
   release();
-  coefficients = ZeroedInts(n);
-  scratch = ZeroedInts(n / 4);
+  quantized = ZeroedArray<int16_t>(n);
+  levels_odd = ZeroedArray<int32_t>(n / 4);
+  levels_even = ZeroedArray<int32_t>(n / 16);
   capacity = n;
   clean = true;
 }
 
 void PlaneWorkspace::release() {
-  coefficients = ZeroedInts();
-  scratch = ZeroedInts();
+  quantized = {};
+  levels_odd = {};
+  levels_even = {};
   capacity = 0;
 }
 

@@ -28,16 +28,17 @@ constexpr int64_t kMaxPlaneRefills = 16;
 // height values) and the StepTable (3L + 1 steps) until 3L + 1 band headers
 // have been read. Each group fills its span; spans reaching past the array
 // are cut at its end.
-Status read_band_groups(ByteReader& in, int levels, std::span<int32_t> quantized, std::span<int16_t> steps,
+Status read_band_groups(ByteReader& in, int levels, std::span<int16_t> quantized, std::span<int16_t> steps,
                         const char* segment);
 
-// The working arrays of plane decoding (the coefficients, and a quarter of
-// that for the synthesis' coarser levels), kept from one plane to the next
-// so that later planes may reuse an earlier one's memory.
+// The working arrays of plane decoding (the quantized values, and the
+// synthesis' coarser levels: a quarter and a sixteenth of that), kept from
+// one plane to the next so that later planes may reuse an earlier one's.
 struct PlaneWorkspace {
-  ZeroedInts coefficients, scratch;
+  ZeroedArray<int16_t> quantized;
+  ZeroedArray<int32_t> levels_odd, levels_even;
   size_t capacity = 0;
-  bool clean = false;  // the coefficients are all zero
+  bool clean = false;  // the quantized values are all zero
   void reserve(size_t n);
   void release();
 };

@@ -134,11 +134,13 @@ void scatter_border(const L& l, int q, int X, int Y, int32_t v) {
 
 // How a stored value becomes the coefficient that is scattered.
 struct AsStored {
+  using Stored = int32_t;
   int32_t operator()(int32_t v) const { return v; }
 };
 struct Dequantized {
+  using Stored = int16_t;
   int16_t step;
-  int32_t operator()(int32_t v) const { return dequantize_value(step, static_cast<int16_t>(v)); }
+  int32_t operator()(int16_t v) const { return dequantize_value(step, v); }
 };
 
 // Bit k set when p[k] is not zero, for k = 0..15.
@@ -158,10 +160,23 @@ inline uint32_t nonzero_mask16(const int32_t* p) {
 #endif
 }
 
+inline uint32_t nonzero_mask16(const int16_t* p) {
+#if defined(__SSE2__)
+  const __m128i zero = _mm_setzero_si128();
+  const __m128i lo = _mm_cmpeq_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)), zero);
+  const __m128i hi = _mm_cmpeq_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 8)), zero);
+  return ~static_cast<uint32_t>(_mm_movemask_epi8(_mm_packs_epi16(lo, hi))) & 0xFFFF;
+#else
+  uint32_t nonzero = 0;
+  for (int k = 0; k < 16; ++k) nonzero |= static_cast<uint32_t>(p[k] != 0) << k;
+  return nonzero;
+#endif
+}
+
 // Row Y of quarter Q (hw values). Zero values add nothing: they are skipped
-// eight at a time, which is most of a fine level's detail.
+// sixteen at a time, which is most of a fine level's detail.
 template <int Q, class Value>
-void scatter_row(const RingLevel& l, const int32_t* row, int Y, Value value) {
+void scatter_row(const RingLevel& l, const typename Value::Stored* row, int Y, Value value) {
   const bool interior_row = Y > 0 && Y < l.hh - 1;
   auto one = [&](int X) {
     if (row[X] == 0) return;
@@ -255,18 +270,20 @@ void scatter_approximation_row(const RingLevel& l, const int32_t* row, int Y) {
 constexpr int kTileRows = 16;
 
 template <class Value, class Emit>
-void synthesise_level(const int32_t* c, int W, int H, const std::array<Value, 3>& detail, std::span<int32_t> ring,
-                      std::span<int32_t> tile, Emit emit) {
+void synthesise_level(const int32_t* q0, const typename Value::Stored* details, int W, int H,
+                      const std::array<Value, 3>& detail, std::span<int32_t> ring,
+                      std::span<typename Value::Stored> tile, Emit emit) {
+  using Stored = typename Value::Stored;
   const RingLevel l{ring.data(), W, H, W / 2, H / 2};
   const int64_t B = static_cast<int64_t>(l.hw) * l.hh;
-  const int32_t *q0 = c, *q1 = c + B, *q2 = c + 2 * B, *q3 = c + 3 * B;
+  const Stored *q1 = details + B, *q2 = details + 2 * B, *q3 = details + 3 * B;
   std::fill_n(ring.data(), 4 * static_cast<int64_t>(W), 0);
   for (int Y = 0; Y < l.hh; ++Y) {
     const int in_tile = Y % kTileRows;
     if (in_tile == 0) {
       const int rows = std::min(kTileRows, l.hh - Y);
       for (int X = 0; X < l.hw; ++X) {
-        const int32_t* column = q2 + static_cast<int64_t>(X) * l.hh + Y;
+        const Stored* column = q2 + static_cast<int64_t>(X) * l.hh + Y;
         for (int k = 0; k < rows; ++k) tile[static_cast<size_t>(k) * l.hw + X] = column[k];
       }
     }
@@ -286,52 +303,64 @@ void synthesise_level(const int32_t* c, int W, int H, const std::array<Value, 3>
   }
 }
 
-// Runs the levels from the coarsest: each level but the last goes to
-// `scratch` and from there becomes the next level's quarter 0; the last
-// level's rows go to `emit_final`.
-template <class Value, class Emit>
-void synthesise_levels(std::span<int32_t> coefficients, std::span<int32_t> scratch, int width, int height, int levels,
-                       std::span<const std::array<Value, 3>> detail, Emit emit_final) {
-  std::vector<int32_t> ring(4 * static_cast<size_t>(width));
-  std::vector<int32_t> tile(static_cast<size_t>(kTileRows) * static_cast<size_t>(width / 2));
-  for (int n = levels - 1; n >= 0; --n) {
-    const int W = width >> n, H = height >> n;
-    const std::array<Value, 3>& d = detail[static_cast<size_t>(levels - 1 - n)];
-    if (n == 0) {
-      synthesise_level(coefficients.data(), W, H, d, ring, tile, emit_final);
-    } else {
-      int32_t* out = scratch.data();
-      synthesise_level(coefficients.data(), W, H, d, ring, tile,
-                       [&](int y, const int32_t* row) { std::copy_n(row, W, out + static_cast<int64_t>(y) * W); });
-      std::copy_n(out, static_cast<int64_t>(W) * H, coefficients.data());
-    }
-  }
-}
+// Scratch rows of one synthesis: the ring and the tile of quarter 2.
+template <class Stored>
+struct LevelScratch {
+  std::vector<int32_t> ring;
+  std::vector<Stored> tile;
+  explicit LevelScratch(int width)
+      : ring(4 * static_cast<size_t>(width)), tile(static_cast<size_t>(kTileRows) * static_cast<size_t>(width / 2)) {}
+};
 
 }  // namespace
 
 void inverse_wavelet(std::span<int32_t> coefficients, std::span<int32_t> samples, int width, int height,
                      int levels) {
-  const std::vector<std::array<AsStored, 3>> detail(static_cast<size_t>(levels));
-  synthesise_levels<AsStored>(coefficients, samples, width, height, levels, detail, [&](int y, const int32_t* row) {
-    std::copy_n(row, width, samples.data() + static_cast<int64_t>(y) * width);
-  });
+  // Each level but the last goes to `samples` and from there becomes the
+  // next level's quarter 0; the last level's rows go to `samples` for good.
+  LevelScratch<int32_t> scratch(width);
+  const std::array<AsStored, 3> as_stored{};
+  for (int n = levels - 1; n >= 0; --n) {
+    const int W = width >> n, H = height >> n;
+    int32_t* out = samples.data();
+    synthesise_level(coefficients.data(), coefficients.data(), W, H, as_stored, scratch.ring, scratch.tile,
+                     [&](int y, const int32_t* row) { std::copy_n(row, W, out + static_cast<int64_t>(y) * W); });
+    if (n > 0) std::copy_n(out, static_cast<int64_t>(W) * H, coefficients.data());
+  }
 }
 
-void synthesise_plane(std::span<int32_t> coefficients, std::span<const int16_t> steps, std::span<int32_t> scratch,
-                      int width, int height, int levels, const SampleScaler& scale, std::span<uint8_t> out) {
-  // The approximation band is dequantized where it lies; the detail bands
+void synthesise_plane(std::span<const int16_t> quantized, std::span<const int16_t> steps,
+                      std::span<int32_t> levels_odd, std::span<int32_t> levels_even, int width, int height,
+                      int levels, const SampleScaler& scale, std::span<uint8_t> out) {
+  // Level n's output (n >= 1) goes to the buffer of n's parity, from which
+  // level n - 1 reads it as its quarter 0. The approximation band is
+  // dequantized into the buffer of level `levels`' parity; the detail bands
   // as their values are scattered, so that their zeros cost nothing.
+  auto buffer = [&](int n) { return (n & 1) ? levels_odd.data() : levels_even.data(); };
   const int64_t count = int64_t{width} * height;
-  dequantize_band(coefficients, 0, count >> (2 * levels), steps[0]);
-  std::vector<std::array<Dequantized, 3>> detail(static_cast<size_t>(levels));
-  for (size_t k = 0; k < detail.size(); ++k)
-    for (size_t o = 0; o < 3; ++o) detail[k][o] = Dequantized{steps[1 + 3 * k + o]};
-  synthesise_levels<Dequantized>(coefficients, scratch, width, height, levels, detail,
-                    [&](int y, const int32_t* row) {
-                      scale(std::span<const int32_t>(row, static_cast<size_t>(width)),
-                            out.subspan(static_cast<size_t>(y) * static_cast<size_t>(width), static_cast<size_t>(width)));
-                    });
+  const int64_t approximation = count >> (2 * levels);
+  int32_t* top = buffer(levels);
+  for (int64_t i = 0; i < approximation; ++i) top[i] = dequantize_value(steps[0], quantized[static_cast<size_t>(i)]);
+
+  LevelScratch<int16_t> scratch(width);
+  for (int n = levels - 1; n >= 0; --n) {
+    const int W = width >> n, H = height >> n;
+    const int k = levels - 1 - n;  // detail level, 0 the coarsest
+    const std::array<Dequantized, 3> detail = {Dequantized{steps[static_cast<size_t>(1 + 3 * k)]},
+                                               Dequantized{steps[static_cast<size_t>(2 + 3 * k)]},
+                                               Dequantized{steps[static_cast<size_t>(3 + 3 * k)]}};
+    if (n == 0) {
+      synthesise_level(buffer(1), quantized.data(), W, H, detail, scratch.ring, scratch.tile,
+                       [&](int y, const int32_t* row) {
+                         scale(std::span<const int32_t>(row, static_cast<size_t>(W)),
+                               out.subspan(static_cast<size_t>(y) * static_cast<size_t>(W), static_cast<size_t>(W)));
+                       });
+    } else {
+      int32_t* level_out = buffer(n);
+      synthesise_level(buffer(n + 1), quantized.data(), W, H, detail, scratch.ring, scratch.tile,
+                       [&](int y, const int32_t* row) { std::copy_n(row, W, level_out + static_cast<int64_t>(y) * W); });
+    }
+  }
 }
 
 void inverse_wavelet_plain(std::span<int32_t> coefficients, std::span<int32_t> samples, int width, int height,

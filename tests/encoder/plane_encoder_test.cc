@@ -52,9 +52,9 @@ TEST(SpanCodes, ExpandToTheQuantizedValuesWhateverTheKnobs) {
   for (const TestKnobs& k : {plain, corners}) {
     std::vector<uint16_t> codes;
     append_span_codes(q, k, codes);
-    std::vector<int32_t> out(q.size() + 2, 99);  // guards on both sides of the span
+    std::vector<int16_t> out(q.size() + 2, 99);  // guards on both sides of the span
     expand_codes(codes, static_cast<int32_t>(q.size()), out, 1);
-    EXPECT_EQ(std::vector<int32_t>(out.begin() + 1, out.end() - 1), std::vector<int32_t>(q.begin(), q.end()));
+    EXPECT_EQ(std::vector<int16_t>(out.begin() + 1, out.end() - 1), q);
     EXPECT_EQ(out.front(), 99);
     EXPECT_EQ(out.back(), 99);
   }
