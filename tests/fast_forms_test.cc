@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "codec/dequantize.h"
+#include "codec/huffman_codes.h"
 #include "codec/sample_scaling.h"
 #include "codec/wavelet_synthesis.h"
 #include "common/byte_io.h"
@@ -215,6 +216,54 @@ TEST(FastSynthesis, WholePlaneMatchesDequantizeSynthesiseAndScale) {
     std::vector<uint8_t> out(n);
     synthesise_plane(quantized, steps, odd, even, p.width, p.height, p.levels, SampleScaler(scale, n), out);
     ASSERT_TRUE(out == expected);
+  }
+}
+
+// A random stored code tree whose leaves are values, short runs, long runs
+// and empty runs.
+void random_code_tree(std::mt19937& rng, int depth, int max_depth, std::vector<uint8_t>& out) {
+  if (depth == max_depth || (depth > 0 && rng() % 3 == 0)) {
+    uint16_t code;
+    const uint32_t kind = rng() % 10;
+    if (kind < 4)
+      code = static_cast<uint16_t>(rng() & 0x7FFF);
+    else if (kind < 8)
+      code = static_cast<uint16_t>(0x8000 | (rng() % 7));
+    else if (kind < 9)
+      code = static_cast<uint16_t>(0x8000 | 31);
+    else
+      code = static_cast<uint16_t>(0x8000 | (rng() & 0x7FFF));
+    out.insert(out.end(), {0x01, static_cast<uint8_t>(code), static_cast<uint8_t>(code >> 8)});
+    return;
+  }
+  out.push_back(0x00);
+  random_code_tree(rng, depth + 1, max_depth, out);
+  random_code_tree(rng, depth + 1, max_depth, out);
+}
+
+TEST(FastCodeExpansion, OverZerosMatchesWritingEveryRun) {
+  std::mt19937 rng(41);
+  for (int round = 0; round < 300; ++round) {
+    std::vector<uint8_t> stream;
+    random_code_tree(rng, 0, 1 + static_cast<int>(rng() % 14), stream);
+    const size_t code_bytes = rng() % 6000;
+    for (size_t i = 0; i < code_bytes; ++i) stream.push_back(static_cast<uint8_t>(rng()));
+    const int64_t count = rng() % 4 == 0 ? rng() % 100 : rng() % 20000;
+    const size_t size = 1 + rng() % 30000;
+    const int64_t offset = rng() % size, length = rng() % 4 == 0 ? int64_t{1} << 40 : rng() % 25000;
+    SCOPED_TRACE(testing::Message() << "round " << round);
+
+    std::vector<int16_t> plain(size), fast(size);
+    ByteReader a = memory_reader(stream), b = memory_reader(stream);
+    Result<CodeTree> tree = read_code_tree(a);
+    ASSERT_TRUE(read_code_tree(b).ok());
+    if (!tree.ok()) continue;
+    SpanExpander sp = make_span_expander(plain, offset, length), sf = make_span_expander(fast, offset, length);
+    decode_and_expand(a, tree.value(), count, sp, false);
+    decode_and_expand(b, tree.value(), count, sf, true);
+    EXPECT_EQ(sf.filled, sp.filled);
+    EXPECT_EQ(b.offset(), a.offset());
+    ASSERT_TRUE(fast == plain);
   }
 }
 

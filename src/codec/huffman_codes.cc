@@ -216,13 +216,37 @@ void walk_codes(ByteReader& in, const CodeTree& tree, int64_t count, Sink&& sink
 
 }  // namespace
 
-void decode_and_expand(ByteReader& in, const CodeTree& tree, int64_t symbol_count, SpanExpander& span) {
+void decode_and_expand(ByteReader& in, const CodeTree& tree, int64_t symbol_count, SpanExpander& span,
+                       bool over_zeros) {
   struct Sink {
     SpanExpander& span;
     void one(uint16_t c) { span.add(c); }
     void repeated(uint16_t c, uint64_t n) { span.add_repeated(c, n); }
-  } sink{span};
-  walk_codes(in, tree, symbol_count, sink);
+  };
+  // Over zeros a run only moves the position, and every code can go without
+  // a branch on its kind: a value code stores its value and moves by one, a
+  // run stores a zero (already there) and moves by its length, the empty run
+  // stores a zero and stays; nothing is stored once the span is full.
+  struct OverZeros {
+    SpanExpander& span;
+    void one(uint16_t c) {
+      const int64_t is_run = c >> 15, exponent = c & kRunExponentMask;
+      const int32_t magnitude = c & kMagnitudeMask, negative = (c >> 14) & 1;
+      const int32_t value = ((magnitude ^ -negative) + negative) & static_cast<int32_t>(is_run - 1);
+      const int64_t run = exponent == kEmptyRunExponent ? 0 : int64_t{1} << exponent;
+      const int64_t advance = is_run ? run : 1;
+      if (span.filled < span.limit) span.coefficients[span.offset + span.filled] = static_cast<int16_t>(value);
+      span.filled = std::min(span.filled + advance, span.limit);
+    }
+    void repeated(uint16_t c, uint64_t n) { span.add_repeated(c, n); }
+  };
+  if (over_zeros) {
+    OverZeros sink{span};
+    walk_codes(in, tree, symbol_count, sink);
+  } else {
+    Sink sink{span};
+    walk_codes(in, tree, symbol_count, sink);
+  }
 }
 
 std::vector<uint16_t> decode_codes(ByteReader& in, const CodeTree& tree, int32_t symbol_count) {

@@ -57,7 +57,10 @@ SpanExpander make_span_expander(std::span<int16_t> coefficients, int64_t offset,
 // expands them into the span. Consumes exactly the bits those codes take; once
 // only end-of-data bits (all ones) remain, the rest of the codes are all one
 // leaf and are expanded without walking, so a huge count cannot hang.
-void decode_and_expand(ByteReader& in, const CodeTree& tree, int64_t symbol_count, SpanExpander& span);
+// `over_zeros` tells that the span holds only zeros yet, so that zero runs
+// need not be written out.
+void decode_and_expand(ByteReader& in, const CodeTree& tree, int64_t symbol_count, SpanExpander& span,
+                       bool over_zeros = false);
 
 // The two steps on their own: decode into a buffer, then expand a buffer.
 std::vector<uint16_t> decode_codes(ByteReader& in, const CodeTree& tree, int32_t symbol_count);

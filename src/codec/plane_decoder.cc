@@ -33,6 +33,9 @@ Status read_band_groups(ByteReader& in, int levels, std::span<int16_t> quantized
   // keeps the work proportional to the plane and the data.
   const int64_t fill_budget = kMaxPlaneRefills * int64_t{count} + (int64_t{1} << 20);
   int64_t filled = 0;
+  // Everything from here on has not been written yet (and is zero): band
+  // groups normally fill their spans in rising order, each over fresh zeros.
+  int64_t unwritten_from = 0;
   while (headers < bands) {
     bool first = true;
     int byte = in.read_byte();
@@ -62,7 +65,9 @@ Status read_band_groups(ByteReader& in, int levels, std::span<int16_t> quantized
     Result<CodeTree> tree = read_code_tree(in);
     if (!tree.ok()) return tree.failure();
     SpanExpander span = make_span_expander(quantized, span_offset, span_length);
-    decode_and_expand(in, tree.value(), symbol_count, span);
+    const bool over_zeros = span_offset >= unwritten_from;
+    decode_and_expand(in, tree.value(), symbol_count, span, over_zeros);
+    if (span.filled > 0) unwritten_from = std::max(unwritten_from, span.offset + span.filled);
     filled += span.filled;
     if (filled > fill_budget) return plane_failure("Band groups refill the plane without end", segment);
   }
