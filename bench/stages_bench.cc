@@ -3,6 +3,7 @@
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <random>
 #include <vector>
 
@@ -84,127 +85,279 @@ void BM_LzariExpandEncodedPlain(benchmark::State& state) { lzari_encoded(state, 
 BENCHMARK(BM_LzariExpandEncoded)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_LzariExpandEncodedPlain)->Unit(benchmark::kMillisecond);
 
-// A sparse coefficient plane like a quantized photograph's: mostly zeros.
-std::vector<int32_t> sparse_plane(int size, int density_percent) {
-  std::mt19937 rng(2);
-  std::vector<int32_t> c(size_t(size) * size);
-  for (auto& v : c) v = static_cast<int>(rng() % 100) < density_percent ? static_cast<int>(rng() % 401) - 200 : 0;
+// A quantized plane like a coded photograph's: the approximation band full,
+// each finer detail level sparser, small magnitudes.
+constexpr int kPlaneSide = 2048, kPlaneLevels = 5;
+const std::vector<int16_t>& photo_like_plane() {
+  static const std::vector<int16_t> plane = [] {
+    std::mt19937 rng(2);
+    std::geometric_distribution<int> magnitude(0.3);
+    const int32_t count = kPlaneSide * kPlaneSide;
+    std::vector<int16_t> q(static_cast<size_t>(count));
+    int64_t position = 0;
+    for (int level = 0; level <= kPlaneLevels; ++level) {
+      // level 0 here: the approximation band and the coarsest details
+      const int64_t size = int64_t{count} >> (2 * (kPlaneLevels - std::max(level - 1, 0)));
+      const int64_t end = level == 0 ? size : 4 * size;
+      const uint32_t density = level == 0 ? 100 : 100 >> level;  // percent
+      for (; position < end; ++position) {
+        if (level == 0 && position < (int64_t{count} >> (2 * kPlaneLevels))) {
+          q[static_cast<size_t>(position)] = static_cast<int16_t>(100 + rng() % 100);
+        } else if (rng() % 100 < density) {
+          const int m = 1 + std::min(magnitude(rng), 200);
+          q[static_cast<size_t>(position)] = static_cast<int16_t>(rng() % 2 ? m : -m);
+        }
+      }
+    }
+    return q;
+  }();
+  return plane;
+}
+const std::vector<int16_t> kPlaneSteps(3 * kPlaneLevels + 1, 24);
+constexpr int16_t kPlaneScale = 64;
+
+std::vector<int32_t> dequantized_plane() {
+  const std::vector<int16_t>& q = photo_like_plane();
+  std::vector<int32_t> c(q.begin(), q.end());
+  dequantize_plane(c, static_cast<int32_t>(c.size()), kPlaneLevels, kPlaneSteps);
   return c;
 }
 
-void BM_Synthesis(benchmark::State& state) {
-  const int size = 2048, levels = 6;
-  const std::vector<int32_t> source = sparse_plane(size, static_cast<int>(state.range(0)));
+void run_synthesis(benchmark::State& state, void (*synthesise)(std::span<int32_t>, std::span<int32_t>, int, int, int)) {
+  const std::vector<int32_t> source = dequantized_plane();
   std::vector<int32_t> c(source.size()), s(source.size());
   for (auto _ : state) {
     state.PauseTiming();
     c = source;
     state.ResumeTiming();
-    inverse_wavelet(c, s, size, size, levels);
+    synthesise(c, s, kPlaneSide, kPlaneSide, kPlaneLevels);
     benchmark::DoNotOptimize(s.data());
   }
-  state.SetItemsProcessed(static_cast<int64_t>(state.iterations()) * size * size);
+  state.SetItemsProcessed(static_cast<int64_t>(state.iterations()) * kPlaneSide * kPlaneSide);
 }
-BENCHMARK(BM_Synthesis)->Arg(5)->Arg(20)->Unit(benchmark::kMillisecond);
+void BM_Synthesis(benchmark::State& state) { run_synthesis(state, inverse_wavelet); }
+void BM_SynthesisPlain(benchmark::State& state) { run_synthesis(state, inverse_wavelet_plain); }
+BENCHMARK(BM_Synthesis)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_SynthesisPlain)->Unit(benchmark::kMillisecond);
 
-void BM_CodeDecode(benchmark::State& state) {
-  // A complete tree of 64 leaves (6 bits a code) over random code bytes.
-  std::vector<uint8_t> stream;
-  struct Emit {
-    std::vector<uint8_t>& s;
-    int leaf = 0;
-    void node(int depth) {
-      if (depth == 6) {
-        const int v = leaf++;
-        const uint16_t code = static_cast<uint16_t>(v < 8 ? 0x8000 | v : v - 30);
-        s.insert(s.end(), {0x01, static_cast<uint8_t>(code), static_cast<uint8_t>(code >> 8)});
-        return;
-      }
-      s.push_back(0x00);
-      node(depth + 1);
-      node(depth + 1);
-    }
-  } emit{stream};
-  emit.node(0);
-  const size_t tree_bytes = stream.size();
-  const int64_t codes = 4 << 20;
-  std::mt19937 rng(3);
-  for (int64_t i = 0; i < codes * 6 / 8; ++i) stream.push_back(static_cast<uint8_t>(rng()));
-  std::vector<int16_t> q(size_t{1} << 30 >> 4);
+// Dequantization, synthesis and scaling together, as the decoder runs them.
+void BM_PlaneSynthesis(benchmark::State& state) {
+  const std::vector<int16_t>& q = photo_like_plane();
+  const size_t n = q.size();
+  std::vector<int32_t> odd(n / 4), even(n / 16);
+  std::vector<uint8_t> out(n);
+  const SampleScaler scale(kPlaneScale, n);
   for (auto _ : state) {
-    ByteReader in = memory_reader(stream);
-    Result<CodeTree> tree = read_code_tree(in);
-    SpanExpander span = make_span_expander(q, 0, static_cast<int64_t>(q.size()));
-    decode_and_expand(in, tree.value(), codes, span);
-    benchmark::DoNotOptimize(q.data());
+    synthesise_plane(q, kPlaneSteps, odd, even, kPlaneSide, kPlaneSide, kPlaneLevels, scale, out);
+    benchmark::DoNotOptimize(out.data());
   }
-  state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(stream.size() - tree_bytes));
+  state.SetItemsProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(n));
 }
-BENCHMARK(BM_CodeDecode)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_PlaneSynthesis)->Unit(benchmark::kMillisecond);
+
+// The same in the plain forms: a dequantization pass, the plain synthesis
+// into a full-size array, one division per sample.
+void BM_PlaneSynthesisPlain(benchmark::State& state) {
+  const std::vector<int16_t>& q = photo_like_plane();
+  const size_t n = q.size();
+  std::vector<int32_t> c(n), s(n);
+  std::vector<uint8_t> out(n);
+  for (auto _ : state) {
+    std::copy(q.begin(), q.end(), c.begin());
+    dequantize_plane(c, static_cast<int32_t>(n), kPlaneLevels, kPlaneSteps);
+    inverse_wavelet_plain(c, s, kPlaneSide, kPlaneSide, kPlaneLevels);
+    for (size_t i = 0; i < n; ++i) out[i] = scale_sample(s[i], kPlaneScale);
+    benchmark::DoNotOptimize(out.data());
+  }
+  state.SetItemsProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(n));
+}
+BENCHMARK(BM_PlaneSynthesisPlain)->Unit(benchmark::kMillisecond);
 
 void BM_Dequantize(benchmark::State& state) {
-  const int32_t count = 2048 * 2048;
-  std::mt19937 rng(4);
-  std::vector<int32_t> q(static_cast<size_t>(count));
-  for (auto& v : q) v = rng() % 8 == 0 ? static_cast<int>(rng() % 61) - 30 : 0;
+  const std::vector<int16_t>& q = photo_like_plane();
   std::vector<int32_t> c(q.size());
-  std::vector<int16_t> steps(19, 37);
   for (auto _ : state) {
     state.PauseTiming();
-    c = q;
+    std::copy(q.begin(), q.end(), c.begin());
     state.ResumeTiming();
-    dequantize_plane(c, count, 6, steps);
+    dequantize_plane(c, static_cast<int32_t>(c.size()), kPlaneLevels, kPlaneSteps);
     benchmark::DoNotOptimize(c.data());
   }
-  state.SetItemsProcessed(static_cast<int64_t>(state.iterations()) * count);
+  state.SetItemsProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(q.size()));
 }
 BENCHMARK(BM_Dequantize)->Unit(benchmark::kMillisecond);
 
-void BM_Scaling(benchmark::State& state) {
+// Codes of a complete tree of 64 leaves (6 bits a code) over random bits:
+// values, short zero runs and an empty run, as in a detail band.
+struct CodedGroup {
+  std::vector<uint8_t> stream;
+  size_t tree_bytes = 0;
+  int64_t codes = 4 << 20;
+};
+const CodedGroup& coded_group() {
+  static const CodedGroup g = [] {
+    CodedGroup g;
+    struct Emit {
+      std::vector<uint8_t>& s;
+      int leaf = 0;
+      void node(int depth) {
+        if (depth == 6) {
+          const int v = leaf++;
+          const uint16_t code = static_cast<uint16_t>(v < 8 ? 0x8000 | v : v == 8 ? 0x801F : (v % 2 ? v : 0x4000 | v));
+          s.insert(s.end(), {0x01, static_cast<uint8_t>(code), static_cast<uint8_t>(code >> 8)});
+          return;
+        }
+        s.push_back(0x00);
+        node(depth + 1);
+        node(depth + 1);
+      }
+    } emit{g.stream};
+    emit.node(0);
+    g.tree_bytes = g.stream.size();
+    std::mt19937 rng(3);
+    for (int64_t i = 0; i < g.codes * 6 / 8; ++i) g.stream.push_back(static_cast<uint8_t>(rng()));
+    return g;
+  }();
+  return g;
+}
+
+void BM_CodeDecode(benchmark::State& state) {
+  const CodedGroup& g = coded_group();
+  std::vector<int16_t> q(size_t{1} << 26);
+  for (auto _ : state) {
+    state.PauseTiming();
+    std::fill(q.begin(), q.end(), int16_t{0});
+    state.ResumeTiming();
+    ByteReader in = memory_reader(g.stream);
+    Result<CodeTree> tree = read_code_tree(in);
+    SpanExpander span = make_span_expander(q, 0, static_cast<int64_t>(q.size()));
+    decode_and_expand(in, tree.value(), g.codes, span, true);
+    benchmark::DoNotOptimize(q.data());
+  }
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(g.stream.size() - g.tree_bytes));
+}
+BENCHMARK(BM_CodeDecode)->Unit(benchmark::kMillisecond);
+
+// The plain form: one bit at a time through the tree from a stream, every
+// zero of every run written.
+void BM_CodeDecodePlain(benchmark::State& state) {
+  const CodedGroup& g = coded_group();
+  std::FILE* f = std::tmpfile();
+  if (f == nullptr || std::fwrite(g.stream.data(), 1, g.stream.size(), f) != g.stream.size()) {
+    state.SkipWithError("no scratch file");
+    return;
+  }
+  std::vector<int16_t> q(size_t{1} << 26);
+  for (auto _ : state) {
+    std::rewind(f);
+    ByteReader in = file_reader(f);
+    Result<CodeTree> tree = read_code_tree(in);
+    SpanExpander span = make_span_expander(q, 0, static_cast<int64_t>(q.size()));
+    decode_and_expand(in, tree.value(), g.codes, span, false);
+    benchmark::DoNotOptimize(q.data());
+  }
+  std::fclose(f);
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(g.stream.size() - g.tree_bytes));
+}
+BENCHMARK(BM_CodeDecodePlain)->Unit(benchmark::kMillisecond);
+
+std::vector<int32_t> synthesised_samples() {
   std::mt19937 rng(5);
   std::vector<int32_t> s(size_t{2048} * 2048);
-  for (auto& v : s) v = static_cast<int32_t>(rng() % 1200) - 100;
+  for (auto& v : s) v = static_cast<int32_t>(rng() % (300 * kPlaneScale)) - 20 * kPlaneScale;
+  return s;
+}
+
+// Arg: the scale (a power of two divides by a shift, others read a table).
+void BM_Scaling(benchmark::State& state) {
+  const std::vector<int32_t> s = synthesised_samples();
   std::vector<uint8_t> out(s.size());
+  const SampleScaler scale(static_cast<int16_t>(state.range(0)), s.size());
   for (auto _ : state) {
-    scale_samples(s, out, 4);
+    scale(s, out);
     benchmark::DoNotOptimize(out.data());
   }
   state.SetItemsProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(s.size()));
 }
-BENCHMARK(BM_Scaling)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Scaling)->Arg(64)->Arg(7)->Unit(benchmark::kMillisecond);
 
-void BM_ColourConversion(benchmark::State& state) {
-  const uint32_t w = 2048, h = 2048;
-  std::mt19937 rng(6);
-  Plane y{int(w), int(h), std::vector<uint8_t>(size_t{w} * h)}, u{int(w / 2), int(h), std::vector<uint8_t>(size_t{w} * h / 2)},
-      v = u;
-  for (auto& x : y.samples) x = static_cast<uint8_t>(rng());
-  for (auto& x : u.samples) x = static_cast<uint8_t>(rng());
-  for (auto& x : v.samples) x = static_cast<uint8_t>(rng());
-  std::vector<uint8_t> px(size_t{3} * w * h);
+void BM_ScalingPlain(benchmark::State& state) {
+  const std::vector<int32_t> s = synthesised_samples();
+  std::vector<uint8_t> out(s.size());
   for (auto _ : state) {
-    convert_to_bgr(y, u, v, px, w, h);
+    for (size_t i = 0; i < s.size(); ++i) out[i] = scale_sample(s[i], kPlaneScale);
+    benchmark::DoNotOptimize(out.data());
+  }
+  state.SetItemsProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(s.size()));
+}
+BENCHMARK(BM_ScalingPlain)->Unit(benchmark::kMillisecond);
+
+struct ThreePlanes {
+  static constexpr uint32_t w = 2048, h = 2048;
+  Plane planes[3];
+  ThreePlanes() {
+    std::mt19937 rng(6);
+    planes[0] = Plane{int(w), int(h), std::vector<uint8_t>(size_t{w} * h)};
+    planes[1] = Plane{int(w / 2), int(h), std::vector<uint8_t>(size_t{w} * h / 2)};
+    planes[2] = planes[1];
+    for (Plane& p : planes)
+      for (auto& x : p.samples) x = static_cast<uint8_t>(rng());
+  }
+};
+
+void run_colour(benchmark::State& state, void (*convert)(const uint8_t*, const uint8_t*, const uint8_t*, uint8_t*, uint32_t)) {
+  const ThreePlanes t;
+  std::vector<uint8_t> px(size_t{3} * t.w * t.h);
+  for (auto _ : state) {
+    for (uint32_t r = 0; r < t.h; ++r)
+      convert(t.planes[0].samples.data() + size_t{r} * t.w, t.planes[1].samples.data() + size_t{r} * t.w / 2,
+              t.planes[2].samples.data() + size_t{r} * t.w / 2, px.data() + size_t{3} * r * t.w, t.w);
     benchmark::DoNotOptimize(px.data());
   }
-  state.SetItemsProcessed(static_cast<int64_t>(state.iterations()) * w * h);
+  state.SetItemsProcessed(static_cast<int64_t>(state.iterations()) * t.w * t.h);
 }
+void BM_ColourConversion(benchmark::State& state) { run_colour(state, convert_row); }
+void BM_ColourConversionPlain(benchmark::State& state) { run_colour(state, convert_row_plain); }
 BENCHMARK(BM_ColourConversion)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ColourConversionPlain)->Unit(benchmark::kMillisecond);
 
-void BM_BmpRows(benchmark::State& state) {
-  const uint32_t w = 2000, h = 2000, pw = 2048;
-  std::vector<uint8_t> px(size_t{3} * pw * 2048, 7);
+// BMP writing from the planes, row by row (conversion included), against
+// the plain path through a full pixel buffer.
+void BM_BmpFromPlanes(benchmark::State& state) {
+  const ThreePlanes t;
+  const uint32_t w = 2000, h = 2000;
   std::vector<uint8_t> out;
   out.reserve(size_t{3} * w * h + 64);
   for (auto _ : state) {
     out.clear();
     ByteWriter wr = memory_writer(out, 1 << 18);
-    write_bmp_rows(wr, px, w, h, pw);
+    write_bmp_from_planes(wr, t.planes, w, h, t.w);
     wr.flush();
     benchmark::DoNotOptimize(out.data());
   }
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * 3 * w * h);
 }
-BENCHMARK(BM_BmpRows)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_BmpFromPlanes)->Unit(benchmark::kMillisecond);
+
+void BM_BmpThroughPixelBuffer(benchmark::State& state) {
+  const ThreePlanes t;
+  const uint32_t w = 2000, h = 2000;
+  std::vector<uint8_t> out;
+  out.reserve(size_t{3} * w * h + 64);
+  for (auto _ : state) {
+    std::vector<uint8_t> px(size_t{3} * t.w * t.h);
+    for (uint32_t r = 0; r < t.h; ++r)
+      convert_row_plain(t.planes[0].samples.data() + size_t{r} * t.w, t.planes[1].samples.data() + size_t{r} * t.w / 2,
+                        t.planes[2].samples.data() + size_t{r} * t.w / 2, px.data() + size_t{3} * r * t.w, t.w);
+    out.clear();
+    ByteWriter wr = memory_writer(out, 1 << 18);
+    write_bmp_rows(wr, px, w, h, t.w);
+    wr.flush();
+    benchmark::DoNotOptimize(out.data());
+  }
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * 3 * w * h);
+}
+BENCHMARK(BM_BmpThroughPixelBuffer)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 }  // namespace qzr
