@@ -1,15 +1,16 @@
 #!/usr/bin/env bash
-# Builds everything (decoder, encoder, tests) and runs the whole test suite:
-# the Release build, the same suite under AddressSanitizer and UBSan, and a
-# short run of each fuzz target, with the install, Debian package and
-# Windows checks after the Release suite. QZR_TEST_QUICK=1 runs the Release
+# Builds everything (decoder, encoder, tests, benchmarks) and runs the whole
+# test suite: the Release build, the same suite under AddressSanitizer and
+# UBSan, and a short run of each fuzz target, with a short pass of the
+# benchmarks and the install, Debian package and Windows checks after the
+# Release suite. QZR_TEST_QUICK=1 runs the Release
 # build only.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/deps.sh
 jobs=$(nproc 2>/dev/null || echo 2)
 
-cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DQZR_BUILD_TESTS=ON -DQZR_BUILD_ENCODER=ON
+cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DQZR_BUILD_TESTS=ON -DQZR_BUILD_ENCODER=ON -DQZR_BUILD_BENCH=ON
 cmake --build build -j"$jobs"
 log=$(mktemp)
 trap 'rm -f "$log"' EXIT
@@ -27,6 +28,15 @@ run_suite build
 if [[ ${QZR_TEST_QUICK:-0} == 1 ]]; then
   summary
   exit 0
+fi
+
+# Benchmarks are measured by hand (see the README); here they only have to
+# build and run.
+echo "== the stage benchmarks, one short pass"
+build/bench/qzr_bench --benchmark_min_time=0.01 </dev/null
+if [[ ${CI:-} == true || ${QZR_TEST_COMPARE:-0} == 1 ]]; then
+  echo "== the decoder comparison, one short pass"
+  QUICK=1 QZR_BUILD_DIR=build bash bench/compare.sh </dev/null
 fi
 
 echo "== the installed library, used by an outside program"
