@@ -113,31 +113,45 @@ void walk_codes_bitwise(ByteReader& in, const CodeTree& tree, int64_t count, Sin
 // The same walk over bytes held in memory, kLookupBits bits at a time through
 // a table built for the tree; it consumes exactly the bytes the bitwise walk
 // consumes. Worth its table only for groups with many codes.
-constexpr int kLookupBits = 10;
-constexpr int64_t kLookupMinCodes = 2048;
-constexpr std::ptrdiff_t kLookupMinBytes = 256;
+constexpr int kLookupBits = 12;
+constexpr int64_t kLookupMinCodes = 4096;
+constexpr std::ptrdiff_t kLookupMinBytes = 512;
 
+// What kLookupBits bits starting a code give: the first code when it ends
+// within them (and the second when that does too), else where the walk
+// stands after all of them.
 struct LookupEntry {
-  uint16_t code;   // the leaf's code when bits != 0
-  uint8_t bits;    // bits the code takes, 1..kLookupBits; 0: not a leaf yet
-  int32_t node;    // where the walk stands after kLookupBits bits otherwise
+  uint16_t code = 0, second_code = 0;
+  uint8_t bits = 0;         // bits the first code takes, 1..kLookupBits; 0: not a leaf yet
+  uint8_t both_bits = 0;    // bits both codes take; 0: no second code within the bits
+  int32_t node = 0;
 };
+
+// The walk from `node` over the bits of `pattern` from bit `used` on, up to
+// kLookupBits; `used` ends after the bits taken.
+int32_t walk_pattern(const CodeTree& tree, uint32_t pattern, int32_t node, int& used) {
+  while (tree[static_cast<size_t>(node)].zero_child >= 0 && used < kLookupBits) {
+    const CodeTreeNode& n = tree[static_cast<size_t>(node)];
+    node = ((pattern >> used) & 1) ? n.one_child : n.zero_child;
+    ++used;
+  }
+  return node;
+}
 
 std::vector<LookupEntry> build_lookup(const CodeTree& tree) {
   std::vector<LookupEntry> table(size_t{1} << kLookupBits);
   for (uint32_t pattern = 0; pattern < table.size(); ++pattern) {
-    int32_t node = 0;
+    LookupEntry& e = table[pattern];
     int used = 0;
-    while (tree[static_cast<size_t>(node)].zero_child >= 0 && used < kLookupBits) {
-      const CodeTreeNode& n = tree[static_cast<size_t>(node)];
-      node = ((pattern >> used) & 1) ? n.one_child : n.zero_child;
-      ++used;
-    }
-    const CodeTreeNode& end = tree[static_cast<size_t>(node)];
-    if (end.zero_child < 0)
-      table[pattern] = {end.code, static_cast<uint8_t>(used), node};
-    else
-      table[pattern] = {0, 0, node};
+    e.node = walk_pattern(tree, pattern, 0, used);
+    if (tree[static_cast<size_t>(e.node)].zero_child >= 0) continue;
+    e.code = tree[static_cast<size_t>(e.node)].code;
+    e.bits = static_cast<uint8_t>(used);
+    if (used == kLookupBits) continue;
+    const int32_t second = walk_pattern(tree, pattern, 0, used);
+    if (tree[static_cast<size_t>(second)].zero_child >= 0) continue;
+    e.second_code = tree[static_cast<size_t>(second)].code;
+    e.both_bits = static_cast<uint8_t>(used);
   }
   return table;
 }
@@ -172,8 +186,16 @@ void walk_codes_in_memory(ByteReader& in, const CodeTree& tree, int64_t count, S
     uint64_t bits = peek(at);
     const LookupEntry& e = table[bits & ((1u << kLookupBits) - 1)];
     if (e.bits != 0) {
-      at += e.bits;
       sink.one(e.code);
+      // The second code only where the one-at-a-time walk would take it
+      // too: within the count, and not from end-of-data bits.
+      if (e.both_bits != 0 && i + 1 < count && at + e.bits < total_bits) {
+        sink.one(e.second_code);
+        ++i;
+        at += e.both_bits;
+      } else {
+        at += e.bits;
+      }
       continue;
     }
     at += kLookupBits;
