@@ -267,6 +267,23 @@ TEST(FastCodeExpansion, OverZerosMatchesWritingEveryRun) {
   }
 }
 
+TEST(FastScaling, EveryScaleMatchesTheSampleRule) {
+  std::mt19937 rng(51);
+  for (int round = 0; round < 400; ++round) {
+    const int16_t scale = round < 64 ? static_cast<int16_t>(1 << (round % 15)) : static_cast<int16_t>(rng());
+    std::vector<int32_t> in(rng() % 200);
+    for (auto& n : in) {
+      const uint32_t kind = rng() % 8;
+      n = kind == 0   ? static_cast<int32_t>(rng())                                    // anything, extremes too
+          : kind == 1 ? (rng() % 2 ? 2147483647 : -2147483647 - 1)
+                      : static_cast<int32_t>(rng() % 600) * scale / 2 - 50 * scale;  // around 0..255
+    }
+    std::vector<uint8_t> out(in.size());
+    SampleScaler(scale, rng() % 2 ? in.size() : 1u << 20)(in, out);
+    for (size_t i = 0; i < in.size(); ++i) ASSERT_EQ(out[i], scale_sample(in[i], scale)) << in[i] << " / " << scale;
+  }
+}
+
 TEST(FastColour, RowsMatchThePixelFormAndStayInTheirBytes) {
   std::mt19937 rng(31);
   for (uint32_t columns = 0; columns < 300; ++columns) {

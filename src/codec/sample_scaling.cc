@@ -3,6 +3,10 @@
 #include <algorithm>
 #include <bit>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace qzr {
 
 uint8_t scale_sample(int32_t n, int16_t scale) {
@@ -35,12 +39,24 @@ SampleScaler::SampleScaler(int16_t scale, size_t samples) : scale_(scale) {
 
 void SampleScaler::operator()(std::span<const int32_t> in, std::span<uint8_t> out) const {
   if (shift_ >= 0) {
-    // Clamped first, so that the rounding addition cannot overflow; the top
-    // of the range gives 255.
-    const int32_t half = (int32_t{1} << shift_) >> 1, top = top_;
+    // floor(n / 2^j + 1/2) is n >> j plus bit j - 1 of n, with no addition
+    // that could overflow; the clamp to 0..255 is two saturating packs.
     const int shift = shift_;
-    for (size_t i = 0; i < in.size(); ++i)
-      out[i] = static_cast<uint8_t>((std::clamp(in[i], 0, top) + half) >> shift);
+    size_t i = 0;
+#if defined(__SSE2__)
+    const __m128i count = _mm_cvtsi32_si128(shift), below = _mm_cvtsi32_si128(shift == 0 ? 0 : shift - 1);
+    const __m128i one = _mm_set1_epi32(shift == 0 ? 0 : 1);
+    auto scaled = [&](size_t k) {
+      const __m128i n = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in.data() + k));
+      return _mm_add_epi32(_mm_sra_epi32(n, count), _mm_and_si128(_mm_sra_epi32(n, below), one));
+    };
+    for (; i + 16 <= in.size(); i += 16) {
+      const __m128i lo = _mm_packs_epi32(scaled(i), scaled(i + 4)), hi = _mm_packs_epi32(scaled(i + 8), scaled(i + 12));
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(out.data() + i), _mm_packus_epi16(lo, hi));
+    }
+#endif
+    const int32_t top = top_, half = (int32_t{1} << shift) >> 1;
+    for (; i < in.size(); ++i) out[i] = static_cast<uint8_t>((std::clamp(in[i], 0, top) + half) >> shift);
     return;
   }
   if (table_.empty()) {
