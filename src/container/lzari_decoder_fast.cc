@@ -186,8 +186,8 @@ inline void adapt(FastModel& m, int s) {
 // with s, so the entries above x come first: the count of tails above x gives
 // the block, the count of its entries above x - tail the place in it.
 inline int find_symbol(const FastModel& m, uint32_t x) {
-  // No entry exceeds 0x7FFF: a larger x finds the same, and fits a lane.
-  const int xc = static_cast<int>(x < MAX_TOTAL ? x : MAX_TOTAL);
+  // x is below the total (see Coder), so it fits a lane.
+  const int xc = static_cast<int>(x);
 #if defined(__SSE2__)
   const __m128i xv = _mm_set1_epi16(static_cast<int16_t>(xc));
   const __m128i* t = reinterpret_cast<const __m128i*>(m.tail);
@@ -207,10 +207,9 @@ inline int find_symbol(const FastModel& m, uint32_t x) {
   int in_block = 0;
   while (m.within[block * 16 + in_block] > y) ++in_block;
 #endif
-  // Symbols 1 .. 16 * block + in_block - 1 lie above x; cumulative(0), the
-  // total, lies above it too unless the code is off the end of the interval.
-  const int s = block * 16 + in_block;
-  return s > 1 ? s : 1;
+  // Symbols 0 .. 16 * block + in_block - 1 lie above x: cumulative(0), the
+  // total, always does (see Coder), so this is at least 1.
+  return block * 16 + in_block;
 }
 
 // q / d for every q < 2^32 and divisor d < 2^17 by a multiplication:
@@ -234,30 +233,42 @@ inline int find_position(uint32_t x) {
   return base;
 }
 
-// The arithmetic decoder: low, high (exclusive) and the code value.
+// The arithmetic decoder, kept as the interval's low end, its width and the
+// code value's offset from low: the plain form's code - low, which the
+// renormalisation only doubles and feeds with code bits (whatever it takes
+// off code it takes off low too), so the next symbol's division needs neither
+// low nor a subtraction.
+//
+// The code value never leaves the interval: the symbol found is the one whose
+// share holds it (cumulative(s) * range < (offset + 1) * total <=
+// cumulative(s - 1) * range), and a share is never empty, the width being
+// above a quarter, 0x8000, after each renormalisation and the total at most
+// 0x7FFF. So offset < range, the search's x is below the total, and nothing
+// wraps.
 struct Coder {
-  uint32_t low = 0, high = FULL, code = 0;
+  uint32_t low = 0, range = FULL, offset = 0;
 
-  // Doubles the interval until it straddles the middle and is wider than a
-  // quarter: at most 17 times, as the interval is at least 1 wide. While the leading bits of low and high - 1 agree, each step
-  // shifts that bit out; after that, while low is 01... and high - 1 is
-  // 10..., each step drops the second bit. The k shifts of the first kind
-  // come before the m of the second, so both go in one step each.
-  void renormalise(BitSource& bits) {
-    uint32_t last = high - 1;
-    const uint32_t differ = low ^ last;
+  // Narrows the interval to [low + a, low + b) and doubles it until it
+  // straddles the middle and is wider than a quarter: at most 17 times, as
+  // it is at least 1 wide. While the leading bits of low and high - 1 agree,
+  // each step shifts that bit out; after that, while low is 01... and high - 1
+  // is 10..., each step drops the second bit. The k shifts of the first kind
+  // come before the m of the second; low takes them in one step each, the
+  // width and the offset in one step for both.
+  void narrow(uint32_t a, uint32_t b, BitSource& bits) {
+    const uint32_t first = low + a;
+    uint32_t last = low + b - 1;
+    const uint32_t differ = first ^ last;
     const int k = differ == 0 ? CODE_BITS : std::countl_zero(differ) - (32 - CODE_BITS);
     // Shifts by 0 change nothing: no branch on k or m.
     const uint32_t k_ones = (uint32_t{1} << k) - 1;
-    code = ((code << k) | bits.take(k)) & kCodeMask;
-    low = (low << k) & kCodeMask;
+    const uint32_t shifted = (first << k) & kCodeMask;
     last = ((last << k) | k_ones) & kCodeMask;
-    const int m = std::countl_one((low & ~last) << (32 - CODE_BITS + 1));
-    const uint32_t ones = (uint32_t{1} << m) - 1, drop = ones << (CODE_BITS - 1);
-    code = (code << m) - drop + bits.take(m);
-    low = (low << m) - drop;
-    last = (last << m) - drop + ones;
-    high = last + 1;
+    const int m = std::countl_one((shifted & ~last) << (32 - CODE_BITS + 1));
+    const int n = k + m;
+    low = (shifted << m) - (((uint32_t{1} << m) - 1) << (CODE_BITS - 1));
+    offset = ((offset - a) << n) | bits.take(n);
+    range = (b - a) << n;
   }
 };
 
@@ -285,7 +296,7 @@ Result<uint64_t> decode_lzari(ByteReader& in, ByteWriter& out, uint64_t limit) {
   BitSource bits{in};
   Coder coder;
   bits.refill();
-  coder.code = bits.take(CODE_BITS);
+  coder.offset = bits.take(CODE_BITS);
   uint32_t r = RING_START;
   uint64_t count = 0;
   uint64_t end_of_input_at = kNoLimit;  // count when the input ran out
@@ -301,14 +312,12 @@ Result<uint64_t> decode_lzari(ByteReader& in, ByteWriter& out, uint64_t limit) {
     // Enough bits for a symbol and a position, at most 17 each.
     bits.refill();
 
-    uint32_t range = coder.high - coder.low;
     const uint32_t total = model.total;
     const auto per_total = reciprocal(total);
-    const uint32_t x = ((coder.code - coder.low + 1) * total - 1) / range;
+    const uint32_t x = ((coder.offset + 1) * total - 1) / coder.range;
     const int s = find_symbol(model, x);
-    coder.high = coder.low + divide(range * cumulative(model, s - 1), per_total);
-    coder.low += divide(range * cumulative(model, s), per_total);
-    coder.renormalise(bits);
+    coder.narrow(divide(coder.range * cumulative(model, s), per_total),
+                 divide(coder.range * cumulative(model, s - 1), per_total), bits);
     const int c = model.character[s];
     adapt(model, s);
 
@@ -320,12 +329,10 @@ Result<uint64_t> decode_lzari(ByteReader& in, ByteWriter& out, uint64_t limit) {
       continue;
     }
     const auto& pc = kPositionTable.cumulative;
-    range = coder.high - coder.low;
-    const uint32_t y = ((coder.code - coder.low + 1) * pc[0] - 1) / range;
+    const uint32_t y = ((coder.offset + 1) * pc[0] - 1) / coder.range;
     const int p = find_position(y);
-    coder.high = coder.low + range * pc[static_cast<size_t>(p)] / pc[0];
-    coder.low += range * pc[static_cast<size_t>(p) + 1] / pc[0];
-    coder.renormalise(bits);
+    coder.narrow(coder.range * pc[static_cast<size_t>(p) + 1] / pc[0],
+                 coder.range * pc[static_cast<size_t>(p)] / pc[0], bits);
 
     const uint32_t start = (r - static_cast<uint32_t>(p) - 1) & RING_MASK;
     const int len = c - kMatchBase;
