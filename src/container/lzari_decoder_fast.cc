@@ -212,14 +212,15 @@ inline int find_symbol(const FastModel& m, uint32_t x) {
   return block * 16 + in_block;
 }
 
-// q / d for every q < 2^32 and divisor d < 2^17 by a multiplication:
-// with r = ceil(2^64 / d) = d's reciprocal, q * r / 2^64 exceeds q / d by less
-// than q / 2^64 < 1 / d, too little to reach the next whole number.
+// q / d for every q < 2^32 and divisor 1 <= d <= 2^17 by a multiplication:
+// with r = ceil(2^63 / d) = d's reciprocal (2^63, not 2^64, so that d = 1
+// has one), q * r / 2^63 exceeds q / d by less than q / 2^63 < 1 / d, too
+// little to reach the next whole number.
 #if defined(__SIZEOF_INT128__)
 __extension__ typedef unsigned __int128 uint128;
-inline uint64_t reciprocal(uint32_t d) { return ~uint64_t{0} / d + 1; }
+inline uint64_t reciprocal(uint32_t d) { return (~uint64_t{0} >> 1) / d + 1; }
 inline uint32_t divide(uint32_t q, uint64_t r) {
-  return static_cast<uint32_t>((static_cast<uint128>(q) * r) >> 64);
+  return static_cast<uint32_t>((static_cast<uint128>(uint64_t{q} << 1) * r) >> 64);
 }
 #else
 inline uint32_t reciprocal(uint32_t d) { return d; }
@@ -245,8 +246,19 @@ inline int find_position(uint32_t x) {
 // above a quarter, 0x8000, after each renormalisation and the total at most
 // 0x7FFF. So offset < range, the search's x is below the total, and nothing
 // wraps.
+//
+// The width is the narrowed one, b - a, shifted by n: a quotient by it is the
+// quotient by b - a of the dividend shifted down by n, so b - a's reciprocal
+// is taken while n is being found, and the next division is a multiplication.
 struct Coder {
   uint32_t low = 0, range = FULL, offset = 0;
+  int shift = 0;                            // n
+  decltype(reciprocal(1)) per_width = reciprocal(FULL);  // of range >> shift
+
+  // ((offset + 1) * total - 1) / range.
+  uint32_t scaled_code(uint32_t total) const {
+    return divide(((offset + 1) * total - 1) >> shift, per_width);
+  }
 
   // Narrows the interval to [low + a, low + b) and doubles it until it
   // straddles the middle and is wider than a quarter: at most 17 times, as
@@ -267,6 +279,8 @@ struct Coder {
     const int m = std::countl_one((shifted & ~last) << (32 - CODE_BITS + 1));
     const int n = k + m;
     low = (shifted << m) - (((uint32_t{1} << m) - 1) << (CODE_BITS - 1));
+    per_width = reciprocal(b - a);
+    shift = n;
     offset = ((offset - a) << n) | bits.take(n);
     range = (b - a) << n;
   }
@@ -314,7 +328,7 @@ Result<uint64_t> decode_lzari(ByteReader& in, ByteWriter& out, uint64_t limit) {
 
     const uint32_t total = model.total;
     const auto per_total = reciprocal(total);
-    const uint32_t x = ((coder.offset + 1) * total - 1) / coder.range;
+    const uint32_t x = coder.scaled_code(total);
     const int s = find_symbol(model, x);
     coder.narrow(divide(coder.range * cumulative(model, s), per_total),
                  divide(coder.range * cumulative(model, s - 1), per_total), bits);
@@ -329,7 +343,7 @@ Result<uint64_t> decode_lzari(ByteReader& in, ByteWriter& out, uint64_t limit) {
       continue;
     }
     const auto& pc = kPositionTable.cumulative;
-    const uint32_t y = ((coder.offset + 1) * pc[0] - 1) / coder.range;
+    const uint32_t y = coder.scaled_code(pc[0]);
     const int p = find_position(y);
     coder.narrow(coder.range * pc[static_cast<size_t>(p) + 1] / pc[0],
                  coder.range * pc[static_cast<size_t>(p)] / pc[0], bits);
