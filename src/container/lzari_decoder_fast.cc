@@ -234,6 +234,15 @@ inline int find_position(uint32_t x) {
   return base;
 }
 
+// Leading zero bits of a nonzero word.
+inline int leading_zeros(uint32_t v) {
+#if defined(__GNUC__)
+  return __builtin_clz(v);
+#else
+  return std::countl_zero(v);
+#endif
+}
+
 // The arithmetic decoder, kept as the interval's low end, its width and the
 // code value's offset from low: the plain form's code - low, which the
 // renormalisation only doubles and feeds with code bits (whatever it takes
@@ -264,21 +273,22 @@ struct Coder {
   // straddles the middle and is wider than a quarter: at most 17 times, as
   // it is at least 1 wide. While the leading bits of low and high - 1 agree,
   // each step shifts that bit out; after that, while low is 01... and high - 1
-  // is 10..., each step drops the second bit. The k shifts of the first kind
-  // come before the m of the second; low takes them in one step each, the
-  // width and the offset in one step for both.
+  // is 10..., each step drops the second bit. So the count n is k, the
+  // leading bits they share, plus m, the ones low has and high - 1 has not
+  // right after the first bit where they differ (low has a 0 there): with
+  // the k + 1 leading bits set, the ones where low is 1 and high - 1 is 0
+  // start with a run of n + 1. Either kind of step leaves low's later bits
+  // in order and its leading bit 0.
   void narrow(uint32_t a, uint32_t b, BitSource& bits) {
     const uint32_t first = low + a;
-    uint32_t last = low + b - 1;
-    const uint32_t differ = first ^ last;
-    const int k = differ == 0 ? CODE_BITS : std::countl_zero(differ) - (32 - CODE_BITS);
-    // Shifts by 0 change nothing: no branch on k or m.
-    const uint32_t k_ones = (uint32_t{1} << k) - 1;
-    const uint32_t shifted = (first << k) & kCodeMask;
-    last = ((last << k) | k_ones) & kCodeMask;
-    const int m = std::countl_one((shifted & ~last) << (32 - CODE_BITS + 1));
-    const int n = k + m;
-    low = (shifted << m) - (((uint32_t{1} << m) - 1) << (CODE_BITS - 1));
+    const uint32_t last = low + b - 1;
+    // The 17 bits at the top of a word; bit 14 stands in for a difference
+    // past the last bit, so that first == last gives k = 17 and n = 17.
+    const uint32_t top_first = first << (32 - CODE_BITS), top_last = last << (32 - CODE_BITS);
+    const int k = leading_zeros((top_first ^ top_last) | uint32_t{1} << (31 - CODE_BITS));
+    const uint32_t run = (top_first & ~top_last) | ~uint32_t{0} << (31 - k);
+    const int n = leading_zeros(~run) - 1;
+    low = (first << n) & (kCodeMask >> 1);
     per_width = reciprocal(b - a);
     shift = n;
     offset = ((offset - a) << n) | bits.take(n);
