@@ -77,6 +77,39 @@ TEST(LzariDecoder, AnyInputEndsAtTheLengthWordWithinOneMatch) {
   }
 }
 
+// Code bits that hold the interval at its edges (long runs of one bit keep
+// low at 0 or high at the top, alternations keep it straddling the middle)
+// and runs cut by random bytes, which move from one to the other: the fast
+// form's renormalisation and its division by the width's reciprocal must
+// follow the plain form's bit by bit through all of them.
+TEST(LzariDecoder, FastFormFollowsThePlainOneAtTheEdgesOfTheInterval) {
+  auto plain = [](const std::vector<uint8_t>& payload) {
+    ByteReader in = memory_reader(payload);
+    std::vector<uint8_t> out;
+    ByteWriter w = memory_writer(out);
+    Result<uint64_t> r = decode_lzari_plain(in, w);
+    w.flush();
+    EXPECT_TRUE(r.ok());
+    return out;
+  };
+  uint32_t seed = 99;
+  const uint8_t fills[] = {0x00, 0xFF, 0x80, 0x7F, 0x55, 0xAA, 0x01, 0xFE};
+  for (uint8_t fill : fills) {
+    for (int cut = 0; cut < 3; ++cut) {
+      std::vector<uint8_t> payload = {0x60, 0xEA, 0, 0};  // 60000 bytes
+      for (int i = 0; i < 40000; ++i) {
+        seed = seed * 1103515245 + 12345;
+        // cut 0: the fill alone; 1: a random byte in 16; 2: runs of 64 of each.
+        const bool random = cut == 1 ? (seed >> 28) == 0 : cut == 2 && (i / 64) % 2 == 1;
+        payload.push_back(random ? static_cast<uint8_t>(seed >> 16) : fill);
+      }
+      Expanded e = expand(payload);
+      ASSERT_TRUE(e.ok);
+      EXPECT_EQ(e.bytes, plain(payload)) << int{fill} << " " << cut;
+    }
+  }
+}
+
 TEST(LzariModel, StartsWithUnitFrequenciesAndFixedPositions) {
   LzariModel m;
   init_model(m);
