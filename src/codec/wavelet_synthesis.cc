@@ -264,10 +264,12 @@ void scatter_approximation_row(const RingLevel& l, const int32_t* row, int Y) {
 }
 
 // One synthesis level over rows: quarters 0, 1 and 3 row by row where they
-// lie, quarter 2 (stored column by column) through a tile of 16 of its rows
-// at a time. Every output row is handed to `emit(y, row)` once it is final,
-// in order; the ring and the tile are scratch.
-constexpr int kTileRows = 16;
+// lie, quarter 2 (stored column by column) through a tile of its rows: 64
+// bytes of each column at a time, a whole cache line. Every output row is
+// handed to `emit(y, row)` once it is final, in order; the ring and the tile
+// are scratch.
+template <class Stored>
+constexpr int kTileRows = 64 / sizeof(Stored);
 
 template <class Value, class Emit>
 void synthesise_level(const int32_t* q0, const typename Value::Stored* details, int W, int H,
@@ -279,9 +281,9 @@ void synthesise_level(const int32_t* q0, const typename Value::Stored* details, 
   const Stored *q1 = details + B, *q2 = details + 2 * B, *q3 = details + 3 * B;
   std::fill_n(ring.data(), 4 * static_cast<int64_t>(W), 0);
   for (int Y = 0; Y < l.hh; ++Y) {
-    const int in_tile = Y % kTileRows;
+    const int in_tile = Y % kTileRows<Stored>;
     if (in_tile == 0) {
-      const int rows = std::min(kTileRows, l.hh - Y);
+      const int rows = std::min(kTileRows<Stored>, l.hh - Y);
       for (int X = 0; X < l.hw; ++X) {
         const Stored* column = q2 + static_cast<int64_t>(X) * l.hh + Y;
         for (int k = 0; k < rows; ++k) tile[static_cast<size_t>(k) * l.hw + X] = column[k];
@@ -309,7 +311,7 @@ struct LevelScratch {
   std::vector<int32_t> ring;
   std::vector<Stored> tile;
   explicit LevelScratch(int width)
-      : ring(4 * static_cast<size_t>(width)), tile(static_cast<size_t>(kTileRows) * static_cast<size_t>(width / 2)) {}
+      : ring(4 * static_cast<size_t>(width)), tile(static_cast<size_t>(kTileRows<Stored>) * static_cast<size_t>(width / 2)) {}
 };
 
 }  // namespace
