@@ -323,7 +323,8 @@ BENCHMARK(BM_ColourConversionPlain)->Unit(benchmark::kMillisecond);
 
 // BMP writing from the planes, row by row (conversion included), against
 // the plain path through a full pixel buffer.
-void BM_BmpFromPlanes(benchmark::State& state) {
+template <class Write>
+void run_bmp(benchmark::State& state, Write write) {
   const ThreePlanes t;
   const uint32_t w = 2000, h = 2000;
   std::vector<uint8_t> out;
@@ -331,31 +332,28 @@ void BM_BmpFromPlanes(benchmark::State& state) {
   for (auto _ : state) {
     out.clear();
     ByteWriter wr = memory_writer(out, 1 << 18);
-    write_bmp_from_planes(wr, t.planes, w, h, t.w);
+    write(t, wr, w, h);
     wr.flush();
     benchmark::DoNotOptimize(out.data());
   }
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * 3 * w * h);
 }
+
+void BM_BmpFromPlanes(benchmark::State& state) {
+  run_bmp(state, [](const ThreePlanes& t, ByteWriter& wr, uint32_t w, uint32_t h) {
+    write_bmp_from_planes(wr, t.planes, w, h, t.w);
+  });
+}
 BENCHMARK(BM_BmpFromPlanes)->Unit(benchmark::kMillisecond);
 
 void BM_BmpThroughPixelBuffer(benchmark::State& state) {
-  const ThreePlanes t;
-  const uint32_t w = 2000, h = 2000;
-  std::vector<uint8_t> out;
-  out.reserve(size_t{3} * w * h + 64);
-  for (auto _ : state) {
+  run_bmp(state, [](const ThreePlanes& t, ByteWriter& wr, uint32_t w, uint32_t h) {
     std::vector<uint8_t> px(size_t{3} * t.w * t.h);
     for (uint32_t r = 0; r < t.h; ++r)
       convert_row_plain(t.planes[0].samples.data() + size_t{r} * t.w, t.planes[1].samples.data() + size_t{r} * t.w / 2,
                         t.planes[2].samples.data() + size_t{r} * t.w / 2, px.data() + size_t{3} * r * t.w, t.w);
-    out.clear();
-    ByteWriter wr = memory_writer(out, 1 << 18);
     write_bmp_rows(wr, px, w, h, t.w);
-    wr.flush();
-    benchmark::DoNotOptimize(out.data());
-  }
-  state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * 3 * w * h);
+  });
 }
 BENCHMARK(BM_BmpThroughPixelBuffer)->Unit(benchmark::kMillisecond);
 

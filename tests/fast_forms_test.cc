@@ -14,6 +14,7 @@
 #include "container/lzari_decoder.h"
 #include "encoder/lzari_encoder.h"
 #include "output/colour_conversion.h"
+#include "stream_builder.h"
 
 namespace qzr {
 namespace {
@@ -219,33 +220,20 @@ TEST(FastSynthesis, WholePlaneMatchesDequantizeSynthesiseAndScale) {
   }
 }
 
-// A random stored code tree whose leaves are values, short runs, long runs
-// and empty runs.
-void random_code_tree(std::mt19937& rng, int depth, int max_depth, std::vector<uint8_t>& out) {
-  if (depth == max_depth || (depth > 0 && rng() % 3 == 0)) {
-    uint16_t code;
-    const uint32_t kind = rng() % 10;
-    if (kind < 4)
-      code = static_cast<uint16_t>(rng() & 0x7FFF);
-    else if (kind < 8)
-      code = static_cast<uint16_t>(0x8000 | (rng() % 7));
-    else if (kind < 9)
-      code = static_cast<uint16_t>(0x8000 | 31);
-    else
-      code = static_cast<uint16_t>(0x8000 | (rng() & 0x7FFF));
-    out.insert(out.end(), {0x01, static_cast<uint8_t>(code), static_cast<uint8_t>(code >> 8)});
-    return;
-  }
-  out.push_back(0x00);
-  random_code_tree(rng, depth + 1, max_depth, out);
-  random_code_tree(rng, depth + 1, max_depth, out);
+// Leaf codes of values, short runs, long runs and empty runs.
+uint16_t random_leaf_code(std::mt19937& rng) {
+  const uint32_t kind = rng() % 10;
+  if (kind < 4) return static_cast<uint16_t>(rng() & 0x7FFF);
+  if (kind < 8) return static_cast<uint16_t>(0x8000 | (rng() % 7));
+  if (kind < 9) return static_cast<uint16_t>(0x8000 | 31);
+  return static_cast<uint16_t>(0x8000 | (rng() & 0x7FFF));
 }
 
 TEST(FastCodeExpansion, OverZerosMatchesWritingEveryRun) {
   std::mt19937 rng(41);
   for (int round = 0; round < 300; ++round) {
     std::vector<uint8_t> stream;
-    random_code_tree(rng, 0, 1 + static_cast<int>(rng() % 14), stream);
+    test::random_code_tree(rng, 0, 1 + static_cast<int>(rng() % 14), stream, [&] { return random_leaf_code(rng); });
     const size_t code_bytes = rng() % 6000;
     for (size_t i = 0; i < code_bytes; ++i) stream.push_back(static_cast<uint8_t>(rng()));
     const int64_t count = rng() % 4 == 0 ? rng() % 100 : rng() % 20000;

@@ -146,22 +146,11 @@ namespace qzr {
 namespace {
 
 // A random tree of up to `leaves` leaves, stored pre-order.
-void random_tree(std::mt19937& rng, int depth, int max_depth, std::vector<uint8_t>& out) {
-  if (depth == max_depth || (depth > 0 && rng() % 3 == 0)) {
-    const uint16_t code = static_cast<uint16_t>(rng());
-    out.insert(out.end(), {0x01, static_cast<uint8_t>(code), static_cast<uint8_t>(code >> 8)});
-    return;
-  }
-  out.push_back(0x00);
-  random_tree(rng, depth + 1, max_depth, out);
-  random_tree(rng, depth + 1, max_depth, out);
-}
-
 TEST(HuffmanCodes, TableWalkMatchesBitwiseWalkToTheByte) {
   std::mt19937 rng(11);
   for (int round = 0; round < 60; ++round) {
     std::vector<uint8_t> stream;
-    random_tree(rng, 0, 1 + static_cast<int>(rng() % 24), stream);
+    test::random_code_tree(rng, 0, 1 + static_cast<int>(rng() % 24), stream, [&] { return static_cast<uint16_t>(rng()); });
     const size_t tree_size = stream.size();
     const size_t code_bytes = rng() % 9000;
     for (size_t i = 0; i < code_bytes; ++i) stream.push_back(static_cast<uint8_t>(rng() % 5 == 0 ? 0xFF : rng()));

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <initializer_list>
+#include <random>
 #include <string>
 #include <utility>
 #include <vector>
@@ -101,6 +102,20 @@ inline Bytes explicit_group(std::initializer_list<std::pair<int, int>> bands_and
   }
   if (nbits > 0) g.u8(static_cast<int>(acc));
   return g;
+}
+
+// A random stored code tree (pre-order, 0x00 internal, 0x01 leaf + code),
+// at most max_depth deep; `leaf()` gives each leaf's code.
+template <class Leaf>
+void random_code_tree(std::mt19937& rng, int depth, int max_depth, std::vector<uint8_t>& out, Leaf&& leaf) {
+  if (depth == max_depth || (depth > 0 && rng() % 3 == 0)) {
+    const uint16_t code = leaf();
+    out.insert(out.end(), {0x01, static_cast<uint8_t>(code), static_cast<uint8_t>(code >> 8)});
+    return;
+  }
+  out.push_back(0x00);
+  random_code_tree(rng, depth + 1, max_depth, out, leaf);
+  random_code_tree(rng, depth + 1, max_depth, out, leaf);
 }
 
 }  // namespace qzr::test
