@@ -154,26 +154,42 @@ cmp -s "$work/parallel/astronaut1.bmp" "$work/linux/astronaut/out.bmp" &&
 echo "windows-test: four parallel runs in one directory each give their picture"
 
 # The key wait on a console: Wine gives a program started on a terminal a
-# console; the run must wait after its prompt and end on one key.
-if command -v tmux >/dev/null; then
-  session=qzr-keywait-$$
-  mkdir "$work/console"
+# console; the run must wait after its prompt and end on one key. Wine's
+# console now and then hands the program an input event of its own at the
+# start, which ends the wait at once; one more try tells that from a run that
+# never waits.
+console_try() {
+  local dir=$work/console$1 session=qzr-keywait-$$-$1
+  mkdir "$dir"
   tmux new-session -d -s "$session" -x 100 -y 20 \
-    "cd '$work/console' && '$wine' '$dec_exe' '$in/coffee.qzr' out.bmp; echo \$? >status; sleep 60"
+    "cd '$dir' && '$wine' '$dec_exe' '$in/coffee.qzr' out.bmp; echo \$? >status; sleep 60"
   for _ in $(seq 100); do
     tmux capture-pane -p -t "$session" | grep -q 'Press any key' && break
     sleep 0.2
   done
   sleep 1
-  if [[ -e $work/console/status ]]; then
-    fail "the console run did not wait for a key"
+  local result=0
+  if [[ -e $dir/status ]]; then
+    result=1
   else
     tmux send-keys -t "$session" Up  # an escape sequence on the terminal: one key
-    for _ in $(seq 50); do [[ -e $work/console/status ]] && break; sleep 0.2; done
-    [[ $(cat "$work/console/status" 2>/dev/null) == 0 ]] || fail "the console run did not end on a key"
-    echo "windows-test: on a console the run waits after its prompt and ends on one key"
+    for _ in $(seq 50); do [[ -e $dir/status ]] && break; sleep 0.2; done
+    [[ $(cat "$dir/status" 2>/dev/null) == 0 ]] || result=2
   fi
   tmux kill-session -t "$session" 2>/dev/null || true
+  return "$result"
+}
+if command -v tmux >/dev/null; then
+  outcome=0
+  for attempt in 1 2; do
+    console_try "$attempt" && { outcome=0; break; } || outcome=$?
+    echo "windows-test: console try $attempt: $([[ $outcome == 1 ]] && echo 'no wait' || echo 'no end on the key')"
+  done
+  case $outcome in
+    0) echo "windows-test: on a console the run waits after its prompt and ends on one key" ;;
+    1) fail "the console run did not wait for a key" ;;
+    *) fail "the console run did not end on a key" ;;
+  esac
 else
   echo "windows-test: no tmux: the key wait on a console is not tried"
 fi
