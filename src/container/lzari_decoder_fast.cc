@@ -234,12 +234,12 @@ inline int find_position(uint32_t x) {
   return base;
 }
 
-// Leading zero bits of a nonzero word.
-inline int leading_zeros(uint32_t v) {
+// The place of the highest bit set in a nonzero word.
+inline int highest_bit(uint32_t v) {
 #if defined(__GNUC__)
-  return __builtin_clz(v);
+  return 31 - __builtin_clz(v);
 #else
-  return std::countl_zero(v);
+  return 31 - std::countl_zero(v);
 #endif
 }
 
@@ -270,24 +270,23 @@ struct Coder {
   }
 
   // Narrows the interval to [low + a, low + b) and doubles it until it
-  // straddles the middle and is wider than a quarter: at most 17 times, as
-  // it is at least 1 wide. While the leading bits of low and high - 1 agree,
-  // each step shifts that bit out; after that, while low is 01... and high - 1
-  // is 10..., each step drops the second bit. So the count n is k, the
-  // leading bits they share, plus m, the ones low has and high - 1 has not
-  // right after the first bit where they differ (low has a 0 there): with
-  // the k + 1 leading bits set, the ones where low is 1 and high - 1 is 0
-  // start with a run of n + 1. Either kind of step leaves low's later bits
-  // in order and its leading bit 0.
+  // straddles the middle and is wider than a quarter: n times, n at most 17,
+  // as it is at least 1 wide. The width ends in (0x8000, 0x20000], so n is
+  // one of two counts, n0 or n0 + 1, fixed by the width w = b - a alone.
+  // Which one: after j steps the interval lies in a window of 2^(17-j)
+  // starting at a multiple of 2^(16-j) (a half of the last window, or its
+  // middle), and a step is taken exactly when it fits such a window one
+  // level down, so the extra step is taken when first and last, cut to their
+  // bits above 2^(15-n0), differ by at most one. Either kind of step leaves
+  // low's later bits in order and its leading bit 0.
   void narrow(uint32_t a, uint32_t b, BitSource& bits) {
     const uint32_t first = low + a;
     const uint32_t last = low + b - 1;
-    // The 17 bits at the top of a word; bit 14 stands in for a difference
-    // past the last bit, so that first == last gives k = 17 and n = 17.
-    const uint32_t top_first = first << (32 - CODE_BITS), top_last = last << (32 - CODE_BITS);
-    const int k = leading_zeros((top_first ^ top_last) | uint32_t{1} << (31 - CODE_BITS));
-    const uint32_t run = (top_first & ~top_last) | ~uint32_t{0} << (31 - k);
-    const int n = leading_zeros(~run) - 1;
+    // n0 = 16 - bit_width(w - 1); the cut is at 2^(15-n0), made on the
+    // doubled values so that w = 1 needs no shift by -1 (it always takes 17
+    // steps: first == last).
+    const int cut = highest_bit(2 * (b - a) - 1);  // bit_width(w - 1), w >= 1
+    const int n = 16 - cut + (((last << 1) >> cut) - ((first << 1) >> cut) <= 1 ? 1 : 0);
     low = (first << n) & (kCodeMask >> 1);
     per_width = reciprocal(b - a);
     shift = n;
