@@ -9,7 +9,6 @@ as the format defines them, and meets damaged files with a clear message.
 qzrenc makes QZR files from BMP, PNG and PPM pictures. The package also
 holds the qzr C++ library with its header, CMake package and pkg-config
 file, for programs that decode or encode QZR images themselves.")
-set(CPACK_PACKAGE_HOMEPAGE_URL "")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_GENERATOR DEB)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
