@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs a build into a scratch prefix and builds a small outside program
 # against it twice, through the CMake package and through pkg-config; both
-# must decode the sample to the bytes qzrdec writes.
+# must decode the sample to the bytes qzrdec writes. Works for the static
+# library (the default) and for a build with -DQZR_SHARED=ON.
 # usage: install-test.sh [BUILD_DIR]   (default: build, configured and built if missing)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -19,9 +20,11 @@ cmake --install "$build" --prefix "$prefix" >/dev/null
 for f in bin/qzrdec bin/qzrenc include/qzr/qzr.h share/man/man1/qzrdec.1 share/man/man1/qzrenc.1; do
   [[ -f $prefix/$f ]] || { echo "install-test: $f was not installed"; exit 1; }
 done
-libdir=$(dirname "$(find "$prefix" -name libqzr.a | head -1)")
+lib=$(find "$prefix" -name 'libqzr.a' -o -name 'libqzr.so' | head -1)
+[[ -n $lib ]] || { echo "install-test: no library was installed"; exit 1; }
+libdir=$(dirname "$lib")
 [[ -f $libdir/pkgconfig/qzr.pc && -f $libdir/cmake/qzr/qzrConfig.cmake ]] ||
-  { echo "install-test: no pkg-config file or CMake package beside $libdir/libqzr.a"; exit 1; }
+  { echo "install-test: no pkg-config file or CMake package beside $lib"; exit 1; }
 
 sample=$root/samples/astronaut.qzr
 (cd "$work" && "$prefix/bin/qzrdec" "$sample" expected.bmp </dev/null >/dev/null)
@@ -35,7 +38,9 @@ export PKG_CONFIG_PATH
 g++ -std=c++20 -O2 "$consumer/consumer.cc" -o "$work/by-pkg-config" $(pkg-config --cflags --libs qzr)
 
 for way in by-cmake/consumer by-pkg-config; do
-  "$work/$way" "$sample" "$work/got.bmp" >/dev/null
+  # A shared library is found as an installed one would be, through the
+  # loader's path (pkg-config sets no run path).
+  LD_LIBRARY_PATH=$libdir "$work/$way" "$sample" "$work/got.bmp" >/dev/null
   cmp -s "$work/got.bmp" "$work/expected.bmp" || { echo "install-test: $way gives other bytes than qzrdec"; exit 1; }
-  echo "install-test: the program built $way decodes the sample to qzrdec's bytes"
+  echo "install-test: the program built $way against $(basename "$lib") decodes the sample to qzrdec's bytes"
 done

@@ -41,6 +41,8 @@ fi
 
 echo "== the installed library, used by an outside program"
 bash scripts/install-test.sh build
+cmake -S . -B build-shared -DCMAKE_BUILD_TYPE=Release -DQZR_SHARED=ON -DQZR_BUILD_TESTS=OFF >/dev/null
+bash scripts/install-test.sh build-shared
 # Installing a package changes the machine: CI (CI=true) does it, a
 # developer asks for it with QZR_TEST_DEB=1.
 if [[ ${CI:-} == true || ${QZR_TEST_DEB:-0} == 1 ]]; then
