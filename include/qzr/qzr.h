@@ -55,7 +55,9 @@ struct Picture {
 };
 
 // Decodes a whole QZR file held in memory. The expanded payload is kept in
-// memory too (no temp.tmp). A message that names the input file names it
+// memory too (no temp.tmp): as long as the file's length word says, but
+// never more than 1 MiB beyond what its input yields; the planes are bounded
+// by the image size. A message that names the input file names it
 // "(memory)".
 Result<Picture> decode_buffer(std::span<const uint8_t> file);
 
