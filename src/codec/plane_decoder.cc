@@ -96,8 +96,8 @@ Result<Plane> decode_plane_checked(ByteReader& in, const char* segment, int64_t 
   if (count > max_samples)
     return format_failure(format_text("\nPlane of %d x %d samples is too large for the image in segment %s !\n", width,
                                       height, segment));
-  // The quantized values go into the coefficient array, cleared, so that a
-  // stream that omits a band decodes with zeros in it.
+  // The quantized values go into their array, all zero to begin with, so
+  // that a stream that omits a band decodes with zeros in it.
   const size_t n = static_cast<size_t>(count);
   work.reserve(n);
   std::span<int16_t> quantized(work.quantized.get(), n);

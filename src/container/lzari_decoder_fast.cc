@@ -1,8 +1,9 @@
 // The payload expansion in its fast form: the same model and the same integer
 // steps as the plain decoder, with the coder's state in registers, the code
-// bits taken from a 64-bit window, each renormalisation done in two shifts
-// instead of a loop over single bits, and the model held in 16-bit tables so
-// that its update runs eight entries to a vector instruction.
+// bits taken from a 64-bit window, each renormalisation done in one step
+// instead of a loop over single bits, the model's cumulative sums held in
+// 16-bit blocks so that an update and a search are a few vector operations,
+// and the divisions done by exact reciprocals.
 #include <bit>
 #include <cstring>
 #include <memory>
