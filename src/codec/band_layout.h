@@ -35,6 +35,12 @@ constexpr uint16_t kNegativeFlag = 0x4000;
 constexpr uint16_t kMagnitudeMask = 0x3FFF;
 constexpr int kMaxMagnitude = 0x3FFF;
 
+// The coefficient a value code stands for: bit 14 the sign, bits 13..0 the magnitude.
+constexpr int16_t code_value(uint16_t code) {
+  const int32_t magnitude = code & kMagnitudeMask;
+  return static_cast<int16_t>((code & kNegativeFlag) ? -magnitude : magnitude);
+}
+
 constexpr int band_count(int levels) { return 3 * levels + 1; }
 // Level of a band index (0 for the approximation band); truncating division.
 constexpr int band_level(int band) { return (band - 1) / 3; }

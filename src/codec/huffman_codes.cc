@@ -36,16 +36,6 @@ SpanExpander make_span_expander(std::span<int16_t> coefficients, int64_t offset,
   return SpanExpander{coefficients.data(), offset, limit};
 }
 
-namespace {
-
-// The coefficient a value code stands for: bit 14 the sign, bits 13..0 the magnitude.
-inline int16_t code_value(uint16_t code) {
-  const int32_t magnitude = code & kMagnitudeMask;
-  return static_cast<int16_t>((code & kNegativeFlag) ? -magnitude : magnitude);
-}
-
-}  // namespace
-
 void SpanExpander::add_zero_run(uint16_t code) {
   unsigned e = code & kRunExponentMask;
   if (e == kEmptyRunExponent) return;
@@ -252,12 +242,12 @@ void decode_and_expand(ByteReader& in, const CodeTree& tree, int64_t symbol_coun
   struct OverZeros {
     SpanExpander& span;
     void one(uint16_t c) {
-      const int64_t is_run = c >> 15, exponent = c & kRunExponentMask;
-      const int32_t magnitude = c & kMagnitudeMask, negative = (c >> 14) & 1;
-      const int32_t value = ((magnitude ^ -negative) + negative) & static_cast<int32_t>(is_run - 1);
+      const int64_t is_run = c >> 15;
+      const unsigned exponent = c & kRunExponentMask;
+      const int16_t value = static_cast<int16_t>(code_value(c) & static_cast<int32_t>(is_run - 1));  // 0 for a run
       const int64_t run = exponent == kEmptyRunExponent ? 0 : int64_t{1} << exponent;
       const int64_t advance = is_run ? run : 1;
-      if (span.filled < span.limit) span.coefficients[span.offset + span.filled] = static_cast<int16_t>(value);
+      if (span.filled < span.limit) span.coefficients[span.offset + span.filled] = value;
       span.filled = std::min(span.filled + advance, span.limit);
     }
     void repeated(uint16_t c, uint64_t n) { span.add_repeated(c, n); }

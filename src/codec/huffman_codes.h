@@ -42,9 +42,7 @@ struct SpanExpander {
       add_zero_run(code);
       return;
     }
-    // Bit 14 the sign, bits 13..0 the magnitude.
-    const int32_t magnitude = code & kMagnitudeMask;
-    coefficients[offset + filled] = static_cast<int16_t>((code & kNegativeFlag) ? -magnitude : magnitude);
+    coefficients[offset + filled] = code_value(code);
     ++filled;
   }
   void add_zero_run(uint16_t code);
