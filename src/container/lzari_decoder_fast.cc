@@ -36,8 +36,11 @@ struct BitSource {
   explicit BitSource(ByteReader& reader) : in(reader), pos(reader.pos), end(reader.end) {}
   ~BitSource() { in.pos = pos; }
 
-  // Tops the window up to at least 56 bits.
+  // Tops the window up to at least 56 bits. A window filled byte by byte
+  // can hold 64, and a symbol may take none of them: then there is nothing
+  // to add (a word load would shift by the full width).
   void refill() {
+    if (available > 56) return;
     if (end - pos >= 8) {
       uint64_t word;
       std::memcpy(&word, pos, 8);
