@@ -99,6 +99,17 @@ TEST(DecodeRun, HandBuiltFileGivesTheExactPictureAndTranscript) {
   EXPECT_EQ(read_file(dir / "out.bmp"), flat_bmp(5, 3));
 }
 
+TEST(DecodeRun, AStaleIntermediateFileIsTakenOver) {
+  // Left by a failed run, longer than this run's payload: emptied and reused.
+  ScratchDir dir;
+  write_file(dir / "pic.qzr", qzr_file(5, 3, flat_intermediate(256, 256)));
+  write_file(dir / "temp.tmp", std::vector<uint8_t>(1 << 20, '$'));
+  ProcessResult r = qzrdec(dir, {"pic.qzr"});
+  EXPECT_EQ(r.status, 0) << r.out;
+  EXPECT_EQ(read_file(dir / "pic.qzr.bmp"), flat_bmp(5, 3));
+  EXPECT_FALSE(fs::exists(dir / "temp.tmp"));
+}
+
 TEST(DecodeRun, OutputFailuresAreReportedAndKeepTheIntermediateFile) {
   ScratchDir dir;
   write_file(dir / "pic.qzr", qzr_file(300, 2, flat_intermediate(512, 256)));

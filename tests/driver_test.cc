@@ -1,6 +1,7 @@
 // The console program as a user's script sees it: transcript, exit status and
 // the files it leaves.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <filesystem>
 #include <string>
@@ -104,10 +105,86 @@ TEST(Driver, EmptyPayloadFailsTheFirstSegmentSearch) {
 TEST(Driver, FullDiskForTheIntermediateFileIsAFailure) {
   ScratchDir dir;
   write_small_file(dir / "a.qzr", {0x00, 0x10, 0x00, 0x00});  // 4096 bytes from all-one bits
-  fs::create_symlink("/dev/full", dir / "temp.tmp");
-  ProcessResult r = qzrdec(dir, {"a.qzr"});
+  ProcessResult r = run_process(QZRDEC_PATH, {"a.qzr"}, dir.path, Stdin::kDevNull, 20000, 1000);
   EXPECT_EQ(r.status, 255);
   EXPECT_EQ(r.out, kBanner + "Image width 16, height 16...\nerror writing file temp.tmp !\n");
+}
+
+// Something planted where the intermediate file goes is neither followed nor
+// written, and the open does not wait on it: the run stops before the header.
+TEST(Driver, PlantedIntermediateFilesAreRefusedAndLeftAlone) {
+  const std::vector<uint8_t> precious = {'k', 'e', 'e', 'p'};
+  enum Plant { kSymlink, kDanglingSymlink, kHardLink, kFifo, kDirectory };
+  for (Plant plant : {kSymlink, kDanglingSymlink, kHardLink, kFifo, kDirectory}) {
+    ScratchDir dir;
+    write_small_file(dir / "a.qzr", {0x00, 0x10, 0x00, 0x00});
+    write_file(dir / "victim", precious);
+    switch (plant) {
+      case kSymlink: fs::create_symlink(dir / "victim", dir / "temp.tmp"); break;
+      case kDanglingSymlink: fs::create_symlink("made-through-link", dir / "temp.tmp"); break;
+      case kHardLink: fs::create_hard_link(dir / "victim", dir / "temp.tmp"); break;
+      case kFifo: ASSERT_EQ(mkfifo((dir / "temp.tmp").c_str(), 0600), 0); break;
+      case kDirectory: fs::create_directory(dir / "temp.tmp"); break;
+    }
+    const fs::file_type planted = fs::symlink_status(dir / "temp.tmp").type();
+    ProcessResult r = run_process(QZRDEC_PATH, {"a.qzr", "out.bmp"}, dir.path, Stdin::kDevNull, 5000);
+    EXPECT_FALSE(r.timed_out) << plant;
+    EXPECT_EQ(r.status, 255) << plant;
+    EXPECT_EQ(r.out, kBanner + "error opening file temp.tmp !\n") << plant;
+    EXPECT_EQ(read_file(dir / "victim"), precious) << plant;
+    EXPECT_EQ(fs::symlink_status(dir / "temp.tmp").type(), planted) << plant;  // not deleted either
+    EXPECT_FALSE(fs::exists(dir / "made-through-link")) << plant;
+    EXPECT_FALSE(fs::exists(dir / "out.bmp")) << plant;
+  }
+}
+
+// The output may not replace a picture: the input by any of its names, or
+// another QZR file, as when `qzrdec *.qzr` makes the second picture the
+// output. Nothing is written, not even the intermediate file.
+TEST(Driver, OutputThatWouldReplaceAPictureIsRefusedBeforeAnyWrite) {
+  ScratchDir dir;
+  std::vector<uint8_t> picture = header_bytes(16, 16);
+  picture.insert(picture.end(), {0x00, 0x10, 0x00, 0x00});
+  write_file(dir / "a.qzr", picture);
+  write_file(dir / "b.qzr", header_bytes(640, 480));
+  write_file(dir / "renamed.bmp", header_bytes(8, 8));  // a picture under any name
+  fs::create_hard_link(dir / "a.qzr", dir / "hard.qzr");
+  fs::create_symlink("a.qzr", dir / "soft.bmp");
+  const std::string input = "error: output file %s is the input file, which this run would overwrite !\n";
+  const std::string other = "error: output file %s holds a QZR picture, which this run would overwrite !\n";
+  struct Case {
+    std::vector<std::string> args;
+    const std::string& message;
+  };
+  const Case cases[] = {{{"a.qzr", "a.qzr"}, input},
+                        {{"a.qzr", "./a.qzr"}, input},
+                        {{"a.qzr", (dir / "a.qzr").string()}, input},
+                        {{"a.qzr", "hard.qzr"}, input},
+                        {{"a.qzr", "soft.bmp"}, input},
+                        {{"soft.bmp", "a.qzr"}, input},
+                        {{"a.qzr", "b.qzr", "c.qzr"}, other},
+                        {{"a.qzr", "renamed.bmp"}, other}};
+  for (const Case& c : cases) {
+    const std::string& name = c.args[1];
+    ProcessResult r = qzrdec(dir, c.args);
+    EXPECT_EQ(r.status, 255) << name;
+    std::string message = c.message;
+    message.replace(message.find("%s"), 2, name);
+    EXPECT_EQ(r.out, kBanner + message) << name;
+    EXPECT_FALSE(fs::exists(dir / "temp.tmp")) << name;
+  }
+  EXPECT_EQ(read_file(dir / "a.qzr"), picture);
+  EXPECT_EQ(read_file(dir / "b.qzr"), header_bytes(640, 480));
+  EXPECT_EQ(read_file(dir / "renamed.bmp"), header_bytes(8, 8));
+
+  // Files that only start like one, or are too short to hold the magic, are
+  // anybody's to replace: the run goes on to the payload.
+  write_file(dir / "almost.bmp", {'v', 'k', 'Q'});
+  write_file(dir / "other.bmp", {'v', 'k', 'Q', 'y', 0});
+  for (const char* name : {"almost.bmp", "other.bmp"}) {
+    ProcessResult r = qzrdec(dir, {"a.qzr", name});
+    EXPECT_EQ(r.out, kBanner + "Image width 16, height 16...\nSegment YSeg not found !\n") << name;
+  }
 }
 
 TEST(Driver, NamesThatDenoteTheIntermediateFileAreRefusedBeforeAnyWrite) {

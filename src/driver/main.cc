@@ -10,7 +10,7 @@
 #include "common/failure.h"
 #include "container/container_header.h"
 #include "container/lzari_decoder.h"
-#include "driver/intermediate_guard.h"
+#include "driver/file_guards.h"
 #include "driver/platform.h"
 #include "output/bmp_writer.h"
 #include "output/colour_conversion.h"
@@ -70,6 +70,18 @@ Status decode_file(const std::string& input_name, const std::string& output_name
 
   File input(std::fopen(input_name.c_str(), "rb"));
   if (input.f == nullptr) return format_failure(format_text("error opening file %s !\n", input_name.c_str()));
+  // Nor may the output replace a picture: the input itself, or another QZR
+  // file, as in `qzrdec *.qzr`, whose second name would become the output.
+  switch (output_clash(input_name, output_name)) {
+    case OutputClash::input:
+      return format_failure(format_text(
+          "error: output file %s is the input file, which this run would overwrite !\n", output_name.c_str()));
+    case OutputClash::picture:
+      return format_failure(format_text(
+          "error: output file %s holds a QZR picture, which this run would overwrite !\n", output_name.c_str()));
+    case OutputClash::none:
+      break;
+  }
   IntermediateLock claim;
   File intermediate(create_intermediate(kIntermediateName, claim));
   if (intermediate.f == nullptr) return format_failure("error opening file temp.tmp !\n");
@@ -92,7 +104,7 @@ Status decode_file(const std::string& input_name, const std::string& output_name
 
   Plane planes[3];
   {
-    File reread(std::fopen(kIntermediateName, "rb"));
+    File reread(reopen_intermediate(claim));
     if (reread.f == nullptr) return format_failure("\nerror opening file temp.tmp !\n");
     if (Status decoded = decode_planes(reread.f, h, planes); !decoded.ok()) return decoded;
   }

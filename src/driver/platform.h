@@ -11,13 +11,15 @@ namespace qzr {
 // Milliseconds from a monotonic clock, wrapping at 2^32.
 uint32_t tick_count_ms();
 
-// True when standard input is a console the user can press a key on.
+// True when a person reads the run at a console: standard input is a
+// console they can press a key on, and standard output shows on it. Output
+// logged to a file or captured by a program has nobody to wait for.
 bool console_available();
 
 // Returns when one key has been pressed and read, without echo. An escape
 // sequence (arrow or function key) counts as one key and is read whole. A
-// key typed before the call ends it at once. Without a console it returns at
-// once: nothing could ever end the wait.
+// key typed before the call ends it at once. Without a console (as above) it
+// returns at once: nothing could ever end the wait, or nobody sees it.
 void wait_for_key();
 
 // A read-only view of a whole open file, when the system can map it; the
@@ -48,7 +50,14 @@ struct IntermediateLock {
 
 // Creates or opens `name` for writing, waits for the claim on it, and only
 // then empties it (a stale file left by a failed run is simply taken over).
-// Null when the file cannot be opened.
+// Null when the file cannot be opened, and when the name is not a plain file
+// of its own: a link (symbolic, or a hard link that another name shares), a
+// FIFO or a device is neither followed nor written, and the open never
+// blocks.
 std::FILE* create_intermediate(const char* name, IntermediateLock& lock);
+
+// The claimed file again, for reading from its start: the same file the run
+// wrote, whatever its name has come to denote since. Null on failure.
+std::FILE* reopen_intermediate(const IntermediateLock& lock);
 
 }  // namespace qzr

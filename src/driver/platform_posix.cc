@@ -49,7 +49,7 @@ uint32_t tick_count_ms() {
   return static_cast<uint32_t>(ms);
 }
 
-bool console_available() { return isatty(STDIN_FILENO) == 1; }
+bool console_available() { return isatty(STDIN_FILENO) == 1 && isatty(STDOUT_FILENO) == 1; }
 
 void wait_for_key() {
   if (!console_available()) return;
@@ -104,23 +104,34 @@ IntermediateLock::~IntermediateLock() {
 
 std::FILE* create_intermediate(const char* name, IntermediateLock& lock) {
   for (int attempt = 0; attempt < 1000; ++attempt) {
-    const int fd = open(name, O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
+    // Read and write: the run reads the file back through this open. A link
+    // in the name's place fails to open (O_NOFOLLOW), a FIFO opens without
+    // waiting for a reader (O_NONBLOCK) and is then refused as not a plain
+    // file, like a device.
+    const int fd = open(name, O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0666);
     if (fd < 0) return nullptr;
+    struct stat held {};
+    if (fstat(fd, &held) != 0 || !S_ISREG(held.st_mode) || held.st_nlink > 1 ||
+        fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0) {
+      close(fd);
+      return nullptr;
+    }
     int locked;
     do {
       locked = flock(fd, LOCK_EX);
     } while (locked != 0 && errno == EINTR);
-    struct stat held {}, named {};
+    struct stat named {};
     // The run we waited for may have deleted the file: then it is no longer
-    // the one the name denotes, and we start again with the name's.
-    if (locked == 0 && fstat(fd, &held) == 0 && stat(name, &named) == 0 && held.st_dev == named.st_dev &&
+    // the one the name denotes, and we start again with the name's. A link
+    // made to it while we waited is refused as before.
+    if (locked == 0 && fstat(fd, &held) == 0 && lstat(name, &named) == 0 && held.st_dev == named.st_dev &&
         held.st_ino == named.st_ino) {
-      if (ftruncate(fd, 0) != 0 && S_ISREG(held.st_mode)) {
+      if (held.st_nlink != 1 || ftruncate(fd, 0) != 0) {
         close(fd);
         return nullptr;
       }
       lock.fd = dup(fd);  // holds the claim after the stream is closed
-      std::FILE* f = fdopen(fd, "wb");
+      std::FILE* f = lock.fd < 0 ? nullptr : fdopen(fd, "wb");
       if (f == nullptr) close(fd);
       return f;
     }
@@ -128,6 +139,15 @@ std::FILE* create_intermediate(const char* name, IntermediateLock& lock) {
     if (locked != 0) return nullptr;
   }
   return nullptr;
+}
+
+std::FILE* reopen_intermediate(const IntermediateLock& lock) {
+  if (lock.fd < 0) return nullptr;
+  const int fd = dup(lock.fd);  // shares the position with the claim's descriptor
+  if (fd < 0) return nullptr;
+  std::FILE* f = lseek(fd, 0, SEEK_SET) == 0 ? fdopen(fd, "rb") : nullptr;
+  if (f == nullptr) close(fd);
+  return f;
 }
 
 }  // namespace qzr

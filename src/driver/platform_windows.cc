@@ -39,7 +39,11 @@ bool same_file(const BY_HANDLE_FILE_INFORMATION& a, const BY_HANDLE_FILE_INFORMA
 
 uint32_t tick_count_ms() { return static_cast<uint32_t>(GetTickCount()); }
 
-bool console_available() { return console_input() != nullptr; }
+bool console_available() {
+  HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
+  DWORD mode;
+  return console_input() != nullptr && out != nullptr && out != INVALID_HANDLE_VALUE && GetConsoleMode(out, &mode);
+}
 
 void wait_for_key() {
   HANDLE in = console_input();
@@ -91,8 +95,10 @@ std::FILE* create_intermediate(const char* name, IntermediateLock& lock) {
   // so that the run before this one can still delete the file it made.
   constexpr DWORD kLockOffsetHigh = 0x40000000;
   for (int attempt = 0; attempt < 1000; ++attempt) {
+    // A reparse point (a symbolic link or junction) is opened itself, not
+    // followed, and then refused below.
     HANDLE h = CreateFileA(name, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                           nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+                           nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (h == INVALID_HANDLE_VALUE) {
       // A file that another run has deleted but still holds open refuses
       // to be opened for a moment.
@@ -100,6 +106,15 @@ std::FILE* create_intermediate(const char* name, IntermediateLock& lock) {
         Sleep(10);
         continue;
       }
+      return nullptr;
+    }
+    // Only a plain file of its own is written: not a reparse point, a
+    // device or a file with a second name.
+    BY_HANDLE_FILE_INFORMATION opened;
+    if (GetFileType(h) != FILE_TYPE_DISK || !file_identity(h, opened) ||
+        (opened.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) != 0 ||
+        opened.nNumberOfLinks > 1) {
+      CloseHandle(h);
       return nullptr;
     }
     OVERLAPPED at{};
@@ -111,11 +126,15 @@ std::FILE* create_intermediate(const char* name, IntermediateLock& lock) {
     bool current = false;
     if (locked && file_identity(h, held)) {
       HANDLE again = CreateFileA(name, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                 OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+                                 OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
       if (again != INVALID_HANDLE_VALUE) {
         current = file_identity(again, named) && same_file(held, named);
         CloseHandle(again);
       }
+    }
+    if (current && held.nNumberOfLinks != 1) {  // a second name made while we waited
+      CloseHandle(h);
+      return nullptr;
     }
     if (current) {
       LARGE_INTEGER zero{};
@@ -137,6 +156,26 @@ std::FILE* create_intermediate(const char* name, IntermediateLock& lock) {
     if (!locked) return nullptr;
   }
   return nullptr;
+}
+
+std::FILE* reopen_intermediate(const IntermediateLock& lock) {
+  if (lock.fd < 0) return nullptr;
+  HANDLE held = reinterpret_cast<HANDLE>(_get_osfhandle(lock.fd));
+  HANDLE h = nullptr;
+  if (held == INVALID_HANDLE_VALUE ||
+      !DuplicateHandle(GetCurrentProcess(), held, GetCurrentProcess(), &h, 0, FALSE, DUPLICATE_SAME_ACCESS))
+    return nullptr;
+  LARGE_INTEGER zero{};
+  const int fd = SetFilePointerEx(h, zero, nullptr, FILE_BEGIN) ? _open_osfhandle(reinterpret_cast<intptr_t>(h),
+                                                                                   _O_RDONLY | _O_BINARY)
+                                                                : -1;
+  if (fd < 0) {
+    CloseHandle(h);
+    return nullptr;
+  }
+  std::FILE* f = _fdopen(fd, "rb");
+  if (f == nullptr) _close(fd);
+  return f;
 }
 
 }  // namespace qzr

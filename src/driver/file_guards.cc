@@ -1,6 +1,10 @@
-#include "driver/intermediate_guard.h"
+#include "driver/file_guards.h"
 
+#include <array>
 #include <filesystem>
+#include <fstream>
+
+#include "container/container_header.h"
 
 namespace qzr {
 namespace fs = std::filesystem;
@@ -28,6 +32,18 @@ bool names_intermediate_file(const std::string& name) {
   if (ec) return false;
   if (fs::exists(name, ec) && fs::exists(intermediate, ec)) return fs::equivalent(name, intermediate, ec);
   return resolve(name) == resolve(intermediate);
+}
+
+OutputClash output_clash(const std::string& input_name, const std::string& output_name) {
+  std::error_code ec;
+  if (!fs::exists(output_name, ec)) return OutputClash::none;
+  if (fs::equivalent(input_name, output_name, ec)) return OutputClash::input;
+  if (!fs::is_regular_file(output_name, ec)) return OutputClash::none;
+  std::array<uint8_t, kMagic.size()> first{};
+  std::ifstream f(output_name, std::ios::binary);
+  f.read(reinterpret_cast<char*>(first.data()), first.size());
+  return f.gcount() == static_cast<std::streamsize>(first.size()) && first == kMagic ? OutputClash::picture
+                                                                                      : OutputClash::none;
 }
 
 }  // namespace qzr
