@@ -213,14 +213,15 @@ void walk_codes_in_memory(ByteReader& in, const CodeTree& tree, int64_t count, S
 // end-of-data bits remain, the rest of the codes are all one leaf and go to
 // the sink at once, so a huge count cannot hang.
 template <class Sink>
-void walk_codes(ByteReader& in, const CodeTree& tree, int64_t count, Sink&& sink) {
+void walk_codes(ByteReader& in, const CodeTree& tree, int64_t count, Sink&& sink, CodeWalk walk = CodeWalk::by_size) {
   if (count <= 0) return;
   if (tree[0].zero_child < 0) {  // a single leaf takes no bits
     sink.repeated(tree[0].code, static_cast<uint64_t>(count));
     return;
   }
-  // The table pays for itself only over many codes and bytes.
-  if (in.file == nullptr && count >= kLookupMinCodes && in.end - in.pos >= kLookupMinBytes)
+  if (walk == CodeWalk::by_size)
+    walk = count >= kLookupMinCodes && in.end - in.pos >= kLookupMinBytes ? CodeWalk::lookup : CodeWalk::bitwise;
+  if (in.file == nullptr && walk == CodeWalk::lookup)  // the table reads the bytes in place
     walk_codes_in_memory(in, tree, count, sink);
   else
     walk_codes_bitwise(in, tree, count, sink);
@@ -229,7 +230,7 @@ void walk_codes(ByteReader& in, const CodeTree& tree, int64_t count, Sink&& sink
 }  // namespace
 
 void decode_and_expand(ByteReader& in, const CodeTree& tree, int64_t symbol_count, SpanExpander& span,
-                       bool over_zeros) {
+                       bool over_zeros, CodeWalk walk) {
   struct Sink {
     SpanExpander& span;
     void one(uint16_t c) { span.add(c); }
@@ -254,10 +255,10 @@ void decode_and_expand(ByteReader& in, const CodeTree& tree, int64_t symbol_coun
   };
   if (over_zeros) {
     OverZeros sink{span};
-    walk_codes(in, tree, symbol_count, sink);
+    walk_codes(in, tree, symbol_count, sink, walk);
   } else {
     Sink sink{span};
-    walk_codes(in, tree, symbol_count, sink);
+    walk_codes(in, tree, symbol_count, sink, walk);
   }
 }
 

@@ -57,8 +57,14 @@ SpanExpander make_span_expander(std::span<int16_t> coefficients, int64_t offset,
 // leaf and are expanded without walking, so a huge count cannot hang.
 // `over_zeros` tells that the span holds only zeros yet, so that zero runs
 // need not be written out.
+//
+// Codes are read bit by bit through the tree, or from memory through a
+// lookup table of 12-bit patterns, which pays for itself only over many codes
+// and bytes (`by_size` chooses so). Both read the same codes and consume the
+// same bytes; `bitwise` with `over_zeros` false is the plain reference form.
+enum class CodeWalk { by_size, bitwise, lookup };
 void decode_and_expand(ByteReader& in, const CodeTree& tree, int64_t symbol_count, SpanExpander& span,
-                       bool over_zeros = false);
+                       bool over_zeros = false, CodeWalk walk = CodeWalk::by_size);
 
 // The two steps on their own: decode into a buffer, then expand a buffer.
 std::vector<uint16_t> decode_codes(ByteReader& in, const CodeTree& tree, int32_t symbol_count);

@@ -1,0 +1,54 @@
+// The fast LZARI expansion against the plain one on the same payload: the
+// same bytes, count and failure, from memory and through a stream read in
+// small pieces.
+#include <cstdio>
+#include <vector>
+
+#include "container/lzari_decoder.h"
+#include "fuzz_input.h"
+
+namespace {
+
+using namespace qzr;
+
+struct Expansion {
+  bool ok;
+  uint64_t count;
+  std::string failure;
+  std::vector<uint8_t> bytes;
+  bool operator==(const Expansion&) const = default;
+};
+
+constexpr uint64_t kLimit = 1 << 16;  // output bound per case, for speed
+
+template <class Expand>
+Expansion expand(Expand decode, ByteReader in) {
+  Expansion e{};
+  ByteWriter w = memory_writer(e.bytes);
+  Result<uint64_t> r = decode(in, w, kLimit);
+  w.flush();
+  e.ok = r.ok();
+  if (r.ok())
+    e.count = r.value();
+  else
+    e.failure = r.failure().text;
+  return e;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  const std::vector<uint8_t> payload(data, data + size);
+  const Expansion plain = expand(decode_lzari_plain, memory_reader(payload));
+  if (expand(decode_lzari, memory_reader(payload)) != plain) fuzz::differs();
+  if (plain.ok && plain.count != plain.bytes.size()) fuzz::differs();
+
+  // A stream with a buffer of 1 to 64 bytes, so refills land anywhere.
+  if (size == 0) return 0;
+  std::FILE* f = fmemopen(const_cast<uint8_t*>(data), size, "rb");
+  if (f == nullptr) return 0;
+  const Expansion streamed = expand(decode_lzari, file_reader(f, 1 + (size * 7 + 3) % 64));
+  std::fclose(f);
+  if (streamed != plain) fuzz::differs();
+  return 0;
+}
