@@ -2,8 +2,8 @@
 # Builds everything (decoder, encoder, tests, benchmarks) and runs the whole
 # test suite: the Release build, the same suite under AddressSanitizer and
 # UBSan, and a short run of each fuzz target, with a short pass of the
-# benchmarks and the install, Debian package and Windows checks after the
-# Release suite. QZR_TEST_QUICK=1 runs the Release
+# benchmarks and the install, Debian package, Windows and cross-build checks
+# after the Release suite. QZR_TEST_QUICK=1 runs the Release
 # build only.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -59,6 +59,17 @@ if [[ ${QZR_TEST_WINDOWS:-} != 0 ]] && { [[ ${CI:-} == true || ${QZR_TEST_WINDOW
   bash scripts/windows-test.sh build
 else
   echo "== the Windows build: MinGW-w64 or Wine missing (set QZR_TEST_WINDOWS=1 to install them)"
+fi
+
+# The 64-bit Arm and big-endian IBM Z builds under qemu-user: in CI always
+# (the script installs the cross compilers and qemu), elsewhere when they are
+# installed; QZR_TEST_CROSS=0 skips it.
+cross_tools() { command -v aarch64-linux-gnu-g++ >/dev/null && command -v s390x-linux-gnu-g++ >/dev/null && command -v qemu-s390x >/dev/null; }
+if [[ ${QZR_TEST_CROSS:-} != 0 ]] && { [[ ${CI:-} == true || ${QZR_TEST_CROSS:-} == 1 ]] || cross_tools; }; then
+  echo "== the aarch64 and s390x builds under qemu"
+  bash scripts/cross-test.sh build
+else
+  echo "== the aarch64 and s390x builds: cross compilers or qemu-user missing (set QZR_TEST_CROSS=1 to install them)"
 fi
 
 echo "== the suite under AddressSanitizer and UndefinedBehaviorSanitizer"
