@@ -86,6 +86,7 @@ case_() {
   local l=$work/linux/$name w=$work/windows/$name
   mkdir -p "$l" "$w"
   for f in "${files[@]}"; do cp "$in/${f%%=*}" "$l/${f##*=}"; cp "$in/${f%%=*}" "$w/${f##*=}"; done
+  if [[ -n ${PLANT:-} ]]; then (cd "$l" && eval "$PLANT") && (cd "$w" && eval "$PLANT"); fi
   local lrc=0 wrc=0
   (cd "$l" && timeout 60 "$linux/qzrdec" "$@" </dev/null >"$work/$name.linux.out" 2>&1) || lrc=$?
   (cd "$w" && win "$dec_exe" "$@" >"$work/$name.windows.out" 2>"$work/$name.windows.err") || wrc=$?
@@ -122,6 +123,13 @@ case_ truncated-stream truncated.qzr -- truncated.qzr out.bmp
 case_ input-is-temp-tmp coffee.qzr=temp.tmp -- temp.tmp out.bmp
 case_ output-is-temp-tmp coffee.qzr -- coffee.qzr temp.tmp
 case_ output-directory-missing coffee.qzr -- coffee.qzr no-such-dir/out.bmp
+case_ output-is-the-input coffee.qzr -- coffee.qzr coffee.qzr
+case_ output-is-a-picture coffee.qzr astronaut.qzr -- coffee.qzr astronaut.qzr
+case_ stale-temp-tmp coffee.qzr truncated.qzr=temp.tmp -- coffee.qzr out.bmp
+# A hard link in temp.tmp's place is refused and the file it shares kept as
+# it was. (A symbolic link is a reparse point on Windows, refused the same
+# way; Wine shows a Linux link as the file it points to, so it is not tried.)
+PLANT='echo keep >victim && ln victim temp.tmp' case_ temp-tmp-hard-link coffee.qzr -- coffee.qzr out.bmp
 
 # The encoder: the same .qzr bytes from the same picture (BMP input; the
 # Windows build has no PNG input).
@@ -190,6 +198,18 @@ if command -v tmux >/dev/null; then
     1) fail "the console run did not wait for a key" ;;
     *) fail "the console run did not end on a key" ;;
   esac
+  # Output to a file: nobody reads the prompt, so the run does not wait.
+  dir=$work/console-log session=qzr-keywait-$$-log
+  mkdir "$dir"
+  tmux new-session -d -s "$session" -x 100 -y 20 \
+    "cd '$dir' && '$wine' '$dec_exe' '$in/coffee.qzr' out.bmp >log.txt; echo \$? >status; sleep 60"
+  for _ in $(seq 300); do [[ -s $dir/status ]] && break; sleep 0.2; done
+  tmux kill-session -t "$session" 2>/dev/null || true
+  if [[ $(cat "$dir/status" 2>/dev/null) == 0 ]] && grep -q 'Press any key' "$dir/log.txt"; then
+    echo "windows-test: with the output logged to a file the run ends without a key"
+  else
+    fail "the run logged to a file waited for a key, or failed"
+  fi
 else
   echo "windows-test: no tmux: the key wait on a console is not tried"
 fi

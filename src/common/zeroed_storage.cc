@@ -26,7 +26,7 @@ void* zeroed_allocate(size_t bytes, size_t& mapped) {
   return p;
 }
 
-void zeroed_free(void* p, size_t mapped) {
+void zeroed_free(void* p, [[maybe_unused]] size_t mapped) {  // a mapping only on Linux
 #if defined(__linux__)
   if (mapped != 0) {
     munmap(p, mapped);

@@ -46,8 +46,8 @@ bool console_available() {
 }
 
 void wait_for_key() {
+  if (!console_available()) return;
   HANDLE in = console_input();
-  if (in == nullptr) return;
   // Each console input event is read and dropped until a key-down that gives
   // a character or is an extended key: key releases, modifiers alone, mouse
   // and focus events do not end the wait. The read blocks, so the wait takes
