@@ -1,37 +1,68 @@
-// The whole decode of a QZR file held in memory: the same stages and
-// messages as the console program, with the expanded payload kept in memory
-// instead of temp.tmp. To the bytes of its BMP file (what the console
-// program writes) or to the public RGB picture.
+// The decode pipeline: header, payload expansion, the three planes and their
+// check, one way for every caller. Where the expanded payload is kept
+// between the expansion and the planes is the caller's: the console program
+// keeps it in temp.tmp, the library in memory. Then the rows, through the
+// one row writer: to the bytes of a BMP file (what the console program
+// writes), to the public RGB picture, or into a caller's buffer.
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <span>
 #include <string_view>
 #include <vector>
 
+#include "codec/plane_decoder.h"
 #include "common/failure.h"
 #include "container/container_header.h"
-#include "codec/plane_decoder.h"
 #include "container/lzari_decoder.h"
 
 namespace qzr {
 
 struct DecodeLimits {
-  uint64_t max_payload = kNoLimit;         // bytes of expanded payload held at once
+  uint64_t max_payload = kNoLimit;            // bytes of expanded payload held at once
   int64_t max_plane_samples = kAnyPlaneSize;  // samples of one plane
 };
+
+// Where the expanded payload is kept. The expansion writes through `writer`;
+// `finish` then tells whether every byte was kept (the writer flushed), and
+// `reread` gives the kept bytes from their start, valid until the pipeline
+// returns.
+struct PayloadStore {
+  ByteWriter writer;
+  std::function<Status()> finish;
+  std::function<Result<ByteReader>()> reread;
+};
+
+// Keeps the payload in `bytes`.
+PayloadStore memory_store(std::vector<uint8_t>& bytes);
+
+struct DecodedPlanes {
+  QzrHeader header;
+  Plane planes[3];  // checked: they hold what the conversion reads
+};
+
+// Called with the header once it is read and checked (the console program
+// shows the size line then).
+using HeaderSeen = std::function<void(const QzrHeader&)>;
+
+// Runs the pipeline on `in`, a whole QZR file from its first byte;
+// `input_name` names it in the header's messages. Failures carry the
+// console program's text and status.
+Result<DecodedPlanes> decode_planes(ByteReader& in, std::string_view input_name, PayloadStore& store,
+                                    const DecodeLimits& limits = {}, const HeaderSeen& header_seen = {});
 
 struct DecodedFile {
   QzrHeader header;
   std::vector<uint8_t> bmp;  // the whole BMP file
 };
 
-// `input_name` names the file in the header's messages.
+// A file held in memory, its payload too, to the bytes of its BMP file. Out
+// of memory is a failure, not an exception.
 Result<DecodedFile> decode_qzr(std::span<const uint8_t> file, const DecodeLimits& limits = {},
                                std::string_view input_name = "(memory)");
 
-// The visible picture, rows top to bottom (the BMP's first row is the
-// picture's bottom row), R, G, B.
+// The visible picture, rows top to bottom, R, G, B.
 Result<Picture> decode_picture(std::span<const uint8_t> file, const DecodeLimits& limits = {},
                                std::string_view input_name = "(memory)");
 

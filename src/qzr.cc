@@ -1,6 +1,7 @@
 // The public face of the library (qzr/qzr.h) over the core's stages.
 #include "qzr/qzr.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <new>
 
@@ -8,6 +9,7 @@
 #include "decode.h"
 #include "encoder/encoder.h"
 #include "output/bmp_writer.h"
+#include "output/picture_rows.h"
 
 namespace qzr {
 
@@ -45,11 +47,11 @@ std::vector<uint8_t> to_bmp(const Picture& picture) {
     bmp.reserve(static_cast<size_t>(size));
     const auto header = make_bmp_header(width, height);
     bmp.assign(header.begin(), header.end());
-    const size_t fill = bmp_row_size(width) - 3 * size_t{width};
-    for (uint32_t r = height; r-- > 0;) {  // the bottom row first
-      const uint8_t* p = picture.rgb.data() + size_t{3} * width * r;
-      for (uint32_t x = 0; x < width; ++x, p += 3) bmp.insert(bmp.end(), {p[2], p[1], p[0]});
-      bmp.insert(bmp.end(), fill, 0);
+    bmp.resize(static_cast<size_t>(size), 0);  // the rows' fill bytes stay 0
+    for (uint32_t r = 0; r < height; ++r) {     // the bottom row first
+      uint8_t* row = bmp.data() + kBmpHeaderSize + size_t{bmp_row_size(width)} * r;
+      std::copy_n(picture.rgb.data() + size_t{3} * width * (height - 1 - r), size_t{3} * width, row);
+      swap_red_blue(row, width);
     }
   } catch (const std::bad_alloc&) {
     return {};

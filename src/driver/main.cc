@@ -1,19 +1,19 @@
 // qzrdec: decodes one QZR file into a 24-bit BMP file. The only place that
 // prints or ends the process; every stage reports its failures as values.
 #include <cstdio>
+#include <filesystem>
 #include <new>
+#include <optional>
 #include <string>
 #include <vector>
 
-#include "codec/plane_decoder.h"
 #include "common/byte_io.h"
 #include "common/failure.h"
 #include "container/container_header.h"
-#include "container/lzari_decoder.h"
+#include "decode.h"
 #include "driver/file_guards.h"
 #include "driver/platform.h"
 #include "output/bmp_writer.h"
-#include "output/colour_conversion.h"
 
 namespace {
 
@@ -46,13 +46,26 @@ struct File {
   }
 };
 
-// The three planes from the intermediate file.
-Status decode_planes(std::FILE* intermediate, const QzrHeader& h, Plane (&planes)[3]) {
-  // Read from a view of the whole file where the system gives one (fast, no
-  // copy), else through the stream. The view ends before the file is deleted.
-  MappedFile view;
-  ByteReader in = map_file(intermediate, view) ? memory_reader({view.data, view.size}) : file_reader(intermediate);
-  return decode_three_planes(in, planes, plane_sample_limit(h));
+// Creates the output file, lets `fill` write it, and checks every write and
+// the close. A truncated picture must not be left looking like a good one,
+// so a failed write removes what was written of a plain file (a device such
+// as /dev/full is left alone).
+template <class Fill>
+Status write_output_file(const std::string& output_name, Fill&& fill) {
+  File output(std::fopen(output_name.c_str(), "wb"));
+  if (output.f == nullptr)
+    return format_failure(format_text("\nerror opening output file %s !\n", output_name.c_str()));
+  ByteWriter out = file_writer(output.f, 1 << 18);
+  fill(out);
+  out.flush();
+  const bool closed = output.close();
+  if (out.failed || !closed) {
+    std::error_code ec;
+    if (std::filesystem::is_regular_file(std::filesystem::symlink_status(output_name, ec)))
+      std::filesystem::remove(output_name, ec);
+    return format_failure(format_text("\nerror writing output file %s !\n", output_name.c_str()));
+  }
+  return Status::success();
 }
 
 // The run after the banner and the argument check; returns the exit status.
@@ -86,36 +99,44 @@ Status decode_file(const std::string& input_name, const std::string& output_name
   File intermediate(create_intermediate(kIntermediateName, claim));
   if (intermediate.f == nullptr) return format_failure("error opening file temp.tmp !\n");
 
-  ByteReader in = file_reader(input.f);
-  Result<QzrHeader> header = read_container_header(in, input_name);
-  if (!header.ok()) return header.failure();
-  const QzrHeader h = header.value();
-  say(format_size_line(h));
-
-  const uint32_t start = tick_count_ms();
-  {
-    ByteWriter out = file_writer(intermediate.f, 1 << 18);
-    Result<uint64_t> expanded = decode_lzari(in, out);
-    if (!expanded.ok()) return expanded.failure();
-    out.flush();
+  // The payload goes to temp.tmp and is read back through the descriptor
+  // the claim holds, from a view of the whole file where the system gives
+  // one (fast, no copy), else through the stream. The view and the stream
+  // end with the planes, before the file is deleted.
+  File reread(nullptr);
+  std::optional<MappedFile> view;
+  PayloadStore store{file_writer(intermediate.f, 1 << 18), {}, {}};
+  store.finish = [&]() -> Status {
     input.close();
-    if (!intermediate.close() || out.failed) return format_failure("\nerror writing file temp.tmp !\n");
-  }
-
-  Plane planes[3];
-  {
-    File reread(reopen_intermediate(claim));
+    if (!intermediate.close() || store.writer.failed) return format_failure("\nerror writing file temp.tmp !\n");
+    return Status::success();
+  };
+  store.reread = [&]() -> Result<ByteReader> {
+    reread.f = reopen_intermediate(claim);
     if (reread.f == nullptr) return format_failure("\nerror opening file temp.tmp !\n");
-    if (Status decoded = decode_planes(reread.f, h, planes); !decoded.ok()) return decoded;
-  }
+    view.emplace();
+    return map_file(reread.f, *view) ? memory_reader({view->data, view->size}) : file_reader(reread.f);
+  };
+
+  uint32_t start = 0;
+  ByteReader in = file_reader(input.f);
+  Result<DecodedPlanes> decoded = decode_planes(in, input_name, store, {}, [&](const QzrHeader& h) {
+    say(format_size_line(h));
+    start = tick_count_ms();
+  });
+  if (!decoded.ok()) return decoded.failure();
+  view.reset();
+  reread.close();
 
   // The picture goes to the file row by row from the planes: the same bytes
   // as through a padded pixel buffer, without holding one.
-  if (Status sizes = check_plane_sizes(planes[0], planes[1], planes[2], h.padded_width, h.padded_height);
-      !sizes.ok())
-    return sizes;
-
-  if (Status written = write_bmp(output_name, planes, h.width, h.height, h.padded_width); !written.ok())
+  const QzrHeader& h = decoded.value().header;
+  if (Status written = write_output_file(output_name,
+                                         [&](ByteWriter& out) {
+                                           write_bmp_from_planes(out, decoded.value().planes, h.width, h.height,
+                                                                 h.padded_width);
+                                         });
+      !written.ok())
     return written.failure;
   std::remove(kIntermediateName);
 

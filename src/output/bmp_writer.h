@@ -5,10 +5,8 @@
 #include <array>
 #include <cstdint>
 #include <span>
-#include <string>
 
 #include "common/byte_io.h"
-#include "common/failure.h"
 #include "codec/plane_decoder.h"
 
 namespace qzr {
@@ -24,18 +22,11 @@ std::array<uint8_t, kBmpHeaderSize> make_bmp_header(uint32_t width, uint32_t hei
 void write_bmp_rows(ByteWriter& out, std::span<const uint8_t> pixels, uint32_t width, uint32_t height,
                     uint32_t padded_width);
 
-// Creates the output file and writes it whole; fails when it cannot be opened,
-// written or closed, and then removes what it wrote of a plain file. (The planes bound the picture to under 2^30 pixels, so
-// the 32-bit size fields always hold.)
-Status write_bmp(const std::string& output_name, std::span<const uint8_t> pixels, uint32_t width,
-                 uint32_t height, uint32_t padded_width);
-
 // The same picture converted row by row straight from the three planes, with
 // no padded pixel buffer: the same bytes in a fraction of the memory. The
-// planes must have passed check_plane_sizes.
+// planes must have passed check_plane_sizes. (They bound the picture to
+// under 2^30 pixels, so the 32-bit size fields always hold.)
 void write_bmp_from_planes(ByteWriter& out, const Plane (&planes)[3], uint32_t width, uint32_t height,
                            uint32_t padded_width);
-Status write_bmp(const std::string& output_name, const Plane (&planes)[3], uint32_t width, uint32_t height,
-                 uint32_t padded_width);
 
 }  // namespace qzr

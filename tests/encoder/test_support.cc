@@ -5,33 +5,10 @@
 
 #include "decode.h"
 #include "image_io.h"
-#include "output/bmp_writer.h"
 
 namespace qzr::enc::testing {
 
-Result<Image> decode_qzr(std::span<const uint8_t> file) {
-  // The core's whole in-memory decode, to the BMP file's bytes; its rows run
-  // bottom-up, B, G, R.
-  Result<DecodedFile> decoded = qzr::decode_qzr(file);
-  if (!decoded.ok()) return decoded.failure();
-  const QzrHeader& h = decoded.value().header;
-  const std::vector<uint8_t>& bmp = decoded.value().bmp;
-  const size_t row_size = bmp_row_size(h.width);
-  Image img;
-  img.width = h.width;
-  img.height = h.height;
-  img.rgb.resize(size_t{3} * h.width * h.height);
-  for (uint32_t r = 0; r < h.height; ++r) {
-    const uint8_t* src = bmp.data() + kBmpHeaderSize + row_size * (h.height - 1 - r);
-    uint8_t* dst = img.rgb.data() + size_t{3} * h.width * r;
-    for (uint32_t c = 0; c < h.width; ++c) {
-      dst[3 * c + 0] = src[3 * c + 2];
-      dst[3 * c + 1] = src[3 * c + 1];
-      dst[3 * c + 2] = src[3 * c + 0];
-    }
-  }
-  return img;
-}
+Result<Image> decode_qzr(std::span<const uint8_t> file) { return qzr::decode_picture(file); }
 
 double psnr(const Image& a, const Image& b) {
   if (a.width != b.width || a.height != b.height || a.rgb.size() != b.rgb.size()) return -1;

@@ -12,9 +12,8 @@
 
 namespace qzr::enc::testing {
 
-// Header, LZARI expansion, the three segments and plane streams, colour
-// conversion; the visible picture with rows top to bottom (the decoder's
-// first BMP row is the picture's bottom row).
+// The decoder's whole in-memory pipeline: the visible picture, rows top to
+// bottom.
 Result<Image> decode_qzr(std::span<const uint8_t> file);
 
 // Peak signal-to-noise ratio over all three colours, in dB; 99 for equal
