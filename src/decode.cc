@@ -58,7 +58,7 @@ Result<T> decode_in_memory(std::span<const uint8_t> file, const DecodeLimits& li
     if (!d.ok()) return d.failure();
     return finish(d.value());
   } catch (const std::bad_alloc&) {
-    return format_failure("\nOut of memory !\n");
+    return format_failure("\nOut of memory !\n", QZR_ERROR_OUT_OF_MEMORY);
   }
 }
 

@@ -19,7 +19,7 @@ Result<Picture> decode_file(const std::string& path) {
   std::vector<uint8_t> bytes;
   {
     std::FILE* f = std::fopen(path.c_str(), "rb");
-    if (f == nullptr) return format_failure(format_text("error opening file %s !\n", path.c_str()));
+    if (f == nullptr) return format_failure(format_text("error opening file %s !\n", path.c_str()), QZR_ERROR_IO);
     // A read error ends the data as the end of the file would: qzrdec reads
     // its input as a stream and meets the same.
     try {
@@ -28,7 +28,7 @@ Result<Picture> decode_file(const std::string& path) {
       while ((got = std::fread(chunk, 1, sizeof chunk, f)) > 0) bytes.insert(bytes.end(), chunk, chunk + got);
     } catch (const std::bad_alloc&) {
       std::fclose(f);
-      return format_failure("\nOut of memory !\n");
+      return format_failure("\nOut of memory !\n", QZR_ERROR_OUT_OF_MEMORY);
     }
     std::fclose(f);
   }

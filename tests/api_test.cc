@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "decode.h"
+#include "qzr/decode.h"
 #include "qzr/qzr.h"
 
 namespace {
@@ -52,6 +53,14 @@ TEST(PublicApi, SamplesDecodeToThePictureOfQzrdecsBmp) {
     ASSERT_EQ(p.rgb.size(), size_t{3} * p.width * p.height);
     EXPECT_EQ(from_file.value().rgb, p.rgb) << name;
     EXPECT_EQ(qzr::to_bmp(p), core.value().bmp) << name;
+
+    // The C API's pixels are the same picture.
+    qzr_info info;
+    ASSERT_EQ(qzr_get_info(file.data(), file.size(), &info), QZR_OK);
+    EXPECT_EQ(info.width, uint32_t(p.width));
+    std::vector<uint8_t> rgb(p.rgb.size());
+    ASSERT_EQ(qzr_decode_into(file.data(), file.size(), nullptr, rgb.data(), 3 * info.width, rgb.size()), QZR_OK);
+    EXPECT_EQ(rgb, p.rgb) << name;
   }
 }
 

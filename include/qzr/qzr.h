@@ -1,6 +1,6 @@
-// qzr: QZR wavelet images to RGB pictures and back, for programs that hold
-// them. C++20, standard library only; link qzr::qzr (CMake) or `qzr`
-// (pkg-config).
+// qzr: QZR wavelet images to RGB pictures and back, for C++ programs that
+// hold them: a convenience beside the C API (qzr/decode.h, qzr/encode.h).
+// C++20, standard library only; link qzr::qzr (CMake) or `qzr` (pkg-config).
 //
 // Nothing here prints, exits or touches a file other than the one it is
 // given: a failure comes back as a value holding the exact text and exit
@@ -18,20 +18,24 @@
 #include <variant>
 #include <vector>
 
+#include "qzr/decode.h"
+
 namespace qzr {
 
 // Why a call failed. `text` is the message exactly as qzrdec prints it, line
 // feeds included (some begin with one). `exit_status` is what qzrdec ends
 // with: -1 (a process status of 255) for format, file and usage failures,
-// 1 when the payload is too short to hold its length.
+// 1 when the payload is too short to hold its length. `status` is the kind
+// of failure, as the C API reports it.
 struct Failure {
   int exit_status = -1;
   std::string text;
+  qzr_status status = QZR_ERROR_CORRUPT;
 };
 
 // A value or a failure: ok(), value(), failure().
 template <class T>
-class Result {
+class [[nodiscard]] Result {
  public:
   Result(T value) : v_(std::move(value)) {}  // NOLINT: implicit by design
   Result(Failure f) : v_(std::move(f)) {}    // NOLINT
@@ -59,16 +63,16 @@ struct Picture {
 // never more than 1 MiB beyond what its input yields; the planes are bounded
 // by the image size. A message that names the input file names it
 // "(memory)".
-Result<Picture> decode_buffer(std::span<const uint8_t> file);
+QZR_API Result<Picture> decode_buffer(std::span<const uint8_t> file);
 
 // Reads and decodes the QZR file at `path`; messages name it as given.
-Result<Picture> decode_file(const std::string& path);
+QZR_API Result<Picture> decode_file(const std::string& path);
 
 // The 24-bit BMP file that qzrdec writes for this picture, byte for byte
 // (rows bottom to top, B, G, R, each row padded to 4 bytes). Empty when the
 // picture is inconsistent (rgb.size() is not 3 x width x height), too large
 // for the BMP's 32-bit sizes, or memory runs out.
-std::vector<uint8_t> to_bmp(const Picture& picture);
+[[nodiscard]] QZR_API std::vector<uint8_t> to_bmp(const Picture& picture);
 
 // The largest width and height a QZR file holds, and the most wavelet levels.
 constexpr int kMaxPictureSide = 32512;
@@ -90,6 +94,6 @@ struct EncodedFile {
 // Encodes a picture (1 .. kMaxPictureSide pixels each way) into a QZR file
 // that qzrdec shows upright and in its colours. Failures (a bad picture or
 // option, no memory) carry a one-line text and exit status -1.
-Result<EncodedFile> encode(const Picture& picture, const EncodeOptions& options = {});
+QZR_API Result<EncodedFile> encode(const Picture& picture, const EncodeOptions& options = {});
 
 }  // namespace qzr

@@ -33,6 +33,9 @@ std::string format_text(const char* fmt, Args... args) {
   return s;
 }
 
-inline Failure format_failure(std::string text) { return Failure{-1, std::move(text)}; }
+// A failure of status -1; `status` is its kind for the C API.
+inline Failure format_failure(std::string text, qzr_status status = QZR_ERROR_CORRUPT) {
+  return Failure{-1, std::move(text), status};
+}
 
 }  // namespace qzr

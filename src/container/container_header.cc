@@ -12,10 +12,10 @@ Result<QzrHeader> read_container_header(ByteReader& in, std::string_view input_n
   std::array<uint8_t, kHeaderSize> b{};
   if (in.read_block(b.data(), b.size()) != b.size()) {
     std::string name(input_name);
-    return format_failure(format_text("error reading QZR header from file %s !\n", name.c_str()));
+    return format_failure(format_text("error reading QZR header from file %s !\n", name.c_str()), QZR_ERROR_TRUNCATED);
   }
   if (!std::equal(kMagic.begin(), kMagic.end(), b.begin())) {
-    return format_failure("Not quorlen wavelet image file!\n");
+    return format_failure("Not quorlen wavelet image file!\n", QZR_ERROR_NOT_QZR);
   }
   QzrHeader h;
   h.width = static_cast<uint16_t>(b[8] | b[9] << 8);
@@ -24,7 +24,8 @@ Result<QzrHeader> read_container_header(ByteReader& in, std::string_view input_n
   h.padded_height = pad_dimension(h.height);
   if (!std::equal(kVersion.begin(), kVersion.end(), b.begin() + 28)) {
     return format_failure(format_size_line(h) +
-                          "\nThis decompressor supported quorlen qzr images produced with codec v1.1!\n");
+                          "\nThis decompressor supported quorlen qzr images produced with codec v1.1!\n",
+                          QZR_ERROR_UNSUPPORTED_VERSION);
   }
   return h;
 }

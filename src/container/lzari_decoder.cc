@@ -88,12 +88,13 @@ inline int decode_position(LzariDecoder& d, ByteReader& in) {
 
 Result<uint32_t> read_payload_length(ByteReader& in, uint64_t limit) {
   uint8_t word[4];
-  if (in.read_block(word, 4) != 4) return Failure{1, "\nRead Error\n"};
+  if (in.read_block(word, 4) != 4) return Failure{1, "\nRead Error\n", QZR_ERROR_TRUNCATED};
   const uint32_t length = static_cast<uint32_t>(word[0]) | static_cast<uint32_t>(word[1]) << 8 |
                           static_cast<uint32_t>(word[2]) << 16 | static_cast<uint32_t>(word[3]) << 24;
   if (uint64_t{length} > limit)
     return format_failure(format_text("\nPayload of %u bytes is beyond the limit of %llu bytes !\n", length,
-                                      static_cast<unsigned long long>(limit)));
+                                      static_cast<unsigned long long>(limit)),
+                          QZR_ERROR_LIMIT);
   return length;
 }
 

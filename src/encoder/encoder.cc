@@ -99,7 +99,8 @@ class FileEncoder {
       std::vector<uint8_t>().swap(streams[p]);
     }
     if (data.size() > 0xFFFFFFFFu)
-      return format_failure("the picture's coded data exceed the 4 GiB a QZR file can hold; lower the quality\n");
+      return format_failure("the picture's coded data exceed the 4 GiB a QZR file can hold; lower the quality\n",
+                            QZR_ERROR_LIMIT);
     const auto header = make_container_header(static_cast<uint16_t>(image_.width), static_cast<uint16_t>(image_.height));
     std::vector<uint8_t> payload = lzari_encode(data);
     std::vector<uint8_t> file(header.begin(), header.end());
@@ -115,19 +116,19 @@ class FileEncoder {
 
 Status check(const Image& image, const EncodeOptions& options) {
   if (image.width < 1 || image.height < 1)
-    return format_failure(format_text("empty picture (%d x %d)\n", image.width, image.height));
+    return format_failure(format_text("empty picture (%d x %d)\n", image.width, image.height), QZR_ERROR_ARGUMENT);
   if (image.width > kMaxDimension || image.height > kMaxDimension)
     return format_failure(format_text("picture of %d x %d is too large: QZR holds at most %d x %d pixels\n",
-                                      image.width, image.height, kMaxDimension, kMaxDimension));
+                                      image.width, image.height, kMaxDimension, kMaxDimension), QZR_ERROR_ARGUMENT);
   if (image.rgb.size() != size_t(image.width) * size_t(image.height) * 3)
     return format_failure(format_text("picture data hold %zu bytes, not 3 x %d x %d\n", image.rgb.size(),
-                                      image.width, image.height));
+                                      image.width, image.height), QZR_ERROR_ARGUMENT);
   if (options.quality < 1 || options.quality > 100)
-    return format_failure(format_text("quality %d is outside 1..100\n", options.quality));
+    return format_failure(format_text("quality %d is outside 1..100\n", options.quality), QZR_ERROR_ARGUMENT);
   if (options.levels < 1 || options.levels > kMaxEncodeLevels)
-    return format_failure(format_text("levels %d is outside 1..%d\n", options.levels, kMaxEncodeLevels));
+    return format_failure(format_text("levels %d is outside 1..%d\n", options.levels, kMaxEncodeLevels), QZR_ERROR_ARGUMENT);
   if (!(options.target_bpp >= 0) || !std::isfinite(options.target_bpp))
-    return format_failure("the bit-rate target must be a positive number\n");
+    return format_failure("the bit-rate target must be a positive number\n", QZR_ERROR_ARGUMENT);
   return Status::success();
 }
 
@@ -203,9 +204,9 @@ Result<Encoded> encode_image_detailed(const Image& image, const EncodeOptions& o
   try {
     return encode_checked(image, options);
   } catch (const std::bad_alloc&) {
-    return format_failure("out of memory while encoding the picture\n");
+    return format_failure("out of memory while encoding the picture\n", QZR_ERROR_OUT_OF_MEMORY);
   } catch (const std::length_error&) {
-    return format_failure("the picture is too large to encode\n");
+    return format_failure("the picture is too large to encode\n", QZR_ERROR_LIMIT);
   }
 }
 

@@ -1,0 +1,130 @@
+/* qzr/decode.h: QZR wavelet images to pixels, for C and any language that
+ * calls C. Link `qzr` (pkg-config) or qzr::qzr (CMake).
+ *
+ * Every function is reentrant: the library keeps no global state, so any
+ * number of threads may decode at once, each with its own buffers. Nothing
+ * here prints, exits, allocates memory the caller must release, or touches
+ * a file.
+ *
+ *   qzr_info info;
+ *   if (qzr_get_info(data, size, &info) != QZR_OK) return;
+ *   size_t stride = 3 * (size_t)info.width;
+ *   uint8_t* rgb = malloc(stride * info.height);
+ *   qzr_status s = qzr_decode_into(data, size, NULL, rgb, stride, stride * info.height);
+ *   if (s != QZR_OK) fprintf(stderr, "%s\n", qzr_status_string(s));
+ */
+#ifndef QZR_DECODE_H
+#define QZR_DECODE_H
+
+#include <stddef.h>
+#include <stdint.h>
+
+#if defined(_WIN32) || !defined(__GNUC__)
+#define QZR_API
+#else
+#define QZR_API __attribute__((visibility("default")))
+#endif
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+#define QZR_VERSION_MAJOR 1
+#define QZR_VERSION_MINOR 1
+#define QZR_VERSION_PATCH 0
+
+/* The version of the library actually linked, as
+ * (MAJOR << 16) | (MINOR << 8) | PATCH; compare with the macros above to
+ * tell the header from the library. */
+QZR_API uint32_t qzr_version(void);
+
+/* The outcome of a call: QZR_OK, or the kind of failure. */
+typedef enum qzr_status {
+  QZR_OK = 0,
+  QZR_ERROR_ARGUMENT = 1,            /* a null pointer, a buffer too small, an option out of range */
+  QZR_ERROR_TRUNCATED = 2,           /* the data end inside the header or the payload's length word */
+  QZR_ERROR_NOT_QZR = 3,             /* the data do not start with the QZR magic */
+  QZR_ERROR_UNSUPPORTED_VERSION = 4, /* a QZR file of another codec version */
+  QZR_ERROR_CORRUPT = 5,             /* the payload or a plane stream is damaged */
+  QZR_ERROR_LIMIT = 6,               /* the picture or its payload is beyond a limit */
+  QZR_ERROR_OUT_OF_MEMORY = 7,
+  QZR_ERROR_IO = 8                   /* a file could not be read or written */
+} qzr_status;
+
+/* A short English description of a status ("ok", "truncated data", ...);
+ * never NULL, also for values outside the enum. The string is static. */
+QZR_API const char* qzr_status_string(qzr_status status);
+
+/* What the header says. The payload length is the size of the expanded
+ * payload the file announces, which the decode holds in memory at once. */
+typedef struct qzr_info {
+  uint32_t width;          /* visible pixels, 0..65535 */
+  uint32_t height;
+  uint32_t padded_width;   /* the planes' size: width and height rounded up to a multiple of 256 */
+  uint32_t padded_height;
+  uint32_t payload_length; /* bytes */
+} qzr_info;
+
+/* Reads the header and the payload's length word (the first 36 bytes) and
+ * checks the magic and the version; decodes nothing.
+ * QZR_ERROR_ARGUMENT when data or info is NULL; QZR_ERROR_TRUNCATED when
+ * size < 36; QZR_ERROR_NOT_QZR, QZR_ERROR_UNSUPPORTED_VERSION. On failure
+ * *info is left as it was. */
+QZR_API qzr_status qzr_get_info(const uint8_t* data, size_t size, qzr_info* info);
+
+/* The byte order of a decoded pixel. The four-byte orders carry an alpha
+ * byte of 255. */
+typedef enum qzr_pixel_format {
+  QZR_PIXEL_RGB = 0,
+  QZR_PIXEL_BGR = 1,
+  QZR_PIXEL_RGBA = 2,
+  QZR_PIXEL_BGRA = 3
+} qzr_pixel_format;
+
+/* The bytes of one pixel in a format: 3 or 4; 0 for a value outside the enum. */
+QZR_API size_t qzr_pixel_size(qzr_pixel_format format);
+
+#define QZR_DEFAULT_MAX_PIXELS (UINT64_C(1) << 28)  /* 268 million: 16384 x 16384 */
+#define QZR_DEFAULT_MAX_PAYLOAD (UINT64_C(1) << 30) /* 1 GiB of expanded payload */
+
+typedef struct qzr_decode_options {
+  qzr_pixel_format format; /* QZR_PIXEL_RGB by default */
+  /* Pictures of more pixels (width x height), and payloads announcing more
+   * bytes, are refused with QZR_ERROR_LIMIT before any memory is taken for
+   * them. Bounds the memory a hostile file can make the decode take. */
+  uint64_t max_pixels;
+  uint64_t max_payload;
+  /* When message is not NULL and message_size > 0, a failure's text as the
+   * qzrdec program prints it (line feeds included) is copied there, cut to
+   * message_size - 1 bytes and ended with a 0 byte; on success message[0]
+   * is 0. For tools that print what qzrdec prints. */
+  char* message;
+  size_t message_size;
+} qzr_decode_options;
+
+/* Sets the defaults: RGB, QZR_DEFAULT_MAX_PIXELS, QZR_DEFAULT_MAX_PAYLOAD,
+ * no message buffer. */
+QZR_API void qzr_decode_options_init(qzr_decode_options* options);
+
+/* Decodes the whole QZR file in data[0..size) into the caller's buffer:
+ * height rows, the top row first, each of width pixels in the options'
+ * format, row k starting at pixels + k * stride. The bytes after each row's
+ * last pixel, up to the next row, are left as they are. options NULL means
+ * the defaults.
+ * QZR_ERROR_ARGUMENT, with nothing written, when data or pixels is NULL,
+ * the format is not one of the enum, stride < width x pixel size, or
+ * pixels_size < (height - 1) x stride + width x pixel size; nothing is ever
+ * written at or past pixels + pixels_size. The other failures are those of
+ * qzr_get_info, QZR_ERROR_LIMIT, QZR_ERROR_CORRUPT (a damaged payload; also
+ * a payload cut short, whose missing bits decode as ones) and
+ * QZR_ERROR_OUT_OF_MEMORY; after them the buffer's content is unspecified.
+ * The expanded payload is held in memory during the call (no temporary
+ * file). */
+QZR_API qzr_status qzr_decode_into(const uint8_t* data, size_t size, const qzr_decode_options* options,
+                                   uint8_t* pixels, size_t stride, size_t pixels_size);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* QZR_DECODE_H */

@@ -1,0 +1,195 @@
+// The C API (qzr/decode.h, qzr/encode.h) over the decode pipeline and the
+// encoder. Every failure is a status; no exception crosses the boundary.
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+#include <string_view>
+#include <vector>
+
+#include "common/failure.h"
+#include "container/container_header.h"
+#include "decode.h"
+#include "encoder/encoder.h"
+#include "output/picture_rows.h"
+#include "qzr/decode.h"
+#include "qzr/encode.h"
+
+namespace {
+
+using namespace qzr;
+
+// The name a message gives the data, as the in-memory decode calls it.
+constexpr std::string_view kInputName = "(memory)";
+
+void copy_message(const qzr_decode_options& o, std::string_view text) {
+  if (o.message == nullptr || o.message_size == 0) return;
+  const size_t n = std::min(text.size(), o.message_size - 1);
+  std::memcpy(o.message, text.data(), n);
+  o.message[n] = '\0';
+}
+
+qzr_status report(const qzr_decode_options& o, const Failure& f) {
+  copy_message(o, f.text);
+  return f.status;
+}
+
+// (height - 1) x stride + width x pixel size, or false when it overflows.
+bool buffer_needed(uint64_t width, uint64_t height, size_t stride, size_t pixel, size_t& needed) {
+  if (width == 0 || height == 0) {
+    needed = 0;
+    return true;
+  }
+  const size_t row = static_cast<size_t>(width) * pixel;  // at most 65535 x 4
+  if (height - 1 > 0 && stride > (SIZE_MAX - row) / (height - 1)) return false;
+  needed = static_cast<size_t>(height - 1) * stride + row;
+  return true;
+}
+
+qzr_status decode_checked(std::span<const uint8_t> file, const qzr_decode_options& o, uint8_t* pixels,
+                          size_t stride, size_t pixels_size) {
+  const size_t pixel = qzr_pixel_size(o.format);
+  if (pixel == 0)
+    return report(o, format_failure("\nUnknown pixel format !\n", QZR_ERROR_ARGUMENT));
+  ByteReader header_in = memory_reader(file);
+  Result<QzrHeader> header = read_container_header(header_in, kInputName);
+  if (!header.ok()) return report(o, header.failure());
+  const QzrHeader& h = header.value();
+  if (uint64_t{h.width} * h.height > o.max_pixels)
+    return report(o, format_failure(format_text("\nPicture of %u x %u pixels is beyond the limit of %llu pixels !\n",
+                                                unsigned{h.width}, unsigned{h.height},
+                                                static_cast<unsigned long long>(o.max_pixels)),
+                                    QZR_ERROR_LIMIT));
+  size_t needed = 0;
+  if (stride < size_t{h.width} * pixel || !buffer_needed(h.width, h.height, stride, pixel, needed) ||
+      pixels_size < needed)
+    return report(o, format_failure(format_text("\nA buffer of %zu bytes, %zu per row, is too small for %u x %u "
+                                                "pixels of %zu bytes !\n",
+                                                pixels_size, stride, unsigned{h.width}, unsigned{h.height}, pixel),
+                                    QZR_ERROR_ARGUMENT));
+
+  DecodeLimits limits;
+  limits.max_payload = o.max_payload;
+  Result<DecodedPlanes> d = [&] {
+    std::vector<uint8_t> payload;  // freed once the planes hold the picture
+    PayloadStore store = memory_store(payload);
+    ByteReader in = memory_reader(file);
+    return decode_planes(in, kInputName, store, limits);
+  }();
+  if (!d.ok()) return report(o, d.failure());
+  write_picture_rows({d.value().planes, h.width, h.height, h.padded_width}, static_cast<PixelOrder>(o.format),
+                     RowOrder::top_down, pixels, stride);
+  return QZR_OK;
+}
+
+}  // namespace
+
+extern "C" {
+
+uint32_t qzr_version(void) {
+  return uint32_t{QZR_VERSION_MAJOR} << 16 | uint32_t{QZR_VERSION_MINOR} << 8 | uint32_t{QZR_VERSION_PATCH};
+}
+
+const char* qzr_status_string(qzr_status status) {
+  switch (status) {
+    case QZR_OK: return "ok";
+    case QZR_ERROR_ARGUMENT: return "invalid argument";
+    case QZR_ERROR_TRUNCATED: return "truncated data";
+    case QZR_ERROR_NOT_QZR: return "not a QZR file";
+    case QZR_ERROR_UNSUPPORTED_VERSION: return "unsupported QZR version";
+    case QZR_ERROR_CORRUPT: return "corrupt data";
+    case QZR_ERROR_LIMIT: return "limit exceeded";
+    case QZR_ERROR_OUT_OF_MEMORY: return "out of memory";
+    case QZR_ERROR_IO: return "input or output error";
+  }
+  return "unknown status";
+}
+
+size_t qzr_pixel_size(qzr_pixel_format format) {
+  switch (format) {
+    case QZR_PIXEL_RGB:
+    case QZR_PIXEL_BGR: return 3;
+    case QZR_PIXEL_RGBA:
+    case QZR_PIXEL_BGRA: return 4;
+  }
+  return 0;
+}
+
+qzr_status qzr_get_info(const uint8_t* data, size_t size, qzr_info* info) {
+  if (data == nullptr || info == nullptr) return QZR_ERROR_ARGUMENT;
+  ByteReader in = memory_reader({data, size});
+  Result<QzrHeader> header = read_container_header(in, kInputName);
+  if (!header.ok()) return header.failure().status;
+  Result<uint32_t> length = read_payload_length(in, kNoLimit);
+  if (!length.ok()) return length.failure().status;
+  const QzrHeader& h = header.value();
+  *info = qzr_info{h.width, h.height, h.padded_width, h.padded_height, length.value()};
+  return QZR_OK;
+}
+
+void qzr_decode_options_init(qzr_decode_options* options) {
+  if (options == nullptr) return;
+  *options = qzr_decode_options{QZR_PIXEL_RGB, QZR_DEFAULT_MAX_PIXELS, QZR_DEFAULT_MAX_PAYLOAD, nullptr, 0};
+}
+
+qzr_status qzr_decode_into(const uint8_t* data, size_t size, const qzr_decode_options* options, uint8_t* pixels,
+                           size_t stride, size_t pixels_size) {
+  qzr_decode_options o;
+  qzr_decode_options_init(&o);
+  if (options != nullptr) o = *options;
+  copy_message(o, "");
+  if (data == nullptr || pixels == nullptr)
+    return report(o, format_failure("\nNo data or no pixel buffer !\n", QZR_ERROR_ARGUMENT));
+  try {
+    return decode_checked({data, size}, o, pixels, stride, pixels_size);
+  } catch (const std::bad_alloc&) {
+    return report(o, format_failure("\nOut of memory !\n", QZR_ERROR_OUT_OF_MEMORY));
+  }
+}
+
+void qzr_encode_options_init(qzr_encode_options* options) {
+  if (options == nullptr) return;
+  const EncodeOptions defaults;
+  *options = qzr_encode_options{defaults.quality, defaults.target_bpp, defaults.levels};
+}
+
+qzr_status qzr_encode(const uint8_t* rgb, uint32_t width, uint32_t height, size_t stride,
+                      const qzr_encode_options* options, uint8_t** output, size_t* output_size) {
+  if (output != nullptr) *output = nullptr;
+  if (output_size != nullptr) *output_size = 0;
+  if (rgb == nullptr || output == nullptr || output_size == nullptr || width < 1 || height < 1 ||
+      width > QZR_MAX_PICTURE_SIDE || height > QZR_MAX_PICTURE_SIDE || stride < size_t{3} * width)
+    return QZR_ERROR_ARGUMENT;
+  qzr_encode_options c;
+  qzr_encode_options_init(&c);
+  if (options != nullptr) c = *options;
+  try {
+    Picture picture{static_cast<int>(width), static_cast<int>(height), {}};
+    picture.rgb.resize(size_t{3} * width * height);
+    for (uint32_t r = 0; r < height; ++r)
+      std::memcpy(picture.rgb.data() + size_t{3} * width * r, rgb + stride * r, size_t{3} * width);
+    enc::EncodeOptions o;
+    o.quality = c.quality;
+    o.target_bpp = c.target_bpp;
+    o.levels = c.levels;
+    Result<enc::Encoded> e = enc::encode_image_detailed(picture, o);
+    if (!e.ok()) return e.failure().status;
+    const std::vector<uint8_t>& file = e.value().file;
+    auto* bytes = static_cast<uint8_t*>(std::malloc(file.size()));
+    if (bytes == nullptr) return QZR_ERROR_OUT_OF_MEMORY;
+    std::memcpy(bytes, file.data(), file.size());
+    *output = bytes;
+    *output_size = file.size();
+    return QZR_OK;
+  } catch (const std::bad_alloc&) {
+    return QZR_ERROR_OUT_OF_MEMORY;
+  }
+}
+
+void qzr_free(void* memory) { std::free(memory); }
+
+}  // extern "C"
+
+static_assert(QZR_VERSION_MAJOR == QZR_PROJECT_VERSION_MAJOR && QZR_VERSION_MINOR == QZR_PROJECT_VERSION_MINOR &&
+                  QZR_VERSION_PATCH == QZR_PROJECT_VERSION_PATCH,
+              "the version macros of qzr/decode.h are not the project's version");
