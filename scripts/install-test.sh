@@ -17,7 +17,7 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 prefix=$work/prefix
 cmake --install "$build" --prefix "$prefix" >/dev/null
-for f in bin/qzrdec bin/qzrenc include/qzr/qzr.h share/man/man1/qzrdec.1 share/man/man1/qzrenc.1; do
+for f in bin/qzrdec bin/qzrenc include/qzr/qzr.h include/qzr/decode.h include/qzr/encode.h share/man/man1/qzrdec.1 share/man/man1/qzrenc.1; do
   [[ -f $prefix/$f ]] || { echo "install-test: $f was not installed"; exit 1; }
 done
 lib=$(find "$prefix" -name 'libqzr.a' -o -name 'libqzr.so' | head -1)
@@ -44,3 +44,27 @@ for way in by-cmake/consumer by-pkg-config; do
   cmp -s "$work/got.bmp" "$work/expected.bmp" || { echo "install-test: $way gives other bytes than qzrdec"; exit 1; }
   echo "install-test: the program built $way against $(basename "$lib") decodes the sample to qzrdec's bytes"
 done
+
+# The C API from a C99 program built with pkg-config alone.
+# shellcheck disable=SC2046
+gcc -std=c99 -Wall -Wextra -Werror -pedantic "$root/tests/c_api/c_api_test.c" -o "$work/c-by-pkg-config" \
+  $(pkg-config --cflags --libs qzr)
+LD_LIBRARY_PATH=$libdir "$work/c-by-pkg-config" "$sample" "$root/samples/coffee.qzr" >/dev/null ||
+  { echo "install-test: the C program fails against $(basename "$lib")"; exit 1; }
+echo "install-test: a C99 program built by pkg-config against $(basename "$lib") passes its checks of the C API"
+
+# A shared library exports the public API alone: the C functions and the
+# C++ header's four.
+if [[ $lib == *.so ]]; then
+  real=$(readlink -f "$lib")
+  soname=$(objdump -p "$real" | awk '$1 == "SONAME" {print $2}')
+  [[ $soname == libqzr.so.1 ]] || { echo "install-test: soname $soname, not libqzr.so.1"; exit 1; }
+  others=$(nm -D --defined-only "$real" | awk '{print $3}' | c++filt |
+    grep -vE '^qzr_[a-z_]+$|^qzr::(decode_buffer|decode_file|to_bmp|encode)\(' || true)
+  if [[ -n $others ]]; then
+    echo "install-test: $(basename "$real") exports more than the public API:"
+    echo "$others" | head -20
+    exit 1
+  fi
+  echo "install-test: $(basename "$real") (soname $soname) exports only the public API"
+fi

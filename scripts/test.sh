@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds everything (decoder, encoder, tests, benchmarks) and runs the whole
 # test suite: the Release build, the same suite under AddressSanitizer and
-# UBSan, and a short run of each fuzz target, with a short pass of the
+# UBSan, the C API's threads under ThreadSanitizer, and a short run of each
+# fuzz target, with a short pass of the
 # benchmarks and the install, Debian package, Windows and cross-build checks
 # after the Release suite. QZR_TEST_QUICK=1 runs the Release
 # build only.
@@ -16,7 +17,7 @@ log=$(mktemp)
 trap 'rm -f "$log"' EXIT
 # Runs one ctest suite, keeping its count of tests for the closing line.
 run_suite() {
-  ctest --test-dir "$1" --output-on-failure -j"$jobs" </dev/null | tee -a "$log"
+  ctest --test-dir "$@" --output-on-failure -j"$jobs" </dev/null | tee -a "$log"
   return "${PIPESTATUS[0]}"
 }
 summary() {
@@ -78,6 +79,12 @@ cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQZR_SANITIZE=ON -DQ
 cmake --build build-asan -j"$jobs"
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
   run_suite build-asan
+
+echo "== threads decoding at once through the C API, under ThreadSanitizer"
+cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQZR_SANITIZE_THREAD=ON -DQZR_BUILD_TESTS=ON \
+  -DQZR_BUILD_ENCODER=OFF >/dev/null
+cmake --build build-tsan -j"$jobs" --target c_api_test >/dev/null
+TSAN_OPTIONS=halt_on_error=1 run_suite build-tsan -R '^c_api'
 
 echo "== fuzz smoke"
 bash scripts/fuzz.sh "${QZR_FUZZ_SECONDS:-60}"
