@@ -37,7 +37,11 @@ export PKG_CONFIG_PATH
 # shellcheck disable=SC2046 # the flags are separate words
 g++ -std=c++20 -O2 "$consumer/consumer.cc" -o "$work/by-pkg-config" $(pkg-config --cflags --libs qzr)
 
-for way in by-cmake/consumer by-pkg-config; do
+# The build tree as a CMake package, without installing.
+cmake -S "$consumer" -B "$work/by-build-tree" -Dqzr_DIR="$(cd "$build" && pwd)" -DCMAKE_BUILD_TYPE=Release >/dev/null
+cmake --build "$work/by-build-tree" >/dev/null
+
+for way in by-cmake/consumer by-pkg-config by-build-tree/consumer; do
   # A shared library is found as an installed one would be, through the
   # loader's path (pkg-config sets no run path).
   LD_LIBRARY_PATH=$libdir "$work/$way" "$sample" "$work/got.bmp" >/dev/null
