@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <new>
 
+#include "container/segment_locator.h"
 #include "output/bmp_writer.h"
 #include "output/colour_conversion.h"
 #include "output/picture_rows.h"
@@ -30,10 +31,20 @@ Result<DecodedPlanes> decode_planes(ByteReader& in, std::string_view input_name,
 
   Result<ByteReader> segments = store.reread();
   if (!segments.ok()) return segments.failure();
-  if (Status decoded = decode_three_planes(segments.value(), d.planes,
-                                           std::min(limits.max_plane_samples, plane_sample_limit(h)));
-      !decoded.ok())
-    return decoded.failure;
+  // The luma and the two chroma planes in turn (YSeg, USeg, VSeg), each
+  // segment search going on where the previous plane stream ended. The luma
+  // plane's working arrays go before the chroma planes, half its size, take
+  // theirs: the peak stays that of the luma plane.
+  const int64_t max_samples = std::min(limits.max_plane_samples, plane_sample_limit(h));
+  PlaneWorkspace work;
+  const char* names[3] = {"YSeg", "USeg", "VSeg"};
+  for (int i = 0; i < 3; ++i) {
+    if (Status found = find_segment(segments.value(), names[i]); !found.ok()) return found.failure;
+    Result<Plane> plane = decode_plane(segments.value(), names[i], max_samples, work);
+    if (!plane.ok()) return plane.failure();
+    d.planes[i] = std::move(plane.value());
+    if (i == 0) work.release();
+  }
 
   if (Status sizes = check_plane_sizes(d.planes[0], d.planes[1], d.planes[2], h.padded_width, h.padded_height);
       !sizes.ok())

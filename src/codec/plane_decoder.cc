@@ -9,7 +9,6 @@
 #include "codec/huffman_codes.h"
 #include "codec/stream_readers.h"
 #include "codec/wavelet_synthesis.h"
-#include "container/segment_locator.h"
 
 namespace qzr {
 
@@ -146,21 +145,6 @@ Result<Plane> decode_plane(ByteReader& in, const char* segment, int64_t max_samp
   } catch (const std::bad_alloc&) {
     return plane_failure("Out of memory decoding the plane", segment);
   }
-}
-
-Status decode_three_planes(ByteReader& in, Plane (&planes)[3], int64_t max_samples) {
-  // The luma plane's working arrays go before the chroma planes, half its
-  // size, take theirs: the peak stays that of the luma plane.
-  PlaneWorkspace work;
-  const char* names[3] = {"YSeg", "USeg", "VSeg"};
-  for (int i = 0; i < 3; ++i) {
-    if (Status found = find_segment(in, names[i]); !found.ok()) return found;
-    Result<Plane> plane = decode_plane(in, names[i], max_samples, work);
-    if (!plane.ok()) return plane.failure();
-    planes[i] = std::move(plane.value());
-    if (i == 0) work.release();
-  }
-  return Status::success();
 }
 
 }  // namespace qzr

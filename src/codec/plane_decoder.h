@@ -7,19 +7,13 @@
 #include <span>
 #include <vector>
 
+#include "codec/plane.h"
 #include "common/byte_io.h"
 #include "codec/sample_scaling.h"
 #include "common/failure.h"
 #include "common/zeroed_storage.h"
 
 namespace qzr {
-
-// A decoded plane: samples 0..255, row-major, the stream's first row first.
-struct Plane {
-  int width = 0;
-  int height = 0;
-  std::vector<uint8_t> samples;
-};
 
 // How many times over the band groups may fill a plane's coefficients.
 constexpr int64_t kMaxPlaneRefills = 16;
@@ -50,9 +44,5 @@ struct PlaneWorkspace {
 constexpr int64_t kAnyPlaneSize = int64_t{1} << 31;
 Result<Plane> decode_plane(ByteReader& in, const char* segment, int64_t max_samples = kAnyPlaneSize);
 Result<Plane> decode_plane(ByteReader& in, const char* segment, int64_t max_samples, PlaneWorkspace& work);
-
-// The luma and the two chroma planes in turn (YSeg, USeg, VSeg), each
-// segment search going on where the previous plane stream ended.
-Status decode_three_planes(ByteReader& in, Plane (&planes)[3], int64_t max_samples = kAnyPlaneSize);
 
 }  // namespace qzr

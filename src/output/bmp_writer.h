@@ -7,7 +7,7 @@
 #include <span>
 
 #include "common/byte_io.h"
-#include "codec/plane_decoder.h"
+#include "codec/plane.h"
 
 namespace qzr {
 

@@ -5,7 +5,7 @@
 #include <span>
 #include <vector>
 
-#include "codec/plane_decoder.h"
+#include "codec/plane.h"
 #include "common/failure.h"
 
 namespace qzr {

@@ -6,7 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "codec/plane_decoder.h"
+#include "codec/plane.h"
 
 namespace qzr {
 
