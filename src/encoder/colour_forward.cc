@@ -2,19 +2,22 @@
 
 #include <algorithm>
 
+#include "common/colour_formula.h"
 #include "container/container_header.h"
 #include "encoder/encoder.h"
 
 namespace qzr::enc {
 namespace {
 
-constexpr double kBlueFromFirst = 359.0 / 256;    // du -> byte 0
-constexpr double kGreenFromFirst = 183.0 / 256;   // du -> byte 1 (subtracted)
-constexpr double kGreenFromSecond = 88.0 / 256;   // dv -> byte 1 (subtracted)
-constexpr double kRedFromSecond = 454.0 / 256;    // dv -> byte 2
+constexpr double kUnit = 1 << colour::kShift;
+constexpr double kBlueFromFirst = colour::kBlueFromU / kUnit;    // du -> byte 0
+constexpr double kGreenFromFirst = colour::kGreenFromU / kUnit;  // du -> byte 1 (subtracted)
+constexpr double kGreenFromSecond = colour::kGreenFromV / kUnit; // dv -> byte 1 (subtracted)
+constexpr double kRedFromSecond = colour::kRedFromV / kUnit;     // dv -> byte 2
 
 // Exact inverse of the conversion for one pixel (without the rounding):
-// y = (G + a R + b B) / (1 + a + b) with a = 88/454 and b = 183/359.
+// y = (G + a R + b B) / (1 + a + b) with a = 88/454 and b = 183/359, the
+// green factors over the red and blue ones.
 constexpr double kA = kGreenFromSecond / kRedFromSecond;
 constexpr double kB = kGreenFromFirst / kBlueFromFirst;
 constexpr double kLumaNorm = 1.0 / (1.0 + kA + kB);
@@ -56,8 +59,8 @@ PlaneTargets forward_colour(const Image& image) {
       // rounded; half a unit of the product up keeps blue and red unbiased.
       du = std::clamp(du * 0.5 + 0.5 / kBlueFromFirst, -128.0, 127.0);
       dv = std::clamp(dv * 0.5 + 0.5 / kRedFromSecond, -128.0, 127.0);
-      t.first_chroma[r * cw + j] = static_cast<float>(du + 128);
-      t.second_chroma[r * cw + j] = static_cast<float>(dv + 128);
+      t.first_chroma[r * cw + j] = static_cast<float>(du + colour::kChromaZero);
+      t.second_chroma[r * cw + j] = static_cast<float>(dv + colour::kChromaZero);
       // Expected offsets the chroma adds to each byte, floors included.
       const double add_blue = kBlueFromFirst * du - 0.5;
       const double add_green = -(kGreenFromSecond * dv - 0.5) - (kGreenFromFirst * du - 0.5);

@@ -3,10 +3,7 @@
 // multiples of 256 by repeating the edge pixels, the picture's bottom row in
 // plane row 0 (the decoder's first BMP row, which a viewer shows at the
 // bottom).
-//
-// The decoder forms byte 0 (blue) = y + 359 du / 256, byte 1 (green) =
-// y - 88 dv / 256 - 183 du / 256 and byte 2 (red) = y + 454 dv / 256, with
-// du, dv the chroma samples less 128, each product shifted down on its own.
+// The planes invert the colour formula (common/colour_formula.h).
 #pragma once
 
 #include <cstdint>

@@ -41,9 +41,11 @@ void convert_pixels(const uint8_t* y, const uint8_t* u, const uint8_t* v, uint8_
 // clamp is the unsigned saturation of the pack. Stores write 2 bytes past the
 // 48 of the block, which the next block's pixels overwrite.
 uint32_t convert_blocks(const uint8_t* y, const uint8_t* u, const uint8_t* v, uint8_t* out, uint32_t columns) {
-  const __m128i zero = _mm_setzero_si128(), bias = _mm_set1_epi16(128);
-  const __m128i kb = _mm_set1_epi16(359), kgu = _mm_set1_epi16(183), kgv = _mm_set1_epi16(88),
-                kr = _mm_set1_epi16(454);
+  using namespace colour;
+  static_assert(kShift == 8, "the high half of a 16-bit product is the shift by 8 of a value times 2^8");
+  const __m128i zero = _mm_setzero_si128(), bias = _mm_set1_epi16(kChromaZero);
+  const __m128i kb = _mm_set1_epi16(kBlueFromU), kgu = _mm_set1_epi16(kGreenFromU), kgv = _mm_set1_epi16(kGreenFromV),
+                kr = _mm_set1_epi16(kRedFromV);
   const __m128i low3 = _mm_set1_epi64x(0x0000000000FFFFFF), high3 = _mm_set1_epi64x(0x0000FFFFFF000000);
   uint32_t k = 0;
   for (; k + 16 < columns; k += 16) {

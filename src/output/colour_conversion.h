@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "codec/plane.h"
+#include "common/colour_formula.h"
 #include "common/failure.h"
 
 namespace qzr {
@@ -14,13 +15,15 @@ struct Pixel3 {
   uint8_t b0, b1, b2;  // byte 0 (blue in the BMP), 1 (green), 2 (red)
 };
 
-// One pixel from its luma and the pair's chroma samples; arithmetic shifts,
-// each product shifted on its own, then clamped.
+// One pixel from its luma and the pair's chroma samples, by the colour
+// formula's integer form.
 constexpr Pixel3 convert_pixel(int y, int first_chroma, int second_chroma) {
-  const int du = first_chroma - 128, dv = second_chroma - 128;
+  using namespace colour;
+  const int du = first_chroma - kChromaZero, dv = second_chroma - kChromaZero;
   auto clamp = [](int v) { return static_cast<uint8_t>(v < 0 ? 0 : v > 255 ? 255 : v); };
-  return Pixel3{clamp(y + ((359 * du) >> 8)), clamp(y - ((88 * dv) >> 8) - ((183 * du) >> 8)),
-                clamp(y + ((454 * dv) >> 8))};
+  return Pixel3{clamp(y + ((kBlueFromU * du) >> kShift)),
+                clamp(y - ((kGreenFromV * dv) >> kShift) - ((kGreenFromU * du) >> kShift)),
+                clamp(y + ((kRedFromV * dv) >> kShift))};
 }
 
 // The planes must hold at least what the conversion reads: luma
