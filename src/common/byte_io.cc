@@ -80,7 +80,6 @@ void ByteWriter::flush() {
   } else if (file != nullptr && !failed) {
     if (std::fwrite(buffer.data(), 1, used, file) != used) failed = true;
   }
-  written += used;
   used = 0;
 }
 

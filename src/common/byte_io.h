@@ -42,7 +42,6 @@ struct ByteWriter {
   std::vector<uint8_t> buffer;
   size_t used = 0;
   bool failed = false;  // a write to the file fell short
-  uint64_t written = 0;
 
   void put(uint8_t b) {
     if (used == buffer.size()) flush();

@@ -239,13 +239,7 @@ inline int find_position(uint32_t x) {
 }
 
 // The place of the highest bit set in a nonzero word.
-inline int highest_bit(uint32_t v) {
-#if defined(__GNUC__)
-  return 31 - __builtin_clz(v);
-#else
-  return 31 - std::countl_zero(v);
-#endif
-}
+inline int highest_bit(uint32_t v) { return 31 - std::countl_zero(v); }
 
 // The arithmetic decoder, kept as the interval's low end, its width and the
 // code value's offset from low: the plain form's code - low, which the

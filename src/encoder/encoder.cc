@@ -50,10 +50,6 @@ std::vector<uint8_t> junk(int n, uint32_t seed) {
   return out;
 }
 
-struct Planes {
-  std::unique_ptr<PlaneEncoder> plane[3];
-};
-
 class FileEncoder {
  public:
   FileEncoder(const Image& image, const EncodeOptions& options) : image_(image), options_(options) {
