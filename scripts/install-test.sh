@@ -21,6 +21,10 @@ for f in bin/qzrdec bin/qzrenc include/qzr/qzr.h include/qzr/decode.h include/qz
   [[ -f $prefix/$f ]] || { echo "install-test: $f was not installed"; exit 1; }
 done
 lib=$(find "$prefix" -name 'libqzr.a' -o -name 'libqzr.so' | head -1)
+for part in decoder encoder; do
+  find "$prefix" -name "libqzr_$part.a" -o -name "libqzr_$part.so" | grep -q . ||
+    { echo "install-test: no $part library was installed"; exit 1; }
+done
 [[ -n $lib ]] || { echo "install-test: no library was installed"; exit 1; }
 libdir=$(dirname "$lib")
 [[ -f $libdir/pkgconfig/qzr.pc && -f $libdir/cmake/qzr/qzrConfig.cmake ]] ||
@@ -49,6 +53,13 @@ for way in by-cmake/consumer by-pkg-config by-build-tree/consumer; do
   echo "install-test: the program built $way against $(basename "$lib") decodes the sample to qzrdec's bytes"
 done
 
+# The decoder library alone (qzr::decoder) gives qzrdec's pixels; the
+# sample's rows need no padding in a BMP file.
+"$work/by-cmake/decode_only" "$sample" "$work/pixels.raw"
+cmp -s "$work/pixels.raw" <(tail -c +55 "$work/expected.bmp") ||
+  { echo "install-test: qzr::decoder alone gives other pixels than qzrdec"; exit 1; }
+echo "install-test: a C program linked to qzr::decoder alone gives qzrdec's pixels"
+
 # The C API from a C99 program built with pkg-config alone.
 # shellcheck disable=SC2046
 gcc -std=c99 -Wall -Wextra -Werror -pedantic "$root/tests/c_api/c_api_test.c" -o "$work/c-by-pkg-config" \
@@ -58,17 +69,19 @@ LD_LIBRARY_PATH=$libdir "$work/c-by-pkg-config" "$sample" "$root/samples/coffee.
 echo "install-test: a C99 program built by pkg-config against $(basename "$lib") passes its checks of the C API"
 
 # A shared library exports the public API alone: the C functions and the
-# C++ header's four.
+# C++ header's four (the decoder's three and encode in the encoder).
 if [[ $lib == *.so ]]; then
-  real=$(readlink -f "$lib")
-  soname=$(objdump -p "$real" | awk '$1 == "SONAME" {print $2}')
-  [[ $soname == libqzr.so.1 ]] || { echo "install-test: soname $soname, not libqzr.so.1"; exit 1; }
-  others=$(nm -D --defined-only "$real" | awk '{print $3}' | c++filt |
-    grep -vE '^qzr_[a-z_]+$|^qzr::(decode_buffer|decode_file|to_bmp|encode)\(' || true)
-  if [[ -n $others ]]; then
-    echo "install-test: $(basename "$real") exports more than the public API:"
-    echo "$others" | head -20
-    exit 1
-  fi
-  echo "install-test: $(basename "$real") (soname $soname) exports only the public API"
+  for name in libqzr libqzr_decoder libqzr_encoder; do
+    real=$(readlink -f "$libdir/$name.so")
+    soname=$(objdump -p "$real" | awk '$1 == "SONAME" {print $2}')
+    [[ $soname == $name.so.1 ]] || { echo "install-test: $name: soname $soname, not $name.so.1"; exit 1; }
+    others=$(nm -D --defined-only "$real" | awk '{print $3}' | c++filt |
+      grep -vE '^qzr_[a-z_]+$|^qzr::(decode_buffer|decode_file|to_bmp|encode)\(' || true)
+    if [[ -n $others ]]; then
+      echo "install-test: $(basename "$real") exports more than the public API:"
+      echo "$others" | head -20
+      exit 1
+    fi
+    echo "install-test: $(basename "$real") (soname $soname) exports only the public API"
+  done
 fi

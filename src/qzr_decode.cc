@@ -1,4 +1,4 @@
-// The public face of the library (qzr/qzr.h) over the core's stages.
+// The C++ face of the decoder (qzr/qzr.h) over the pipeline.
 #include "qzr/qzr.h"
 
 #include <algorithm>
@@ -7,7 +7,6 @@
 
 #include "common/failure.h"
 #include "decode.h"
-#include "encoder/encoder.h"
 #include "output/bmp_writer.h"
 #include "output/picture_rows.h"
 
@@ -57,21 +56,6 @@ std::vector<uint8_t> to_bmp(const Picture& picture) {
     return {};
   }
   return bmp;
-}
-
-Result<EncodedFile> encode(const Picture& picture, const EncodeOptions& options) {
-  enc::EncodeOptions o;
-  o.quality = options.quality;
-  o.target_bpp = options.target_bpp;
-  o.levels = options.levels;
-  Result<enc::Encoded> e = enc::encode_image_detailed(picture, o);
-  if (!e.ok()) return e.failure();
-  EncodedFile out;
-  out.bytes = std::move(e.value().file);
-  out.quality = e.value().quality;
-  out.bits_per_pixel = e.value().bits_per_pixel;
-  out.target_reached = e.value().target_reached;
-  return out;
 }
 
 }  // namespace qzr
