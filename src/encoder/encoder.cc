@@ -8,6 +8,7 @@
 #include <stdexcept>
 
 #include "codec/band_layout.h"
+#include "common/colour_formula.h"
 #include "encoder/colour_forward.h"
 #include "container/container_header.h"
 
@@ -52,9 +53,10 @@ std::vector<uint8_t> junk(int n, uint32_t seed) {
 
 class FileEncoder {
  public:
-  FileEncoder(const Image& image, const EncodeOptions& options) : image_(image), options_(options) {
+  FileEncoder(const Image& image, const EncodeOptions& options, const TestKnobs& knobs)
+      : image_(image), options_(options), knobs_(knobs) {
     PlaneTargets t = forward_colour(image);
-    const int16_t scale = options.knobs.scale.value_or(kDefaultScale);
+    const int16_t scale = knobs.scale.value_or(kDefaultScale);
     const int cw = t.width / 2;
     // Luma on a second thread, the two chroma planes (as many samples
     // together) on this one.
@@ -76,15 +78,16 @@ class FileEncoder {
     static const char* markers[3] = {"$YSeg", "$USeg", "$VSeg"};
     const double delta = base_step(quality);
     const QuantizerShape shape;
-    const double factor[3] = {1.0, chroma_step_factor(359.0 / 256, 183.0 / 256),
-                              chroma_step_factor(454.0 / 256, 88.0 / 256)};
+    constexpr double kUnit = 1 << colour::kShift;
+    const double factor[3] = {1.0, chroma_step_factor(colour::kBlueFromU / kUnit, colour::kGreenFromU / kUnit),
+                              chroma_step_factor(colour::kRedFromV / kUnit, colour::kGreenFromV / kUnit)};
     std::vector<uint8_t> streams[3];
     auto luma = std::async(std::launch::async,
-                           [&] { planes_[0]->write(streams[0], delta * factor[0], shape, options_.knobs); });
-    for (int p = 1; p < 3; ++p) planes_[p]->write(streams[p], delta * factor[p], shape, options_.knobs);
+                           [&] { planes_[0]->write(streams[0], delta * factor[0], shape, knobs_); });
+    for (int p = 1; p < 3; ++p) planes_[p]->write(streams[p], delta * factor[p], shape, knobs_);
     luma.get();
     std::vector<uint8_t> data;
-    const int junk_bytes = std::max(options_.knobs.junk_bytes, 0);
+    const int junk_bytes = std::max(knobs_.junk_bytes, 0);
     for (int p = 0; p < 3; ++p) {
       if (junk_bytes > 0) {
         const auto j = junk(junk_bytes, static_cast<uint32_t>(p));
@@ -107,6 +110,7 @@ class FileEncoder {
  private:
   const Image& image_;
   const EncodeOptions& options_;
+  const TestKnobs& knobs_;
   std::unique_ptr<PlaneEncoder> planes_[3];
 };
 
@@ -132,9 +136,9 @@ double bits_per_pixel(const std::vector<uint8_t>& file, const Image& image) {
   return 8.0 * static_cast<double>(file.size()) / (static_cast<double>(image.width) * image.height);
 }
 
-Result<Encoded> encode_checked(const Image& image, const EncodeOptions& options) {
+Result<Encoded> encode_checked(const Image& image, const EncodeOptions& options, const TestKnobs& knobs) {
   if (Status s = check(image, options); !s.ok()) return s.failure;
-  const FileEncoder encoder(image, options);
+  const FileEncoder encoder(image, options, knobs);
   Encoded result;
   if (options.target_bpp <= 0) {
     Result<std::vector<uint8_t>> file = encoder.encode(options.quality);
@@ -196,9 +200,9 @@ double base_step(double quality) {
   return std::max(0.5, 0.36 * percent);
 }
 
-Result<Encoded> encode_image_detailed(const Image& image, const EncodeOptions& options) {
+Result<Encoded> encode_image_detailed(const Image& image, const EncodeOptions& options, const TestKnobs& knobs) {
   try {
-    return encode_checked(image, options);
+    return encode_checked(image, options, knobs);
   } catch (const std::bad_alloc&) {
     return format_failure("out of memory while encoding the picture\n", QZR_ERROR_OUT_OF_MEMORY);
   } catch (const std::length_error&) {
@@ -206,8 +210,9 @@ Result<Encoded> encode_image_detailed(const Image& image, const EncodeOptions& o
   }
 }
 
-Result<std::vector<uint8_t>> encode_image(const Image& image, const EncodeOptions& options) {
-  Result<Encoded> e = encode_image_detailed(image, options);
+Result<std::vector<uint8_t>> encode_image(const Image& image, const EncodeOptions& options,
+                                          const TestKnobs& knobs) {
+  Result<Encoded> e = encode_image_detailed(image, options, knobs);
   if (!e.ok()) return e.failure();
   return std::move(e.value().file);
 }

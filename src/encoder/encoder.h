@@ -30,7 +30,6 @@ struct EncodeOptions {
   int quality = 75;       // 1 (smallest) .. 100 (best)
   double target_bpp = 0;  // > 0: the best quality whose file has at most this many bits per pixel
   int levels = 5;         // 1..8; a chroma plane too small for them gets as many as it can hold
-  TestKnobs knobs;        // format corners for tests; the defaults make ordinary files
 };
 
 struct Encoded {
@@ -40,10 +39,12 @@ struct Encoded {
   bool target_reached = true;  // false when even the lowest quality exceeds target_bpp
 };
 
-Result<Encoded> encode_image_detailed(const Image& image, const EncodeOptions& options);
+// `knobs` reach format corners for tests; the defaults make ordinary files.
+Result<Encoded> encode_image_detailed(const Image& image, const EncodeOptions& options, const TestKnobs& knobs = {});
 
 // The whole .qzr file.
-Result<std::vector<uint8_t>> encode_image(const Image& image, const EncodeOptions& options);
+Result<std::vector<uint8_t>> encode_image(const Image& image, const EncodeOptions& options,
+                                          const TestKnobs& knobs = {});
 
 // The step, in sample units, of the finest level's bands at a quality; the
 // bands of coarser levels and of the approximation get smaller steps.

@@ -21,7 +21,7 @@ using testing::decode_qzr;
 
 struct Case {
   const char* name;
-  std::function<void(EncodeOptions&)> set;
+  std::function<void(EncodeOptions&, TestKnobs&)> set;
   bool same_picture;  // only the stream's form changes
 };
 
@@ -43,30 +43,30 @@ TEST(Knobs, EveryCornerDecodesToTheOrdinaryPicture) {
   const Image photo = testing::synthetic_photo(520, 260, 6);  // padded 768 x 512
   const Image flat = testing::flat_image(300, 100, 40, 160, 220);
   const std::vector<Case> cases = {
-      {"all_in_one", [](EncodeOptions& o) { o.knobs.grouping = Grouping::kAllInOne; }, true},
-      {"per_band", [](EncodeOptions& o) { o.knobs.grouping = Grouping::kPerBand; }, true},
-      {"uneven", [](EncodeOptions& o) { o.knobs.grouping = Grouping::kUneven; }, true},
-      {"uneven_sizes", [](EncodeOptions& o) { o.knobs.grouping = Grouping::kUneven, o.knobs.group_sizes = {2, 5, 1}; }, true},
-      {"empty_groups", [](EncodeOptions& o) { o.knobs.empty_groups = true; }, true},
-      {"empty_run_codes", [](EncodeOptions& o) { o.knobs.empty_run_codes = true; }, true},
-      {"overrunning_runs", [](EncodeOptions& o) { o.knobs.overrunning_runs = true; }, true},
-      {"excess_codes", [](EncodeOptions& o) { o.knobs.excess_codes = true; }, true},
-      {"single_leaf_runs", [](EncodeOptions& o) { o.knobs.single_leaf_runs = true; }, true},
-      {"junk", [](EncodeOptions& o) { o.knobs.junk_bytes = 40; }, true},
-      {"levels_1_per_band", [](EncodeOptions& o) { o.levels = 1, o.knobs.grouping = Grouping::kPerBand; }, false},
-      {"levels_8_all_in_one", [](EncodeOptions& o) { o.levels = 8, o.knobs.grouping = Grouping::kAllInOne; }, false},
-      {"negative_steps", [](EncodeOptions& o) { o.knobs.negative_steps = true; }, false},
-      {"scale_1", [](EncodeOptions& o) { o.knobs.scale = 1; }, false},
-      {"scale_7", [](EncodeOptions& o) { o.knobs.scale = 7; }, false},
-      {"scale_minus_3", [](EncodeOptions& o) { o.knobs.scale = -3; }, false},
-      {"scale_minus_64", [](EncodeOptions& o) { o.knobs.scale = -64; }, false},
-      {"scale_32767", [](EncodeOptions& o) { o.knobs.scale = 32767; }, false},
-      {"everything", [](EncodeOptions& o) {
-         o.knobs.grouping = Grouping::kUneven;
-         o.knobs.empty_groups = o.knobs.empty_run_codes = o.knobs.overrunning_runs = o.knobs.excess_codes = true;
-         o.knobs.single_leaf_runs = o.knobs.negative_steps = true;
-         o.knobs.junk_bytes = 17;
-         o.knobs.scale = -5;
+      {"all_in_one", [](EncodeOptions&, TestKnobs& k) { k.grouping = Grouping::kAllInOne; }, true},
+      {"per_band", [](EncodeOptions&, TestKnobs& k) { k.grouping = Grouping::kPerBand; }, true},
+      {"uneven", [](EncodeOptions&, TestKnobs& k) { k.grouping = Grouping::kUneven; }, true},
+      {"uneven_sizes", [](EncodeOptions&, TestKnobs& k) { k.grouping = Grouping::kUneven, k.group_sizes = {2, 5, 1}; }, true},
+      {"empty_groups", [](EncodeOptions&, TestKnobs& k) { k.empty_groups = true; }, true},
+      {"empty_run_codes", [](EncodeOptions&, TestKnobs& k) { k.empty_run_codes = true; }, true},
+      {"overrunning_runs", [](EncodeOptions&, TestKnobs& k) { k.overrunning_runs = true; }, true},
+      {"excess_codes", [](EncodeOptions&, TestKnobs& k) { k.excess_codes = true; }, true},
+      {"single_leaf_runs", [](EncodeOptions&, TestKnobs& k) { k.single_leaf_runs = true; }, true},
+      {"junk", [](EncodeOptions&, TestKnobs& k) { k.junk_bytes = 40; }, true},
+      {"levels_1_per_band", [](EncodeOptions& o, TestKnobs& k) { o.levels = 1, k.grouping = Grouping::kPerBand; }, false},
+      {"levels_8_all_in_one", [](EncodeOptions& o, TestKnobs& k) { o.levels = 8, k.grouping = Grouping::kAllInOne; }, false},
+      {"negative_steps", [](EncodeOptions&, TestKnobs& k) { k.negative_steps = true; }, false},
+      {"scale_1", [](EncodeOptions&, TestKnobs& k) { k.scale = 1; }, false},
+      {"scale_7", [](EncodeOptions&, TestKnobs& k) { k.scale = 7; }, false},
+      {"scale_minus_3", [](EncodeOptions&, TestKnobs& k) { k.scale = -3; }, false},
+      {"scale_minus_64", [](EncodeOptions&, TestKnobs& k) { k.scale = -64; }, false},
+      {"scale_32767", [](EncodeOptions&, TestKnobs& k) { k.scale = 32767; }, false},
+      {"everything", [](EncodeOptions&, TestKnobs& k) {
+         k.grouping = Grouping::kUneven;
+         k.empty_groups = k.empty_run_codes = k.overrunning_runs = k.excess_codes = true;
+         k.single_leaf_runs = k.negative_steps = true;
+         k.junk_bytes = 17;
+         k.scale = -5;
        }, false},
   };
   for (const Image* img : {&photo, &flat}) {
@@ -76,8 +76,9 @@ TEST(Knobs, EveryCornerDecodesToTheOrdinaryPicture) {
     for (const Case& c : cases) {
       SCOPED_TRACE(c.name);
       EncodeOptions o;
-      c.set(o);
-      Result<std::vector<uint8_t>> file = encode_image(*img, o);
+      TestKnobs k;
+      c.set(o, k);
+      Result<std::vector<uint8_t>> file = encode_image(*img, o, k);
       ASSERT_TRUE(file.ok());
       Result<Image> in_process = decode_qzr(file.value());
       ASSERT_TRUE(in_process.ok()) << in_process.failure().text;
@@ -99,18 +100,18 @@ TEST(Knobs, KnobsChangeTheStream) {
   const Image img = testing::synthetic_photo(256, 256, 3);
   const std::vector<uint8_t> ordinary = encode_image(img, {}).value();
   for (int k = 0; k < 6; ++k) {
-    EncodeOptions o;
-    if (k == 0) o.knobs.empty_groups = true;
-    if (k == 1) o.knobs.empty_run_codes = true;
-    if (k == 2) o.knobs.overrunning_runs = true;
-    if (k == 3) o.knobs.excess_codes = true;
-    if (k == 4) o.knobs.junk_bytes = 9;
-    if (k == 5) o.knobs.grouping = Grouping::kPerBand;
-    EXPECT_NE(encode_image(img, o).value(), ordinary) << k;
+    TestKnobs knobs;
+    if (k == 0) knobs.empty_groups = true;
+    if (k == 1) knobs.empty_run_codes = true;
+    if (k == 2) knobs.overrunning_runs = true;
+    if (k == 3) knobs.excess_codes = true;
+    if (k == 4) knobs.junk_bytes = 9;
+    if (k == 5) knobs.grouping = Grouping::kPerBand;
+    EXPECT_NE(encode_image(img, {}, knobs).value(), ordinary) << k;
   }
-  EncodeOptions zero;
-  zero.knobs.scale = 0;  // every sample becomes 0 or 255: odd, but it must decode
-  EXPECT_TRUE(decode_qzr(encode_image(img, zero).value()).ok());
+  TestKnobs zero;
+  zero.scale = 0;  // every sample becomes 0 or 255: odd, but it must decode
+  EXPECT_TRUE(decode_qzr(encode_image(img, {}, zero).value()).ok());
 }
 
 }  // namespace
