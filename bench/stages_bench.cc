@@ -234,7 +234,8 @@ void BM_CodeDecode(benchmark::State& state) {
     decode_and_expand(in, tree.value(), g.codes, span, true);
     benchmark::DoNotOptimize(q.data());
   }
-  state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(g.stream.size() - g.tree_bytes));
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) *
+                          static_cast<int64_t>(g.stream.size() - g.tree_bytes));
 }
 BENCHMARK(BM_CodeDecode)->Unit(benchmark::kMillisecond);
 
@@ -257,7 +258,8 @@ void BM_CodeDecodePlain(benchmark::State& state) {
     benchmark::DoNotOptimize(q.data());
   }
   std::fclose(f);
-  state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(g.stream.size() - g.tree_bytes));
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) *
+                          static_cast<int64_t>(g.stream.size() - g.tree_bytes));
 }
 BENCHMARK(BM_CodeDecodePlain)->Unit(benchmark::kMillisecond);
 
@@ -305,7 +307,8 @@ struct ThreePlanes {
   }
 };
 
-void run_colour(benchmark::State& state, void (*convert)(const uint8_t*, const uint8_t*, const uint8_t*, uint8_t*, uint32_t)) {
+void run_colour(benchmark::State& state,
+                void (*convert)(const uint8_t*, const uint8_t*, const uint8_t*, uint8_t*, uint32_t)) {
   const ThreePlanes t;
   std::vector<uint8_t> px(size_t{3} * t.w * t.h);
   for (auto _ : state) {

@@ -4,9 +4,9 @@
 // same bytes, fill bytes included.
 #include <vector>
 
+#include "fuzz_input.h"
 #include "output/bmp_writer.h"
 #include "output/colour_conversion.h"
-#include "fuzz_input.h"
 
 using namespace qzr;
 

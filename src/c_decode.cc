@@ -43,11 +43,10 @@ bool buffer_needed(uint64_t width, uint64_t height, size_t stride, size_t pixel,
   return true;
 }
 
-qzr_status decode_checked(std::span<const uint8_t> file, const qzr_decode_options& o, uint8_t* pixels,
-                          size_t stride, size_t pixels_size) {
+qzr_status decode_checked(std::span<const uint8_t> file, const qzr_decode_options& o, uint8_t* pixels, size_t stride,
+                          size_t pixels_size) {
   const size_t pixel = qzr_pixel_size(o.format);
-  if (pixel == 0)
-    return report(o, format_failure("\nUnknown pixel format !\n", QZR_ERROR_ARGUMENT));
+  if (pixel == 0) return report(o, format_failure("\nUnknown pixel format !\n", QZR_ERROR_ARGUMENT));
   ByteReader header_in = memory_reader(file);
   Result<QzrHeader> header = read_container_header(header_in, kInputName);
   if (!header.ok()) return report(o, header.failure());

@@ -75,8 +75,7 @@ Result<T> decode_in_memory(std::span<const uint8_t> file, const DecodeLimits& li
 
 }  // namespace
 
-Result<DecodedFile> decode_qzr(std::span<const uint8_t> file, const DecodeLimits& limits,
-                               std::string_view input_name) {
+Result<DecodedFile> decode_qzr(std::span<const uint8_t> file, const DecodeLimits& limits, std::string_view input_name) {
   return decode_in_memory<DecodedFile>(file, limits, input_name, [](const DecodedPlanes& d) {
     const QzrHeader& h = d.header;
     DecodedFile decoded;
@@ -88,8 +87,7 @@ Result<DecodedFile> decode_qzr(std::span<const uint8_t> file, const DecodeLimits
   });
 }
 
-Result<Picture> decode_picture(std::span<const uint8_t> file, const DecodeLimits& limits,
-                               std::string_view input_name) {
+Result<Picture> decode_picture(std::span<const uint8_t> file, const DecodeLimits& limits, std::string_view input_name) {
   return decode_in_memory<Picture>(file, limits, input_name, [](const DecodedPlanes& d) {
     const QzrHeader& h = d.header;
     Picture picture;

@@ -47,7 +47,7 @@ std::vector<uint8_t> to_bmp(const Picture& picture) {
     const auto header = make_bmp_header(width, height);
     bmp.assign(header.begin(), header.end());
     bmp.resize(static_cast<size_t>(size), 0);  // the rows' fill bytes stay 0
-    for (uint32_t r = 0; r < height; ++r) {     // the bottom row first
+    for (uint32_t r = 0; r < height; ++r) {    // the bottom row first
       uint8_t* row = bmp.data() + kBmpHeaderSize + size_t{bmp_row_size(width)} * r;
       std::copy_n(picture.rgb.data() + size_t{3} * width * (height - 1 - r), size_t{3} * width, row);
       swap_red_blue(row, width);

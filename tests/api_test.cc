@@ -22,8 +22,8 @@ std::vector<uint8_t> read_file(const fs::path& p) {
 }
 
 void write_file(const fs::path& p, const std::vector<uint8_t>& bytes) {
-  std::ofstream(p, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
-                                           static_cast<std::streamsize>(bytes.size()));
+  std::ofstream(p, std::ios::binary)
+      .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
 }
 
 qzr::Picture gradient(int width, int height) {
@@ -80,7 +80,8 @@ TEST(PublicApi, EncodeAndDecodeKeepTheOrientationAndColours) {
   ASSERT_EQ(out.value().height, 64);
   auto at = [](const qzr::Picture& p, int x, int y, int c) { return int{p.rgb[size_t{3} * (y * p.width + x) + c]}; };
   for (auto [x, y] : {std::pair{2, 2}, {90, 3}, {4, 60}, {92, 61}, {48, 32}})
-    for (int c = 0; c < 3; ++c) EXPECT_NEAR(at(out.value(), x, y, c), at(in, x, y, c), 12) << x << "," << y << " c" << c;
+    for (int c = 0; c < 3; ++c)
+      EXPECT_NEAR(at(out.value(), x, y, c), at(in, x, y, c), 12) << x << "," << y << " c" << c;
 
   qzr::EncodeOptions small;
   small.target_bpp = 1.0;

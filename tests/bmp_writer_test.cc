@@ -32,7 +32,7 @@ TEST(BmpWriter, HeaderSizesFollowThePaddedRows) {
     uint32_t width, height, padded_width, row_size;
   };
   const Case cases[] = {{640, 480, 768, 1920}, {1, 1, 256, 4}, {2, 1, 256, 8}, {3, 2, 256, 12},
-                        {300, 3, 512, 900},   {0, 5, 0, 0},   {5, 0, 256, 16}};
+                        {300, 3, 512, 900},    {0, 5, 0, 0},   {5, 0, 256, 16}};
   for (const Case& c : cases) {
     std::vector<uint8_t> b = bmp(c.width, c.height, c.padded_width, c.height + 1);
     const uint32_t image = c.row_size * c.height;
@@ -75,7 +75,8 @@ TEST(BmpWriter, RowsComeFromTheBufferFirstRowFirstWithZeroFill) {
 TEST(BmpWriter, RowsStraightFromThePlanesMatchThePixelBuffer) {
   std::mt19937 rng(5);
   for (auto [width, height] : {std::pair{300u, 7u}, {257u, 3u}, {1u, 1u}, {255u, 256u}, {0u, 4u}, {5u, 0u}}) {
-    const uint32_t pw = pad_dimension(width) ? pad_dimension(width) : 256, ph = pad_dimension(height) ? pad_dimension(height) : 256;
+    const uint32_t pw = pad_dimension(width) ? pad_dimension(width) : 256,
+                   ph = pad_dimension(height) ? pad_dimension(height) : 256;
     Plane planes[3] = {{int(pw), int(ph), std::vector<uint8_t>(size_t{pw} * ph)},
                        {int(pw / 2), int(ph), std::vector<uint8_t>(size_t{pw} / 2 * ph)},
                        {int(pw / 2), int(ph), std::vector<uint8_t>(size_t{pw} / 2 * ph)}};

@@ -57,7 +57,8 @@ TEST(ColourConversion, PlanesSmallerThanTheImageAreRejected) {
   Plane short_c{2, 1, std::vector<uint8_t>(2)};
   EXPECT_TRUE(check_plane_sizes(y, c, c, 4, 2).ok());
   EXPECT_TRUE(check_plane_sizes(y, c, c, 2, 2).ok());  // larger planes are read from their start
-  EXPECT_EQ(check_plane_sizes(y, c, c, 4, 4).failure.text, "\nPlane of segment YSeg is too small for a 4 x 4 image !\n");
+  EXPECT_EQ(check_plane_sizes(y, c, c, 4, 4).failure.text,
+            "\nPlane of segment YSeg is too small for a 4 x 4 image !\n");
   EXPECT_EQ(check_plane_sizes(y, short_c, c, 4, 2).failure.text,
             "\nPlane of segment USeg is too small for a 4 x 2 image !\n");
   EXPECT_FALSE(check_plane_sizes(y, c, short_c, 4, 2).ok());

@@ -201,8 +201,8 @@ TEST(DecodeRun, EncodedPictureDecodesUprightAndClose) {
   for (int y = 0; y < image.height; ++y)
     for (int x = 0; x < image.width; ++x) {
       const bool red = x < 16 && y < 12;
-      image.rgb.insert(image.rgb.end(), {static_cast<uint8_t>(red ? 230 : 3 * x), static_cast<uint8_t>(red ? 20 : 4 * y),
-                                         static_cast<uint8_t>(red ? 20 : 120)});
+      image.rgb.insert(image.rgb.end(), {static_cast<uint8_t>(red ? 230 : 3 * x),
+                                         static_cast<uint8_t>(red ? 20 : 4 * y), static_cast<uint8_t>(red ? 20 : 120)});
     }
   enc::EncodeOptions options;
   options.quality = 90;

@@ -21,9 +21,9 @@ TEST(Dequantize, WorkedValues) {
     int16_t step, v;
     int32_t result;
   };
-  const Case cases[] = {{1, 1, 1},   {1, -1, -1}, {2, 1, 2},      {3, 1, 2},    {3, -1, -2},
-                        {10, 1, 8},  {10, 3, 28}, {25, 1, 21},    {25, -1, -21}, {40, 2, 73},
-                        {100, -7, -682}, {0, 5, 0}, {-10, 1, -7}, {-10, -1, 7},  {7, 0, 0}};
+  const Case cases[] = {{1, 1, 1},       {1, -1, -1}, {2, 1, 2},    {3, 1, 2},     {3, -1, -2},
+                        {10, 1, 8},      {10, 3, 28}, {25, 1, 21},  {25, -1, -21}, {40, 2, 73},
+                        {100, -7, -682}, {0, 5, 0},   {-10, 1, -7}, {-10, -1, 7},  {7, 0, 0}};
   for (const Case& c : cases) {
     EXPECT_EQ(dequantize_value(c.step, c.v), c.result) << c.step << "," << c.v;
     EXPECT_EQ(float_form(c.step, c.v), c.result) << c.step << "," << c.v;

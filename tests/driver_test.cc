@@ -76,8 +76,9 @@ TEST(Driver, HeaderFailuresLeaveAnEmptyIntermediateFile) {
   write_file(dir / "version.qzr", bad_version);
   r = qzrdec(dir, {"version.qzr"});
   EXPECT_EQ(r.status, 255);
-  EXPECT_EQ(r.out, kBanner + "Image width 640, height 480...\n"
-                             "This decompressor supported quorlen qzr images produced with codec v1.1!\n");
+  EXPECT_EQ(r.out, kBanner +
+                       "Image width 640, height 480...\n"
+                       "This decompressor supported quorlen qzr images produced with codec v1.1!\n");
 
   write_file(dir / "short.qzr", std::vector<uint8_t>(31, 'v'));
   r = qzrdec(dir, {"short.qzr"});
@@ -215,11 +216,11 @@ TEST(Driver, NamesThatDenoteTheIntermediateFileAreRefusedBeforeAnyWrite) {
     ProcessResult r = qzrdec(dir, c.args);
     EXPECT_EQ(r.status, 255) << c.args.back();
     const std::string& name = c.input_side ? c.args[0] : c.args[1];
-    EXPECT_EQ(r.out, kBanner + (c.input_side
-                                    ? "error: input file " + name +
-                                          " is the intermediate file temp.tmp, which this run would overwrite !\n"
-                                    : "error: output file " + name +
-                                          " is the intermediate file temp.tmp, which this run deletes !\n"))
+    EXPECT_EQ(r.out,
+              kBanner + (c.input_side ? "error: input file " + name +
+                                            " is the intermediate file temp.tmp, which this run would overwrite !\n"
+                                      : "error: output file " + name +
+                                            " is the intermediate file temp.tmp, which this run deletes !\n"))
         << name;
     if (keep) {
       EXPECT_EQ(read_file(dir / "temp.tmp"), precious) << name;

@@ -110,8 +110,7 @@ TEST(FastLzari, MatchesThePlainFormThroughManyRescales) {
   for (auto& b : all) b = static_cast<uint8_t>(rng());
   inputs.push_back(all);
   std::vector<uint8_t> drift(300000);
-  for (size_t i = 0; i < drift.size(); ++i)
-    drift[i] = static_cast<uint8_t>(i / 20000 * 17 + rng() % (1 + i / 30000));
+  for (size_t i = 0; i < drift.size(); ++i) drift[i] = static_cast<uint8_t>(i / 20000 * 17 + rng() % (1 + i / 30000));
   inputs.push_back(drift);
   for (size_t n = 0; n < inputs.size(); ++n) {
     SCOPED_TRACE(n);
@@ -262,7 +261,7 @@ TEST(FastScaling, EveryScaleMatchesTheSampleRule) {
     std::vector<int32_t> in(rng() % 200);
     for (auto& n : in) {
       const uint32_t kind = rng() % 8;
-      n = kind == 0   ? static_cast<int32_t>(rng())                                    // anything, extremes too
+      n = kind == 0   ? static_cast<int32_t>(rng())  // anything, extremes too
           : kind == 1 ? (rng() % 2 ? 2147483647 : -2147483647 - 1)
                       : static_cast<int32_t>(rng() % 600) * scale / 2 - 50 * scale;  // around 0..255
     }

@@ -37,8 +37,8 @@ TEST(HuffmanCodes, BitsAreTakenLeastSignificantFirst) {
 }
 
 TEST(HuffmanCodes, BadNodeByteOrEndOfDataFailsTheTree) {
-  for (std::vector<uint8_t> bytes : {std::vector<uint8_t>{0x02}, std::vector<uint8_t>{},
-                                     std::vector<uint8_t>{0x00, 0x01, 0x00, 0x00}}) {
+  for (std::vector<uint8_t> bytes :
+       {std::vector<uint8_t>{0x02}, std::vector<uint8_t>{}, std::vector<uint8_t>{0x00, 0x01, 0x00, 0x00}}) {
     ByteReader in = memory_reader(bytes);
     Result<CodeTree> tree = read_code_tree(in);
     ASSERT_FALSE(tree.ok());
@@ -150,7 +150,8 @@ TEST(HuffmanCodes, TableWalkMatchesBitwiseWalkToTheByte) {
   std::mt19937 rng(11);
   for (int round = 0; round < 60; ++round) {
     std::vector<uint8_t> stream;
-    test::random_code_tree(rng, 0, 1 + static_cast<int>(rng() % 24), stream, [&] { return static_cast<uint16_t>(rng()); });
+    test::random_code_tree(rng, 0, 1 + static_cast<int>(rng() % 24), stream,
+                           [&] { return static_cast<uint16_t>(rng()); });
     const size_t tree_size = stream.size();
     const size_t code_bytes = rng() % 9000;
     for (size_t i = 0; i < code_bytes; ++i) stream.push_back(static_cast<uint8_t>(rng() % 5 == 0 ? 0xFF : rng()));

@@ -78,7 +78,7 @@ TEST(PlaneStream, GroupWithoutHeadersReusesTheLastSpan) {
   Bytes g;
   g.append(single_leaf_group({}, 50, value_code(9)));  // span (0, 0): writes nothing
   g.append(single_leaf_group({{0, 1}, {1, 1}}, 1, run_code(31)));
-  g.append(single_leaf_group({}, 1000, value_code(4)));  // again over bands 0 and 1
+  g.append(single_leaf_group({}, 1000, value_code(4)));                        // again over bands 0 and 1
   g.append(single_leaf_group({{2, 3}, {3, 1}, {2, 7}}, 1000, value_code(6)));  // band 2 twice
   Groups r = read_groups(g, 1, 64);
   ASSERT_TRUE(r.status.ok()) << r.status.failure.text;
@@ -156,8 +156,8 @@ TEST(PlaneStream, HeaderFieldsOutsideTheLayoutAreRejected) {
 TEST(PlaneStream, SmallPlaneDecodesEndToEnd) {
   // 2 x 2, one level, one coefficient per quarter: 100, 10, 20, 30 at step 1.
   Bytes s = plane_header(1, 2, 2, 1);
-  s.append(explicit_group({{0, 1}, {1, 1}, {2, 1}, {3, 1}}, {value_code(100), value_code(10), value_code(20),
-                                                           value_code(30)}));
+  s.append(explicit_group({{0, 1}, {1, 1}, {2, 1}, {3, 1}},
+                          {value_code(100), value_code(10), value_code(20), value_code(30)}));
   s.u8('$');
   ByteReader in = memory_reader(s.b);
   Result<Plane> p = decode_plane(in, "YSeg");
@@ -179,10 +179,11 @@ TEST(FinalScaling, HalvesUpAndClamps) {
     int16_t scale;
     uint8_t out;
   };
-  const Case cases[] = {{5, 2, 3},     {509, 2, 255}, {510, 2, 255}, {511, 2, 255},  {-1, 2, 0},
-                        {764, 3, 255}, {766, 3, 255}, {763, 3, 254}, {4, 1, 4},      {-3, -3, 1},
-                        {3, -3, 0},    {7, 0, 255},   {0, 0, 0},     {-7, 0, 0},     {2147483647, 1, 255},
-                        {-2147483647 - 1, -1, 255},   {1, 32767, 0}, {16384, 32767, 1}};
+  const Case cases[] = {{5, 2, 3},     {509, 2, 255},    {510, 2, 255},        {511, 2, 255},
+                        {-1, 2, 0},    {764, 3, 255},    {766, 3, 255},        {763, 3, 254},
+                        {4, 1, 4},     {-3, -3, 1},      {3, -3, 0},           {7, 0, 255},
+                        {0, 0, 0},     {-7, 0, 0},       {2147483647, 1, 255}, {-2147483647 - 1, -1, 255},
+                        {1, 32767, 0}, {16384, 32767, 1}};
   for (const Case& c : cases) {
     EXPECT_EQ(scale_sample(c.n, c.scale), c.out) << c.n << "/" << c.scale;
     // Same as the double-precision rule for every case.
@@ -199,7 +200,8 @@ TEST(FinalScaling, PlaneFormMatchesTheSampleForm) {
   for (int16_t scale : {1, 2, 3, 4, 16, 64, 255, 256, 257, 1000, 32767, 0, -1, -3, -32768}) {
     std::vector<uint8_t> out(samples.size());
     scale_samples(samples, out, scale);
-    for (size_t i = 0; i < samples.size(); ++i) ASSERT_EQ(out[i], scale_sample(samples[i], scale)) << samples[i] << "/" << scale;
+    for (size_t i = 0; i < samples.size(); ++i)
+      ASSERT_EQ(out[i], scale_sample(samples[i], scale)) << samples[i] << "/" << scale;
   }
 }
 

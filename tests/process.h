@@ -29,13 +29,13 @@ struct ProcessResult {
   int status = -1;  // exit status 0..255, or -1 when killed
   std::string out;
   bool timed_out = false;
-  long peak_kib = 0;     // the child's peak resident memory
-  double seconds = 0;    // wall time
+  long peak_kib = 0;   // the child's peak resident memory
+  double seconds = 0;  // wall time
 };
 
 inline ProcessResult run_process(const std::string& program, const std::vector<std::string>& args,
-                                 const std::filesystem::path& cwd, Stdin in = Stdin::kDevNull,
-                                 int timeout_ms = 20000, long file_size_limit = -1) {
+                                 const std::filesystem::path& cwd, Stdin in = Stdin::kDevNull, int timeout_ms = 20000,
+                                 long file_size_limit = -1) {
   int out_pipe[2], in_pipe[2];
   if (pipe(out_pipe) != 0 || pipe(in_pipe) != 0) return {};
   pid_t pid = fork();

@@ -24,7 +24,7 @@ Found search(const std::string& data, const char* name = "YSeg") {
 TEST(SegmentLocator, FindsMarkersAndStopsBehindThem) {
   EXPECT_EQ(search("$YSeg...").offset, 5u);
   EXPECT_EQ(search("ab$YSeg").offset, 7u);
-  EXPECT_TRUE(search("$XSeg", "VSeg").ok);  // the letter is not tested
+  EXPECT_TRUE(search("$XSeg", "VSeg").ok);                        // the letter is not tested
   EXPECT_EQ(search(std::string("\xFF\xFF$USeg", 7)).offset, 7u);  // 0xFF is an ordinary byte
 }
 

@@ -70,8 +70,7 @@ TEST(WaveletSynthesis, LevelsRunCoarsestFirst) {
   for (int y = 0; y < 4; ++y)
     for (int x = 0; x < 4; ++x) flat[{x, y}] = 64;
   EXPECT_EQ(one_coefficient(4, 2, 0, 64), flat);
-  EXPECT_EQ(one_coefficient(4, 2, 0, 7),
-            block(0, 0, {{7, 6, 6, 6}, {6, 4, 5, 4}, {6, 5, 4, 4}, {6, 4, 4, 4}}));
+  EXPECT_EQ(one_coefficient(4, 2, 0, 7), block(0, 0, {{7, 6, 6, 6}, {6, 4, 5, 4}, {6, 5, 4, 4}, {6, 4, 4, 4}}));
 }
 
 TEST(WaveletSynthesis, CoefficientOfOneTouchesOnlyItsCentre) {
@@ -84,8 +83,8 @@ TEST(WaveletSynthesis, FastFormMatchesPlainFormOnRandomPlanes) {
   struct Shape {
     int w, h, levels;
   };
-  for (Shape sh : {Shape{16, 16, 1}, Shape{64, 32, 3}, Shape{32, 64, 5}, Shape{256, 256, 8}, Shape{8, 128, 3},
-                   Shape{96, 40, 2}}) {
+  for (Shape sh :
+       {Shape{16, 16, 1}, Shape{64, 32, 3}, Shape{32, 64, 5}, Shape{256, 256, 8}, Shape{8, 128, 3}, Shape{96, 40, 2}}) {
     const size_t count = size_t(sh.w) * sh.h;
     std::vector<int32_t> c(count);
     for (auto& v : c) {
@@ -111,7 +110,8 @@ TEST(WaveletSynthesis, TransposeBandGivesTheTransposeInPlace) {
     for (int i = 0; i < n; ++i) m[static_cast<size_t>(i)] = i;
     transpose_band(m, 0, rows, cols);
     for (int r = 0; r < rows; ++r)
-      for (int c = 0; c < cols; ++c) ASSERT_EQ(m[static_cast<size_t>(c * rows + r)], r * cols + c) << rows << "x" << cols;
+      for (int c = 0; c < cols; ++c)
+        ASSERT_EQ(m[static_cast<size_t>(c * rows + r)], r * cols + c) << rows << "x" << cols;
   }
 }
 

@@ -26,9 +26,9 @@ Status check_size(const std::string& name, int64_t width, int64_t height) {
     return bad(name, format_text("picture has no pixels (%lld x %lld)", static_cast<long long>(width),
                                  static_cast<long long>(height)));
   if (width > kMaxDimension || height > kMaxDimension)
-    return bad(name, format_text("picture of %lld x %lld pixels is too large (at most %d x %d)",
-                                 static_cast<long long>(width), static_cast<long long>(height), kMaxDimension,
-                                 kMaxDimension));
+    return bad(
+        name, format_text("picture of %lld x %lld pixels is too large (at most %d x %d)", static_cast<long long>(width),
+                          static_cast<long long>(height), kMaxDimension, kMaxDimension));
   return Status::success();
 }
 
@@ -106,8 +106,8 @@ Result<Image> decode_ppm(std::span<const uint8_t> b, const std::string& name) {
   };
   int64_t width = 0, height = 0, maxval = 0;
   if (!number(width) || !number(height) || !number(maxval)) return bad(name, "malformed PPM header");
-  if (maxval < 1 || maxval > 65535) return bad(name, format_text("PPM maximum value %lld is outside 1..65535",
-                                                                static_cast<long long>(maxval)));
+  if (maxval < 1 || maxval > 65535)
+    return bad(name, format_text("PPM maximum value %lld is outside 1..65535", static_cast<long long>(maxval)));
   if (at >= b.size()) return bad(name, "PPM pixel data are missing");
   ++at;  // the single white-space byte before the samples
   if (Status s = check_size(name, width, height); !s.ok()) return s.failure;
@@ -122,8 +122,10 @@ Result<Image> decode_ppm(std::span<const uint8_t> b, const std::string& name) {
   for (size_t i = 0; i < img.rgb.size(); ++i) {
     uint32_t v = bytes_per_sample == 2 ? (uint32_t{src[2 * i]} << 8 | src[2 * i + 1]) : src[i];
     if (v > static_cast<uint32_t>(maxval)) v = static_cast<uint32_t>(maxval);
-    img.rgb[i] = maxval == 255 ? static_cast<uint8_t>(v)
-                               : static_cast<uint8_t>((v * 255 + static_cast<uint32_t>(maxval) / 2) / static_cast<uint32_t>(maxval));
+    img.rgb[i] =
+        maxval == 255
+            ? static_cast<uint8_t>(v)
+            : static_cast<uint8_t>((v * 255 + static_cast<uint32_t>(maxval) / 2) / static_cast<uint32_t>(maxval));
   }
   return img;
 }

@@ -148,8 +148,8 @@ int main(int argc, char** argv) {
         value = arg.substr(eq + 1);
         has_value = true;
       }
-      const bool known = name == "-q" || name == "--quality" || name == "-b" || name == "--bpp" || name == "-l" ||
-                         name == "--levels";
+      const bool known =
+          name == "-q" || name == "--quality" || name == "-b" || name == "--bpp" || name == "-l" || name == "--levels";
       if (!known) return usage_error("unknown option " + arg);
       if (!has_value) {
         if (i + 1 >= argc) return usage_error("option " + name + " needs a value");
@@ -162,8 +162,7 @@ int main(int argc, char** argv) {
         if (!parse_double(value.c_str(), options.target_bpp) || options.target_bpp <= 0)
           return usage_error("bits per pixel must be a positive number, not '" + value + "'");
       } else {
-        if (!parse_int(value.c_str(), options.levels) || options.levels < 1 ||
-            options.levels > qzr::kMaxEncodeLevels)
+        if (!parse_int(value.c_str(), options.levels) || options.levels < 1 || options.levels > qzr::kMaxEncodeLevels)
           return usage_error("levels must be a whole number from 1 to 8, not '" + value + "'");
       }
       continue;
@@ -183,7 +182,7 @@ int main(int argc, char** argv) {
   if (!e.target_reached)
     std::fprintf(stderr, "qzrenc: warning: %.3f bits per pixel is below the smallest file this picture makes\n",
                  options.target_bpp);
-  std::printf("%s: %d x %d, %zu bytes, %.3f bits per pixel, quality %.1f\n", files[1].c_str(),
-              image.value().width, image.value().height, e.bytes.size(), e.bits_per_pixel, e.quality);
+  std::printf("%s: %d x %d, %zu bytes, %.3f bits per pixel, quality %.1f\n", files[1].c_str(), image.value().width,
+              image.value().height, e.bytes.size(), e.bits_per_pixel, e.quality);
   return 0;
 }

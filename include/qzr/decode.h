@@ -48,7 +48,7 @@ typedef enum qzr_status {
   QZR_ERROR_CORRUPT = 5,             /* the payload or a plane stream is damaged */
   QZR_ERROR_LIMIT = 6,               /* the picture or its payload is beyond a limit */
   QZR_ERROR_OUT_OF_MEMORY = 7,
-  QZR_ERROR_IO = 8                   /* a file could not be read or written */
+  QZR_ERROR_IO = 8 /* a file could not be read or written */
 } qzr_status;
 
 /* A short English description of a status ("ok", "truncated data", ...);
@@ -58,9 +58,9 @@ QZR_API const char* qzr_status_string(qzr_status status);
 /* What the header says. The payload length is the size of the expanded
  * payload the file announces, which the decode holds in memory at once. */
 typedef struct qzr_info {
-  uint32_t width;          /* visible pixels, 0..65535 */
+  uint32_t width; /* visible pixels, 0..65535 */
   uint32_t height;
-  uint32_t padded_width;   /* the planes' size: width and height rounded up to a multiple of 256 */
+  uint32_t padded_width; /* the planes' size: width and height rounded up to a multiple of 256 */
   uint32_t padded_height;
   uint32_t payload_length; /* bytes */
 } qzr_info;
@@ -120,8 +120,8 @@ QZR_API void qzr_decode_options_init(qzr_decode_options* options);
  * QZR_ERROR_OUT_OF_MEMORY; after them the buffer's content is unspecified.
  * The expanded payload is held in memory during the call (no temporary
  * file). */
-QZR_API qzr_status qzr_decode_into(const uint8_t* data, size_t size, const qzr_decode_options* options,
-                                   uint8_t* pixels, size_t stride, size_t pixels_size);
+QZR_API qzr_status qzr_decode_into(const uint8_t* data, size_t size, const qzr_decode_options* options, uint8_t* pixels,
+                                   size_t stride, size_t pixels_size);
 
 #ifdef __cplusplus
 }

@@ -112,8 +112,8 @@ constexpr std::ptrdiff_t kLookupMinBytes = 512;
 // stands after all of them.
 struct LookupEntry {
   uint16_t code = 0, second_code = 0;
-  uint8_t bits = 0;         // bits the first code takes, 1..kLookupBits; 0: not a leaf yet
-  uint8_t both_bits = 0;    // bits both codes take; 0: no second code within the bits
+  uint8_t bits = 0;       // bits the first code takes, 1..kLookupBits; 0: not a leaf yet
+  uint8_t both_bits = 0;  // bits both codes take; 0: no second code within the bits
   int32_t node = 0;
 };
 
@@ -229,8 +229,8 @@ void walk_codes(ByteReader& in, const CodeTree& tree, int64_t count, Sink&& sink
 
 }  // namespace
 
-void decode_and_expand(ByteReader& in, const CodeTree& tree, int64_t symbol_count, SpanExpander& span,
-                       bool over_zeros, CodeWalk walk) {
+void decode_and_expand(ByteReader& in, const CodeTree& tree, int64_t symbol_count, SpanExpander& span, bool over_zeros,
+                       CodeWalk walk) {
   struct Sink {
     SpanExpander& span;
     void one(uint16_t c) { span.add(c); }

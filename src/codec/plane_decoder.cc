@@ -42,8 +42,7 @@ Status read_band_groups(ByteReader& in, int levels, std::span<int16_t> quantized
       // The format would read the end of the data as band 127 without end.
       if (byte == kEndOfFile) return plane_failure("Unexpected end of file", segment);
       const int b = byte & kBandIndexMask;
-      if (b >= bands)
-        return format_failure(format_text("\nBand index %d out of range in segment %s !\n", b, segment));
+      if (b >= bands) return format_failure(format_text("\nBand index %d out of range in segment %s !\n", b, segment));
       const int64_t size = band_size(count, levels, band_level(b));
       if (first) {
         span_offset = band_offset(count, levels, b);
@@ -93,8 +92,8 @@ Result<Plane> decode_plane_checked(ByteReader& in, const char* segment, int64_t 
 
   const int32_t count = width * height;  // at most 32767^2: fits
   if (count > max_samples)
-    return format_failure(format_text("\nPlane of %d x %d samples is too large for the image in segment %s !\n", width,
-                                      height, segment));
+    return format_failure(
+        format_text("\nPlane of %d x %d samples is too large for the image in segment %s !\n", width, height, segment));
   // The quantized values go into their array, all zero to begin with, so
   // that a stream that omits a band decodes with zeros in it.
   const size_t n = static_cast<size_t>(count);

@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "codec/plane.h"
-#include "common/byte_io.h"
 #include "codec/sample_scaling.h"
+#include "common/byte_io.h"
 #include "common/failure.h"
 #include "common/zeroed_storage.h"
 

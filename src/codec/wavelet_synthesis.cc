@@ -311,13 +311,13 @@ struct LevelScratch {
   std::vector<int32_t> ring;
   std::vector<Stored> tile;
   explicit LevelScratch(int width)
-      : ring(4 * static_cast<size_t>(width)), tile(static_cast<size_t>(kTileRows<Stored>) * static_cast<size_t>(width / 2)) {}
+      : ring(4 * static_cast<size_t>(width)),
+        tile(static_cast<size_t>(kTileRows<Stored>) * static_cast<size_t>(width / 2)) {}
 };
 
 }  // namespace
 
-void inverse_wavelet(std::span<int32_t> coefficients, std::span<int32_t> samples, int width, int height,
-                     int levels) {
+void inverse_wavelet(std::span<int32_t> coefficients, std::span<int32_t> samples, int width, int height, int levels) {
   // Each level but the last goes to `samples` and from there becomes the
   // next level's quarter 0; the last level's rows go to `samples` for good.
   LevelScratch<int32_t> scratch(width);
@@ -331,9 +331,9 @@ void inverse_wavelet(std::span<int32_t> coefficients, std::span<int32_t> samples
   }
 }
 
-void synthesise_plane(std::span<const int16_t> quantized, std::span<const int16_t> steps,
-                      std::span<int32_t> levels_odd, std::span<int32_t> levels_even, int width, int height,
-                      int levels, const SampleScaler& scale, std::span<uint8_t> out) {
+void synthesise_plane(std::span<const int16_t> quantized, std::span<const int16_t> steps, std::span<int32_t> levels_odd,
+                      std::span<int32_t> levels_even, int width, int height, int levels, const SampleScaler& scale,
+                      std::span<uint8_t> out) {
   // Level n's output (n >= 1) goes to the buffer of n's parity, from which
   // level n - 1 reads it as its quarter 0. The approximation band is
   // dequantized into the buffer of level `levels`' parity; the detail bands
@@ -359,8 +359,9 @@ void synthesise_plane(std::span<const int16_t> quantized, std::span<const int16_
                        });
     } else {
       int32_t* level_out = buffer(n);
-      synthesise_level(buffer(n + 1), quantized.data(), W, H, detail, scratch.ring, scratch.tile,
-                       [&](int y, const int32_t* row) { std::copy_n(row, W, level_out + static_cast<int64_t>(y) * W); });
+      synthesise_level(
+          buffer(n + 1), quantized.data(), W, H, detail, scratch.ring, scratch.tile,
+          [&](int y, const int32_t* row) { std::copy_n(row, W, level_out + static_cast<int64_t>(y) * W); });
     }
   }
 }

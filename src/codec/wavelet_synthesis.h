@@ -16,17 +16,16 @@ namespace qzr {
 //
 // Requires levels >= 1 and width and height positive multiples of 2^levels.
 // Sums wrap at 32 bits. The coefficient array is working storage.
-void inverse_wavelet(std::span<int32_t> coefficients, std::span<int32_t> samples, int width, int height,
-                     int levels);
+void inverse_wavelet(std::span<int32_t> coefficients, std::span<int32_t> samples, int width, int height, int levels);
 
 // A quantized plane to its 8-bit samples: dequantization with the bands'
 // steps (3L + 1, in band index order), the synthesis, and the final scaling,
 // row by row, so that the full-size level is never held. The coarser levels
 // go through `levels_odd` ((width / 2) x (height / 2) values) and
 // `levels_even` (a quarter of that).
-void synthesise_plane(std::span<const int16_t> quantized, std::span<const int16_t> steps,
-                      std::span<int32_t> levels_odd, std::span<int32_t> levels_even, int width, int height,
-                      int levels, const SampleScaler& scale, std::span<uint8_t> out);
+void synthesise_plane(std::span<const int16_t> quantized, std::span<const int16_t> steps, std::span<int32_t> levels_odd,
+                      std::span<int32_t> levels_even, int width, int height, int levels, const SampleScaler& scale,
+                      std::span<uint8_t> out);
 
 // The same synthesis in its plainest form: quarter 2 transposed in place
 // first, every coefficient through the bound-tested scatter. The reference

@@ -37,7 +37,7 @@ ByteReader memory_reader(std::span<const uint8_t> bytes);
 ByteReader file_reader(std::FILE* file, size_t buffer_size = 1 << 16);
 
 struct ByteWriter {
-  std::FILE* file = nullptr;             // stdio sink, or
+  std::FILE* file = nullptr;               // stdio sink, or
   std::vector<uint8_t>* memory = nullptr;  // memory sink
   std::vector<uint8_t> buffer;
   size_t used = 0;

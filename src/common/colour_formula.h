@@ -16,7 +16,7 @@ constexpr int kBlueFromU = 359;
 constexpr int kGreenFromU = 183;  // subtracted
 constexpr int kGreenFromV = 88;   // subtracted
 constexpr int kRedFromV = 454;
-constexpr int kShift = 8;            // the products' divisor, 2^8
-constexpr int kChromaZero = 128;     // the chroma sample of no colour
+constexpr int kShift = 8;         // the products' divisor, 2^8
+constexpr int kChromaZero = 128;  // the chroma sample of no colour
 
 }  // namespace qzr::colour

@@ -23,9 +23,9 @@ Result<QzrHeader> read_container_header(ByteReader& in, std::string_view input_n
   h.padded_width = pad_dimension(h.width);
   h.padded_height = pad_dimension(h.height);
   if (!std::equal(kVersion.begin(), kVersion.end(), b.begin() + 28)) {
-    return format_failure(format_size_line(h) +
-                          "\nThis decompressor supported quorlen qzr images produced with codec v1.1!\n",
-                          QZR_ERROR_UNSUPPORTED_VERSION);
+    return format_failure(
+        format_size_line(h) + "\nThis decompressor supported quorlen qzr images produced with codec v1.1!\n",
+        QZR_ERROR_UNSUPPORTED_VERSION);
   }
   return h;
 }

@@ -121,9 +121,7 @@ constexpr LaneMasks make_lane_masks() {
 }
 alignas(64) constexpr LaneMasks kLanesBefore = make_lane_masks();
 
-inline uint32_t cumulative(const FastModel& m, int j) {
-  return static_cast<uint32_t>(m.within[j] + m.tail[j >> 4]);
-}
+inline uint32_t cumulative(const FastModel& m, int j) { return static_cast<uint32_t>(m.within[j] + m.tail[j >> 4]); }
 
 // Sets within, tail, total and first from the frequencies.
 void rebuild(FastModel& m) {
@@ -259,13 +257,11 @@ inline int highest_bit(uint32_t v) { return 31 - std::countl_zero(v); }
 // is taken while n is being found, and the next division is a multiplication.
 struct Coder {
   uint32_t low = 0, range = FULL, offset = 0;
-  int shift = 0;                            // n
+  int shift = 0;                                         // n
   decltype(reciprocal(1)) per_width = reciprocal(FULL);  // of range >> shift
 
   // ((offset + 1) * total - 1) / range.
-  uint32_t scaled_code(uint32_t total) const {
-    return divide(((offset + 1) * total - 1) >> shift, per_width);
-  }
+  uint32_t scaled_code(uint32_t total) const { return divide(((offset + 1) * total - 1) >> shift, per_width); }
 
   // Narrows the interval to [low + a, low + b) and doubles it until it
   // straddles the middle and is wider than a quarter: n times, n at most 17,
@@ -352,8 +348,8 @@ Result<uint64_t> decode_lzari(ByteReader& in, ByteWriter& out, uint64_t limit) {
     const auto& pc = kPositionTable.cumulative;
     const uint32_t y = coder.scaled_code(pc[0]);
     const int p = find_position(y);
-    coder.narrow(coder.range * pc[static_cast<size_t>(p) + 1] / pc[0],
-                 coder.range * pc[static_cast<size_t>(p)] / pc[0], bits);
+    coder.narrow(coder.range * pc[static_cast<size_t>(p) + 1] / pc[0], coder.range * pc[static_cast<size_t>(p)] / pc[0],
+                 bits);
 
     const uint32_t start = (r - static_cast<uint32_t>(p) - 1) & RING_MASK;
     const int len = c - kMatchBase;

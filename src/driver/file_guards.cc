@@ -43,7 +43,7 @@ OutputClash output_clash(const std::string& input_name, const std::string& outpu
   std::ifstream f(output_name, std::ios::binary);
   f.read(reinterpret_cast<char*>(first.data()), first.size());
   return f.gcount() == static_cast<std::streamsize>(first.size()) && first == kMagic ? OutputClash::picture
-                                                                                      : OutputClash::none;
+                                                                                     : OutputClash::none;
 }
 
 }  // namespace qzr

@@ -73,13 +73,12 @@ Status decode_file(const std::string& input_name, const std::string& output_name
   // Guard the intermediate file before anything is opened for writing: the
   // run would truncate an input of that name, or delete an output of it.
   if (names_intermediate_file(input_name))
-    return format_failure(format_text(
-        "error: input file %s is the intermediate file temp.tmp, which this run would overwrite !\n",
-        input_name.c_str()));
+    return format_failure(
+        format_text("error: input file %s is the intermediate file temp.tmp, which this run would overwrite !\n",
+                    input_name.c_str()));
   if (names_intermediate_file(output_name))
     return format_failure(format_text(
-        "error: output file %s is the intermediate file temp.tmp, which this run deletes !\n",
-        output_name.c_str()));
+        "error: output file %s is the intermediate file temp.tmp, which this run deletes !\n", output_name.c_str()));
 
   File input(std::fopen(input_name.c_str(), "rb"));
   if (input.f == nullptr) return format_failure(format_text("error opening file %s !\n", input_name.c_str()));
@@ -87,13 +86,12 @@ Status decode_file(const std::string& input_name, const std::string& output_name
   // file, as in `qzrdec *.qzr`, whose second name would become the output.
   switch (output_clash(input_name, output_name)) {
     case OutputClash::input:
-      return format_failure(format_text(
-          "error: output file %s is the input file, which this run would overwrite !\n", output_name.c_str()));
+      return format_failure(format_text("error: output file %s is the input file, which this run would overwrite !\n",
+                                        output_name.c_str()));
     case OutputClash::picture:
-      return format_failure(format_text(
-          "error: output file %s holds a QZR picture, which this run would overwrite !\n", output_name.c_str()));
-    case OutputClash::none:
-      break;
+      return format_failure(format_text("error: output file %s holds a QZR picture, which this run would overwrite !\n",
+                                        output_name.c_str()));
+    case OutputClash::none: break;
   }
   IntermediateLock claim;
   File intermediate(create_intermediate(kIntermediateName, claim));

@@ -1,14 +1,14 @@
 #include <fcntl.h>
 #include <poll.h>
+#include <signal.h>
 #include <sys/file.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
-#include <signal.h>
 #include <termios.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <cerrno>
+#include <chrono>
 #include <csignal>
 
 #include "driver/platform.h"
@@ -61,7 +61,8 @@ void wait_for_key() {
   struct sigaction sa {};
   sa.sa_handler = on_signal;
   sigemptyset(&sa.sa_mask);
-  struct sigaction old_int {}, old_term {}, old_hup {}, old_quit {};
+  struct sigaction old_int {
+  }, old_term{}, old_hup{}, old_quit{};
   sigaction(SIGINT, &sa, &old_int);
   sigaction(SIGTERM, &sa, &old_term);
   sigaction(SIGHUP, &sa, &old_hup);

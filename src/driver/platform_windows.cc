@@ -26,9 +26,7 @@ bool extended_key(WORD vk) {
 }
 
 // Identifies the file behind a handle (volume and file index).
-bool file_identity(HANDLE h, BY_HANDLE_FILE_INFORMATION& info) {
-  return GetFileInformationByHandle(h, &info) != 0;
-}
+bool file_identity(HANDLE h, BY_HANDLE_FILE_INFORMATION& info) { return GetFileInformationByHandle(h, &info) != 0; }
 
 bool same_file(const BY_HANDLE_FILE_INFORMATION& a, const BY_HANDLE_FILE_INFORMATION& b) {
   return a.dwVolumeSerialNumber == b.dwVolumeSerialNumber && a.nFileIndexHigh == b.nFileIndexHigh &&
@@ -166,9 +164,9 @@ std::FILE* reopen_intermediate(const IntermediateLock& lock) {
       !DuplicateHandle(GetCurrentProcess(), held, GetCurrentProcess(), &h, 0, FALSE, DUPLICATE_SAME_ACCESS))
     return nullptr;
   LARGE_INTEGER zero{};
-  const int fd = SetFilePointerEx(h, zero, nullptr, FILE_BEGIN) ? _open_osfhandle(reinterpret_cast<intptr_t>(h),
-                                                                                   _O_RDONLY | _O_BINARY)
-                                                                : -1;
+  const int fd = SetFilePointerEx(h, zero, nullptr, FILE_BEGIN)
+                     ? _open_osfhandle(reinterpret_cast<intptr_t>(h), _O_RDONLY | _O_BINARY)
+                     : -1;
   if (fd < 0) {
     CloseHandle(h);
     return nullptr;

@@ -10,10 +10,10 @@ namespace qzr::enc {
 namespace {
 
 constexpr double kUnit = 1 << colour::kShift;
-constexpr double kBlueFromFirst = colour::kBlueFromU / kUnit;    // du -> byte 0
-constexpr double kGreenFromFirst = colour::kGreenFromU / kUnit;  // du -> byte 1 (subtracted)
-constexpr double kGreenFromSecond = colour::kGreenFromV / kUnit; // dv -> byte 1 (subtracted)
-constexpr double kRedFromSecond = colour::kRedFromV / kUnit;     // dv -> byte 2
+constexpr double kBlueFromFirst = colour::kBlueFromU / kUnit;     // du -> byte 0
+constexpr double kGreenFromFirst = colour::kGreenFromU / kUnit;   // du -> byte 1 (subtracted)
+constexpr double kGreenFromSecond = colour::kGreenFromV / kUnit;  // dv -> byte 1 (subtracted)
+constexpr double kRedFromSecond = colour::kRedFromV / kUnit;      // dv -> byte 2
 
 // Exact inverse of the conversion for one pixel (without the rounding):
 // y = (G + a R + b B) / (1 + a + b) with a = 88/454 and b = 183/359, the

@@ -16,8 +16,8 @@ namespace qzr::enc {
 using Image = ::qzr::Picture;
 
 struct PlaneTargets {
-  int width = 0;   // padded luma width; the chroma planes are width / 2 wide
-  int height = 0;  // padded height
+  int width = 0;                     // padded luma width; the chroma planes are width / 2 wide
+  int height = 0;                    // padded height
   std::vector<float> luma;           // width x height, sample units 0..255
   std::vector<float> first_chroma;   // (width / 2) x height, drives byte 0 (blue)
   std::vector<float> second_chroma;  // (width / 2) x height, drives byte 2 (red)

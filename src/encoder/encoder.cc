@@ -9,8 +9,8 @@
 
 #include "codec/band_layout.h"
 #include "common/colour_formula.h"
-#include "encoder/colour_forward.h"
 #include "container/container_header.h"
+#include "encoder/colour_forward.h"
 
 namespace qzr::enc {
 namespace {
@@ -82,8 +82,8 @@ class FileEncoder {
     const double factor[3] = {1.0, chroma_step_factor(colour::kBlueFromU / kUnit, colour::kGreenFromU / kUnit),
                               chroma_step_factor(colour::kRedFromV / kUnit, colour::kGreenFromV / kUnit)};
     std::vector<uint8_t> streams[3];
-    auto luma = std::async(std::launch::async,
-                           [&] { planes_[0]->write(streams[0], delta * factor[0], shape, knobs_); });
+    auto luma =
+        std::async(std::launch::async, [&] { planes_[0]->write(streams[0], delta * factor[0], shape, knobs_); });
     for (int p = 1; p < 3; ++p) planes_[p]->write(streams[p], delta * factor[p], shape, knobs_);
     luma.get();
     std::vector<uint8_t> data;
@@ -100,7 +100,8 @@ class FileEncoder {
     if (data.size() > 0xFFFFFFFFu)
       return format_failure("the picture's coded data exceed the 4 GiB a QZR file can hold; lower the quality\n",
                             QZR_ERROR_LIMIT);
-    const auto header = make_container_header(static_cast<uint16_t>(image_.width), static_cast<uint16_t>(image_.height));
+    const auto header =
+        make_container_header(static_cast<uint16_t>(image_.width), static_cast<uint16_t>(image_.height));
     std::vector<uint8_t> payload = lzari_encode(data);
     std::vector<uint8_t> file(header.begin(), header.end());
     file.insert(file.end(), payload.begin(), payload.end());
@@ -119,14 +120,17 @@ Status check(const Image& image, const EncodeOptions& options) {
     return format_failure(format_text("empty picture (%d x %d)\n", image.width, image.height), QZR_ERROR_ARGUMENT);
   if (image.width > kMaxDimension || image.height > kMaxDimension)
     return format_failure(format_text("picture of %d x %d is too large: QZR holds at most %d x %d pixels\n",
-                                      image.width, image.height, kMaxDimension, kMaxDimension), QZR_ERROR_ARGUMENT);
+                                      image.width, image.height, kMaxDimension, kMaxDimension),
+                          QZR_ERROR_ARGUMENT);
   if (image.rgb.size() != size_t(image.width) * size_t(image.height) * 3)
-    return format_failure(format_text("picture data hold %zu bytes, not 3 x %d x %d\n", image.rgb.size(),
-                                      image.width, image.height), QZR_ERROR_ARGUMENT);
+    return format_failure(
+        format_text("picture data hold %zu bytes, not 3 x %d x %d\n", image.rgb.size(), image.width, image.height),
+        QZR_ERROR_ARGUMENT);
   if (options.quality < 1 || options.quality > 100)
     return format_failure(format_text("quality %d is outside 1..100\n", options.quality), QZR_ERROR_ARGUMENT);
   if (options.levels < 1 || options.levels > kMaxEncodeLevels)
-    return format_failure(format_text("levels %d is outside 1..%d\n", options.levels, kMaxEncodeLevels), QZR_ERROR_ARGUMENT);
+    return format_failure(format_text("levels %d is outside 1..%d\n", options.levels, kMaxEncodeLevels),
+                          QZR_ERROR_ARGUMENT);
   if (!(options.target_bpp >= 0) || !std::isfinite(options.target_bpp))
     return format_failure("the bit-rate target must be a positive number\n", QZR_ERROR_ARGUMENT);
   return Status::success();
@@ -210,8 +214,7 @@ Result<Encoded> encode_image_detailed(const Image& image, const EncodeOptions& o
   }
 }
 
-Result<std::vector<uint8_t>> encode_image(const Image& image, const EncodeOptions& options,
-                                          const TestKnobs& knobs) {
+Result<std::vector<uint8_t>> encode_image(const Image& image, const EncodeOptions& options, const TestKnobs& knobs) {
   Result<Encoded> e = encode_image_detailed(image, options, knobs);
   if (!e.ok()) return e.failure();
   return std::move(e.value().file);

@@ -11,9 +11,9 @@
 #include <vector>
 
 #include "common/failure.h"
-#include "qzr/qzr.h"
 #include "encoder/lzari_encoder.h"
 #include "encoder/plane_encoder.h"
+#include "qzr/qzr.h"
 
 namespace qzr::enc {
 

@@ -100,7 +100,6 @@ struct LineSolver {
   }
 };
 
-
 // Scratch space of one analysis, kept across the refinement rounds so that
 // large planes are not allocated (and their pages cleared) again each time.
 struct Workspace {
@@ -109,8 +108,8 @@ struct Workspace {
 };
 
 // Stores the analysis in `coefficients`, or adds it there when `accumulate`.
-void analyse_with(std::span<const float> samples, std::span<float> coefficients, int width, int height,
-                  int levels, Workspace& ws, bool accumulate) {
+void analyse_with(std::span<const float> samples, std::span<float> coefficients, int width, int height, int levels,
+                  Workspace& ws, bool accumulate) {
   auto put = [accumulate](const float* from, const float* to, float* out) {
     if (accumulate)
       for (; from != to; ++from, ++out) *out += *from;
@@ -163,8 +162,7 @@ void analyse(std::span<const float> samples, std::span<float> coefficients, int 
   analyse_with(samples, coefficients, width, height, levels, ws, false);
 }
 
-std::vector<float> analyse_refined(std::span<const float> target, int width, int height, int levels,
-                                   int iterations) {
+std::vector<float> analyse_refined(std::span<const float> target, int width, int height, int levels, int iterations) {
   const size_t count = size_t(width) * size_t(height);
   Workspace ws(count);
   std::vector<float> coefficients(count);

@@ -25,8 +25,7 @@ void analyse(std::span<const float> samples, std::span<float> coefficients, int 
 // The coefficients, rounded to integers, that inverse_wavelet turns into
 // `target` most closely: the real analysis, then `iterations` rounds of
 // analysing what the integer synthesis still misses and adding it.
-std::vector<float> analyse_refined(std::span<const float> target, int width, int height, int levels,
-                                   int iterations);
+std::vector<float> analyse_refined(std::span<const float> target, int width, int height, int levels, int iterations);
 
 // Energy (sum of squared synthesis weights) of one coefficient of each band
 // away from the borders, indexed by band index: how much a unit error in that

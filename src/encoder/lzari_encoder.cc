@@ -196,7 +196,8 @@ class Encoder {
 
   float symbol_cost(int character) const {
     const int s = model_.character_symbol[static_cast<size_t>(character)];
-    const uint32_t f = model_.symbol_cumulative[static_cast<size_t>(s) - 1] - model_.symbol_cumulative[static_cast<size_t>(s)];
+    const uint32_t f =
+        model_.symbol_cumulative[static_cast<size_t>(s) - 1] - model_.symbol_cumulative[static_cast<size_t>(s)];
     return log2_[model_.symbol_cumulative[0]] - log2_[f];
   }
 
@@ -214,8 +215,8 @@ class Encoder {
 
   void put_symbol(int character) {
     const int s = model_.character_symbol[static_cast<size_t>(character)];
-    coder_.narrow(model_.symbol_cumulative[static_cast<size_t>(s) - 1], model_.symbol_cumulative[static_cast<size_t>(s)],
-                  model_.symbol_cumulative[0]);
+    coder_.narrow(model_.symbol_cumulative[static_cast<size_t>(s) - 1],
+                  model_.symbol_cumulative[static_cast<size_t>(s)], model_.symbol_cumulative[0]);
     adapt_model(model_, s);
   }
 

@@ -12,9 +12,9 @@ namespace qzr::enc {
 // How hard the match finder looks. The defaults keep a 12-megapixel
 // picture's intermediate data to well under a second.
 struct LzariEffort {
-  int max_chain = 48;   // hash-chain candidates tried per position
-  int good_length = 32; // stop searching once a match this long is found
-  bool lazy = true;     // defer a match by one byte when the next one is better
+  int max_chain = 48;    // hash-chain candidates tried per position
+  int good_length = 32;  // stop searching once a match this long is found
+  bool lazy = true;      // defer a match by one byte when the next one is better
 };
 
 // Payload bytes: the length word (u32 little-endian) and the code bits.

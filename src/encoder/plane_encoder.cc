@@ -42,12 +42,8 @@ std::vector<std::vector<int>> band_groups(int levels, const TestKnobs& knobs) {
       sizes.push_back(4);
       for (int k = 1; k < levels; ++k) sizes.push_back(3);
       break;
-    case Grouping::kAllInOne:
-      sizes.push_back(bands);
-      break;
-    case Grouping::kPerBand:
-      sizes.assign(static_cast<size_t>(bands), 1);
-      break;
+    case Grouping::kAllInOne: sizes.push_back(bands); break;
+    case Grouping::kPerBand: sizes.assign(static_cast<size_t>(bands), 1); break;
     case Grouping::kUneven:
       if (!knobs.group_sizes.empty()) {
         sizes = knobs.group_sizes;
@@ -99,7 +95,8 @@ int16_t quantize_value(float c, int16_t step, const QuantizerShape& shape) {
 
 void append_span_codes(std::span<const int16_t> quantized, const TestKnobs& knobs, std::vector<uint16_t>& codes) {
   const size_t n = quantized.size();
-  if (knobs.single_leaf_runs && n > 0 && std::all_of(quantized.begin(), quantized.end(), [](int16_t v) { return v == 0; })) {
+  if (knobs.single_leaf_runs && n > 0 &&
+      std::all_of(quantized.begin(), quantized.end(), [](int16_t v) { return v == 0; })) {
     codes.insert(codes.end(), n, run_code(0));
     return;
   }
@@ -159,9 +156,8 @@ void CodeBook::build(std::span<const uint16_t> codes) {
     uint16_t code = 0;
   };
   std::vector<uint16_t> order = used_;
-  std::sort(order.begin(), order.end(), [&](uint16_t a, uint16_t b) {
-    return count_[a] != count_[b] ? count_[a] < count_[b] : a < b;
-  });
+  std::sort(order.begin(), order.end(),
+            [&](uint16_t a, uint16_t b) { return count_[a] != count_[b] ? count_[a] < count_[b] : a < b; });
   std::vector<Node> nodes;
   nodes.reserve(2 * order.size());
   for (uint16_t c : order) nodes.push_back(Node{count_[c], -1, -1, c});
@@ -284,7 +280,8 @@ PlaneEncoder::PlaneEncoder(std::span<const float> target, int width, int height,
     const int64_t offset = band_offset(count, levels, b);
     const int64_t size = band_size(count, levels, band_level(b));
     float peak = 0;
-    for (int64_t i = offset; i < offset + size; ++i) peak = std::max(peak, std::abs(coefficients_[static_cast<size_t>(i)]));
+    for (int64_t i = offset; i < offset + size; ++i)
+      peak = std::max(peak, std::abs(coefficients_[static_cast<size_t>(i)]));
     band_peak_[static_cast<size_t>(b)] = peak;
   }
 }

@@ -6,8 +6,8 @@
 #include <cstdint>
 #include <span>
 
-#include "common/byte_io.h"
 #include "codec/plane.h"
+#include "common/byte_io.h"
 
 namespace qzr {
 

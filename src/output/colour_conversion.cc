@@ -58,7 +58,8 @@ uint32_t convert_blocks(const uint8_t* y, const uint8_t* u, const uint8_t* v, ui
     const __m128i luma = _mm_loadu_si128(reinterpret_cast<const __m128i*>(y + k));
     const __m128i ylo = _mm_unpacklo_epi8(luma, zero), yhi = _mm_unpackhi_epi8(luma, zero);
     auto channel = [&](__m128i c) {
-      return _mm_packus_epi16(_mm_add_epi16(ylo, _mm_unpacklo_epi16(c, c)), _mm_add_epi16(yhi, _mm_unpackhi_epi16(c, c)));
+      return _mm_packus_epi16(_mm_add_epi16(ylo, _mm_unpacklo_epi16(c, c)),
+                              _mm_add_epi16(yhi, _mm_unpackhi_epi16(c, c)));
     };
     const __m128i b = channel(cb), g = channel(cg), r = channel(cr);
     const __m128i bg_lo = _mm_unpacklo_epi8(b, g), bg_hi = _mm_unpackhi_epi8(b, g);
@@ -90,8 +91,8 @@ void convert_row(const uint8_t* y, const uint8_t* u, const uint8_t* v, uint8_t* 
   convert_pixels(y + done, u + done / 2, v + done / 2, out + size_t{3} * done, columns - done);
 }
 
-void convert_to_bgr(const Plane& luma, const Plane& first_chroma, const Plane& second_chroma,
-                    std::span<uint8_t> pixels, uint32_t padded_width, uint32_t padded_height) {
+void convert_to_bgr(const Plane& luma, const Plane& first_chroma, const Plane& second_chroma, std::span<uint8_t> pixels,
+                    uint32_t padded_width, uint32_t padded_height) {
   // The planes are flat sequences: row r starts at luma sample r x
   // padded_width and chroma sample r x padded_width / 2.
   const size_t chroma_row = padded_width / 2;

@@ -39,7 +39,7 @@ void convert_row_plain(const uint8_t* y, const uint8_t* u, const uint8_t* v, uin
 
 // Fills 3 x padded_width x padded_height bytes; the planes are read as flat
 // sequences, the chroma positions running on across rows.
-void convert_to_bgr(const Plane& luma, const Plane& first_chroma, const Plane& second_chroma,
-                    std::span<uint8_t> pixels, uint32_t padded_width, uint32_t padded_height);
+void convert_to_bgr(const Plane& luma, const Plane& first_chroma, const Plane& second_chroma, std::span<uint8_t> pixels,
+                    uint32_t padded_width, uint32_t padded_height);
 
 }  // namespace qzr

@@ -23,11 +23,8 @@ void write_picture_row(const PictureSource& picture, uint32_t plane_row, PixelOr
               picture.planes[1].samples.data() + plane_row * chroma_row,
               picture.planes[2].samples.data() + plane_row * chroma_row, bgr, width);
   switch (order) {
-    case PixelOrder::bgr:
-      break;
-    case PixelOrder::rgb:
-      swap_red_blue(out, width);
-      break;
+    case PixelOrder::bgr: break;
+    case PixelOrder::rgb: swap_red_blue(out, width); break;
     case PixelOrder::bgra:
     case PixelOrder::rgba: {
       const int red = order == PixelOrder::rgba ? 0 : 2;
@@ -42,8 +39,7 @@ void write_picture_row(const PictureSource& picture, uint32_t plane_row, PixelOr
   }
 }
 
-void write_picture_rows(const PictureSource& picture, PixelOrder order, RowOrder rows, uint8_t* pixels,
-                        size_t stride) {
+void write_picture_rows(const PictureSource& picture, PixelOrder order, RowOrder rows, uint8_t* pixels, size_t stride) {
   std::vector<uint8_t> scratch(pixel_bytes(order) == 3 ? 0 : size_t{3} * picture.width);
   for (uint32_t k = 0; k < picture.height; ++k) {
     const uint32_t plane_row = rows == RowOrder::bottom_up ? k : picture.height - 1 - k;

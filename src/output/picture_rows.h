@@ -12,9 +12,7 @@ namespace qzr {
 
 enum class PixelOrder { rgb, bgr, rgba, bgra };  // the alpha byte is 255
 
-constexpr size_t pixel_bytes(PixelOrder order) {
-  return order == PixelOrder::rgb || order == PixelOrder::bgr ? 3 : 4;
-}
+constexpr size_t pixel_bytes(PixelOrder order) { return order == PixelOrder::rgb || order == PixelOrder::bgr ? 3 : 4; }
 
 // The planes' first row is the picture's bottom row: a BMP stores the rows
 // in that order, a picture shown upright needs the last one first.
@@ -34,8 +32,7 @@ void write_picture_row(const PictureSource& picture, uint32_t plane_row, PixelOr
 
 // Every row, `stride` bytes apart from `pixels` (stride >= width x
 // pixel_bytes); the bytes between rows are left as they are.
-void write_picture_rows(const PictureSource& picture, PixelOrder order, RowOrder rows, uint8_t* pixels,
-                        size_t stride);
+void write_picture_rows(const PictureSource& picture, PixelOrder order, RowOrder rows, uint8_t* pixels, size_t stride);
 
 // Swaps the first and third byte of each of `count` three-byte pixels: RGB
 // to BGR and back.

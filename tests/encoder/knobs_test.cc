@@ -2,11 +2,11 @@
 // the qzrdec program, to the same picture as an ordinary file.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <algorithm>
 #include <functional>
 
 #include "encoder/encoder.h"
@@ -27,10 +27,12 @@ struct Case {
 
 // The picture qzrdec writes for `file`, read back from its BMP.
 Result<Image> decode_with_qzrdec(const std::vector<uint8_t>& file, const std::string& name) {
-  const fs::path dir = fs::temp_directory_path() / ("qzrenc_knobs_" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()));
+  const fs::path dir =
+      fs::temp_directory_path() / ("qzrenc_knobs_" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()));
   fs::create_directories(dir);
   const fs::path in = dir / (name + ".qzr"), out = dir / (name + ".bmp");
-  std::ofstream(in, std::ios::binary).write(reinterpret_cast<const char*>(file.data()), static_cast<std::streamsize>(file.size()));
+  std::ofstream(in, std::ios::binary)
+      .write(reinterpret_cast<const char*>(file.data()), static_cast<std::streamsize>(file.size()));
   const std::string command = "cd \"" + dir.string() + "\" && \"" QZRDEC_PATH "\" \"" + in.string() + "\" \"" +
                               out.string() + "\" > \"" + (dir / "log").string() + "\" 2>&1 < /dev/null";
   if (std::system(command.c_str()) != 0) return format_failure("qzrdec failed on " + name + "\n");
@@ -46,28 +48,36 @@ TEST(Knobs, EveryCornerDecodesToTheOrdinaryPicture) {
       {"all_in_one", [](EncodeOptions&, TestKnobs& k) { k.grouping = Grouping::kAllInOne; }, true},
       {"per_band", [](EncodeOptions&, TestKnobs& k) { k.grouping = Grouping::kPerBand; }, true},
       {"uneven", [](EncodeOptions&, TestKnobs& k) { k.grouping = Grouping::kUneven; }, true},
-      {"uneven_sizes", [](EncodeOptions&, TestKnobs& k) { k.grouping = Grouping::kUneven, k.group_sizes = {2, 5, 1}; }, true},
+      {"uneven_sizes",
+       [](EncodeOptions&, TestKnobs& k) {
+         k.grouping = Grouping::kUneven, k.group_sizes = {2, 5, 1};
+       },
+       true},
       {"empty_groups", [](EncodeOptions&, TestKnobs& k) { k.empty_groups = true; }, true},
       {"empty_run_codes", [](EncodeOptions&, TestKnobs& k) { k.empty_run_codes = true; }, true},
       {"overrunning_runs", [](EncodeOptions&, TestKnobs& k) { k.overrunning_runs = true; }, true},
       {"excess_codes", [](EncodeOptions&, TestKnobs& k) { k.excess_codes = true; }, true},
       {"single_leaf_runs", [](EncodeOptions&, TestKnobs& k) { k.single_leaf_runs = true; }, true},
       {"junk", [](EncodeOptions&, TestKnobs& k) { k.junk_bytes = 40; }, true},
-      {"levels_1_per_band", [](EncodeOptions& o, TestKnobs& k) { o.levels = 1, k.grouping = Grouping::kPerBand; }, false},
-      {"levels_8_all_in_one", [](EncodeOptions& o, TestKnobs& k) { o.levels = 8, k.grouping = Grouping::kAllInOne; }, false},
+      {"levels_1_per_band", [](EncodeOptions& o, TestKnobs& k) { o.levels = 1, k.grouping = Grouping::kPerBand; },
+       false},
+      {"levels_8_all_in_one", [](EncodeOptions& o, TestKnobs& k) { o.levels = 8, k.grouping = Grouping::kAllInOne; },
+       false},
       {"negative_steps", [](EncodeOptions&, TestKnobs& k) { k.negative_steps = true; }, false},
       {"scale_1", [](EncodeOptions&, TestKnobs& k) { k.scale = 1; }, false},
       {"scale_7", [](EncodeOptions&, TestKnobs& k) { k.scale = 7; }, false},
       {"scale_minus_3", [](EncodeOptions&, TestKnobs& k) { k.scale = -3; }, false},
       {"scale_minus_64", [](EncodeOptions&, TestKnobs& k) { k.scale = -64; }, false},
       {"scale_32767", [](EncodeOptions&, TestKnobs& k) { k.scale = 32767; }, false},
-      {"everything", [](EncodeOptions&, TestKnobs& k) {
+      {"everything",
+       [](EncodeOptions&, TestKnobs& k) {
          k.grouping = Grouping::kUneven;
          k.empty_groups = k.empty_run_codes = k.overrunning_runs = k.excess_codes = true;
          k.single_leaf_runs = k.negative_steps = true;
          k.junk_bytes = 17;
          k.scale = -5;
-       }, false},
+       },
+       false},
   };
   for (const Image* img : {&photo, &flat}) {
     const std::vector<uint8_t> ordinary_file = encode_image(*img, {}).value();

@@ -36,7 +36,8 @@ TEST(CodeBook, TreesAndBitsReadBackThroughTheDecoder) {
   for (int s = 0; s < 20; ++s) skewed.insert(skewed.end(), size_t{1} << s, static_cast<uint16_t>(0x100 + s));
   std::shuffle(skewed.begin(), skewed.end(), rng);
   std::vector<uint16_t> wide;  // every magnitude and sign, and the run codes
-  for (int i = 0; i < 40000; ++i) wide.push_back(static_cast<uint16_t>(rng() % 3 ? rng() & 0x7FFF : 0x8000 | rng() % 32));
+  for (int i = 0; i < 40000; ++i)
+    wide.push_back(static_cast<uint16_t>(rng() % 3 ? rng() & 0x7FFF : 0x8000 | rng() % 32));
   for (const auto& codes : {skewed, wide, std::vector<uint16_t>{0x1234, 0x1234, 0x1234}, std::vector<uint16_t>{7, 9}})
     EXPECT_EQ(read_back(codes), codes);
   CodeBook book;

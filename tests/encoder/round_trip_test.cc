@@ -54,7 +54,8 @@ TEST(RoundTrip, FlatColoursAndGradients) {
 TEST(RoundTrip, TinyAndOddSizes) {
   // Measured: 52.9, 30.4, 31.6, 36.4, 42.4 (the noise of the synthetic
   // photograph dominates thin pictures).
-  for (auto [w, h, floor] : {std::tuple{1, 1, 51.0}, {3, 257, 29.4}, {257, 3, 30.5}, {255, 256, 35.4}, {513, 1, 41.4}}) {
+  for (auto [w, h, floor] :
+       {std::tuple{1, 1, 51.0}, {3, 257, 29.4}, {257, 3, 30.5}, {255, 256, 35.4}, {513, 1, 41.4}}) {
     const Image img = testing::synthetic_photo(w, h, 4);
     const Image out = round_trip(img);
     ASSERT_EQ(out.width, w);

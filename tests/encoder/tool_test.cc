@@ -54,7 +54,8 @@ TEST(PictureInput, ClearErrorsForBadFiles) {
   std::vector<uint8_t> eight_bit = bmp_bytes(img, false);
   eight_bit[28] = 8;
   const std::string huge = "P6 100000 100000 255 ";
-  for (const auto& [bytes, what] : {std::pair{cut, "cut short"}, {eight_bit, "24-bit"},
+  for (const auto& [bytes, what] : {std::pair{cut, "cut short"},
+                                    {eight_bit, "24-bit"},
                                     {std::vector<uint8_t>(huge.begin(), huge.end()), "too large"},
                                     {std::vector<uint8_t>{'G', 'I', 'F', '8'}, "unknown picture format"},
                                     {std::vector<uint8_t>{0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n', 0}, "PNG"}}) {
@@ -77,7 +78,8 @@ TEST(Program, WritesWholeFilesOrNone) {
   fs::create_directories(dir);
   const std::string in = (dir / "in.bmp").string(), out = (dir / "out.qzr").string();
   const auto bmp = bmp_bytes(testing::synthetic_photo(70, 50), false);
-  std::ofstream(in, std::ios::binary).write(reinterpret_cast<const char*>(bmp.data()), static_cast<std::streamsize>(bmp.size()));
+  std::ofstream(in, std::ios::binary)
+      .write(reinterpret_cast<const char*>(bmp.data()), static_cast<std::streamsize>(bmp.size()));
   EXPECT_EQ(run("--help"), 0);
   EXPECT_EQ(run("--version"), 0);
   EXPECT_EQ(run(in), 2);

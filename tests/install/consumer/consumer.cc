@@ -28,8 +28,7 @@ int main(int argc, char** argv) {
     return 1;
   }
   qzr::Result<qzr::Picture> again = qzr::decode_buffer(file.value().bytes);
-  if (!again.ok() || again.value().width != picture.value().width ||
-      again.value().height != picture.value().height) {
+  if (!again.ok() || again.value().width != picture.value().width || again.value().height != picture.value().height) {
     std::fputs("the re-encoded picture does not decode to its size\n", stderr);
     return 1;
   }
