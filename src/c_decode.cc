@@ -4,7 +4,6 @@
 #include <cstring>
 #include <new>
 #include <string_view>
-#include <vector>
 
 #include "common/failure.h"
 #include "container/container_header.h"
@@ -15,6 +14,11 @@
 namespace {
 
 using namespace qzr;
+
+static_assert(static_cast<int>(PixelOrder::rgb) == QZR_PIXEL_RGB &&
+              static_cast<int>(PixelOrder::bgr) == QZR_PIXEL_BGR &&
+              static_cast<int>(PixelOrder::rgba) == QZR_PIXEL_RGBA &&
+              static_cast<int>(PixelOrder::bgra) == QZR_PIXEL_BGRA);
 
 // The name a message gives the data, as the in-memory decode calls it.
 constexpr std::string_view kInputName = "(memory)";
@@ -66,12 +70,7 @@ qzr_status decode_checked(std::span<const uint8_t> file, const qzr_decode_option
 
   DecodeLimits limits;
   limits.max_payload = o.max_payload;
-  Result<DecodedPlanes> d = [&] {
-    std::vector<uint8_t> payload;  // freed once the planes hold the picture
-    PayloadStore store = memory_store(payload);
-    ByteReader in = memory_reader(file);
-    return decode_planes(in, kInputName, store, limits);
-  }();
+  Result<DecodedPlanes> d = decode_planes_in_memory(file, limits, kInputName);
   if (!d.ok()) return report(o, d.failure());
   write_picture_rows({d.value().planes, h.width, h.height, h.padded_width}, static_cast<PixelOrder>(o.format),
                      RowOrder::top_down, pixels, stride);

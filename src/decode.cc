@@ -52,20 +52,23 @@ Result<DecodedPlanes> decode_planes(ByteReader& in, std::string_view input_name,
   return d;
 }
 
+Result<DecodedPlanes> decode_planes_in_memory(std::span<const uint8_t> file, const DecodeLimits& limits,
+                                              std::string_view input_name) {
+  std::vector<uint8_t> payload;
+  PayloadStore store = memory_store(payload);
+  ByteReader in = memory_reader(file);
+  return decode_planes(in, input_name, store, limits);
+}
+
 namespace {
 
-// The pipeline on a file in memory, the payload freed once the planes hold
-// the picture; then `finish` on the planes.
+// The pipeline on a file in memory, then `finish` on the planes; out of
+// memory is a failure.
 template <class T, class Finish>
 Result<T> decode_in_memory(std::span<const uint8_t> file, const DecodeLimits& limits, std::string_view input_name,
                            Finish&& finish) {
   try {
-    Result<DecodedPlanes> d = [&] {
-      std::vector<uint8_t> payload;
-      PayloadStore store = memory_store(payload);
-      ByteReader in = memory_reader(file);
-      return decode_planes(in, input_name, store, limits);
-    }();
+    Result<DecodedPlanes> d = decode_planes_in_memory(file, limits, input_name);
     if (!d.ok()) return d.failure();
     return finish(d.value());
   } catch (const std::bad_alloc&) {

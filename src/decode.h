@@ -52,6 +52,11 @@ using HeaderSeen = std::function<void(const QzrHeader&)>;
 Result<DecodedPlanes> decode_planes(ByteReader& in, std::string_view input_name, PayloadStore& store,
                                     const DecodeLimits& limits = {}, const HeaderSeen& header_seen = {});
 
+// The pipeline on a whole file held in memory, its payload kept in memory
+// too and freed once the planes hold the picture.
+Result<DecodedPlanes> decode_planes_in_memory(std::span<const uint8_t> file, const DecodeLimits& limits,
+                                              std::string_view input_name);
+
 struct DecodedFile {
   QzrHeader header;
   std::vector<uint8_t> bmp;  // the whole BMP file
