@@ -64,6 +64,13 @@ if [[ $unit_tests == ON ]]; then
 else
   echo "windows-test: no GoogleTest source: the unit tests are not cross-built"
 fi
+if win "$root/build-windows/tests/c_api_test.exe" "$root/samples/astronaut.qzr" "$root/samples/coffee.qzr" \
+  >"$work/c_api.out" 2>&1; then
+  echo "windows-test: the C API's checks pass, threads included"
+else
+  fail "the C API's checks under Wine:"
+  head -20 "$work/c_api.out"
+fi
 
 samples=$root/samples
 mkdir "$work/inputs"
