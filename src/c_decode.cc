@@ -7,6 +7,7 @@
 
 #include "common/failure.h"
 #include "container/container_header.h"
+#include "container/lzari_decoder.h"
 #include "decode.h"
 #include "output/picture_rows.h"
 #include "qzr/decode.h"
@@ -54,6 +55,10 @@ qzr_status decode_checked(std::span<const uint8_t> file, const qzr_decode_option
   ByteReader header_in = memory_reader(file);
   Result<QzrHeader> header = read_container_header(header_in, kInputName);
   if (!header.ok()) return report(o, header.failure());
+  // The length word too, so that every failure qzr_get_info reports comes
+  // before a buffer's.
+  if (Result<uint32_t> length = read_payload_length(header_in, o.max_payload); !length.ok())
+    return report(o, length.failure());
   const QzrHeader& h = header.value();
   if (uint64_t{h.width} * h.height > o.max_pixels)
     return report(o, format_failure(format_text("\nPicture of %u x %u pixels is beyond the limit of %llu pixels !\n",

@@ -54,7 +54,7 @@ std::vector<uint8_t> junk(int n, uint32_t seed) {
 class FileEncoder {
  public:
   FileEncoder(const Image& image, const EncodeOptions& options, const TestKnobs& knobs)
-      : image_(image), options_(options), knobs_(knobs) {
+      : image_(image), knobs_(knobs) {
     PlaneTargets t = forward_colour(image);
     const int16_t scale = knobs.scale.value_or(kDefaultScale);
     const int cw = t.width / 2;
@@ -110,7 +110,6 @@ class FileEncoder {
 
  private:
   const Image& image_;
-  const EncodeOptions& options_;
   const TestKnobs& knobs_;
   std::unique_ptr<PlaneEncoder> planes_[3];
 };
