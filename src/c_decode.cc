@@ -4,6 +4,7 @@
 #include <cstring>
 #include <new>
 #include <string_view>
+#include <type_traits>
 
 #include "common/failure.h"
 #include "container/container_header.h"
@@ -20,6 +21,15 @@ static_assert(static_cast<int>(PixelOrder::rgb) == QZR_PIXEL_RGB &&
               static_cast<int>(PixelOrder::bgr) == QZR_PIXEL_BGR &&
               static_cast<int>(PixelOrder::rgba) == QZR_PIXEL_RGBA &&
               static_cast<int>(PixelOrder::bgra) == QZR_PIXEL_BGRA);
+
+// An enum's value as a C caller passed it: any integer, which C++ may not
+// load as the enum when it is none of the enumerators.
+template <class E>
+std::underlying_type_t<E> raw_value(const E& e) {
+  std::underlying_type_t<E> v;
+  std::memcpy(&v, &e, sizeof v);
+  return v;
+}
 
 // The name a message gives the data, as the in-memory decode calls it.
 constexpr std::string_view kInputName = "(memory)";
@@ -50,7 +60,8 @@ bool buffer_needed(uint64_t width, uint64_t height, size_t stride, size_t pixel,
 
 qzr_status decode_checked(std::span<const uint8_t> file, const qzr_decode_options& o, uint8_t* pixels, size_t stride,
                           size_t pixels_size) {
-  const size_t pixel = qzr_pixel_size(o.format);
+  const auto format = static_cast<long long>(raw_value(o.format));
+  const size_t pixel = format >= 0 && format <= QZR_PIXEL_BGRA ? pixel_bytes(static_cast<PixelOrder>(format)) : 0;
   if (pixel == 0) return report(o, format_failure("\nUnknown pixel format !\n", QZR_ERROR_ARGUMENT));
   ByteReader header_in = memory_reader(file);
   Result<QzrHeader> header = read_container_header(header_in, kInputName);
@@ -77,7 +88,7 @@ qzr_status decode_checked(std::span<const uint8_t> file, const qzr_decode_option
   limits.max_payload = o.max_payload;
   Result<DecodedPlanes> d = decode_planes_in_memory(file, limits, kInputName);
   if (!d.ok()) return report(o, d.failure());
-  write_picture_rows({d.value().planes, h.width, h.height, h.padded_width}, static_cast<PixelOrder>(o.format),
+  write_picture_rows({d.value().planes, h.width, h.height, h.padded_width}, static_cast<PixelOrder>(format),
                      RowOrder::top_down, pixels, stride);
   return QZR_OK;
 }
@@ -91,7 +102,7 @@ uint32_t qzr_version(void) {
 }
 
 const char* qzr_status_string(qzr_status status) {
-  switch (status) {
+  switch (raw_value(status)) {
     case QZR_OK: return "ok";
     case QZR_ERROR_ARGUMENT: return "invalid argument";
     case QZR_ERROR_TRUNCATED: return "truncated data";
@@ -106,7 +117,7 @@ const char* qzr_status_string(qzr_status status) {
 }
 
 size_t qzr_pixel_size(qzr_pixel_format format) {
-  switch (format) {
+  switch (raw_value(format)) {
     case QZR_PIXEL_RGB:
     case QZR_PIXEL_BGR: return 3;
     case QZR_PIXEL_RGBA:
