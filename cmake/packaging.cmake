@@ -6,9 +6,10 @@ set(CPACK_PACKAGE_CONTACT "The qzr developers <qzr@example.org>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "decoder and encoder of QZR wavelet images")
 set(CPACK_PACKAGE_DESCRIPTION "qzrdec turns QZR wavelet images into 24-bit BMP files, byte for byte
 as the format defines them, and meets damaged files with a clear message.
-qzrenc makes QZR files from BMP, PNG and PPM pictures. The package also
-holds the qzr C++ library with its header, CMake package and pkg-config
-file, for programs that decode or encode QZR images themselves.")
+qzrenc makes QZR files from BMP, PNG and PPM pictures, and qzr converts,
+checks and describes whole archives of them on several threads. The package
+also holds the qzr libraries with their C and C++ headers, CMake package and
+pkg-config file, for programs that decode or encode QZR images themselves.")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_GENERATOR DEB)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)

@@ -52,9 +52,11 @@ cmp -s "$work/run/got.bmp" "$work/run/expected.bmp" || { echo "deb-test: /usr/bi
 [[ ! -e $work/run/temp.tmp ]] || { echo "deb-test: temp.tmp left behind"; exit 1; }
 grep -q 'total decompress time' "$work/run/out.txt" || { echo "deb-test: no time report"; exit 1; }
 /usr/bin/qzrenc --version >/dev/null
-for page in qzrdec qzrenc; do
+(cd "$work/run" && /usr/bin/qzr convert -f bmp "$root/samples/astronaut.qzr" -o tool 2>/dev/null)
+cmp -s "$work/run/tool/astronaut.bmp" "$work/run/expected.bmp" || { echo "deb-test: /usr/bin/qzr gives other bytes"; exit 1; }
+for page in qzrdec qzrenc qzr; do
   [[ $(man -w "$page") == /usr/share/man/man1/$page.1* ]] || { echo "deb-test: no manual page $page"; exit 1; }
 done
 [[ -f /usr/include/qzr/qzr.h ]] && pkg-config --exists qzr ||
   { echo "deb-test: the header or the pkg-config file is missing"; exit 1; }
-echo "deb-test: the package installs, /usr/bin/qzrdec decodes the sample to the build's bytes, the manual pages are in place"
+echo "deb-test: the package installs, /usr/bin/qzrdec and /usr/bin/qzr decode the sample to the build's bytes, the manual pages are in place"

@@ -17,7 +17,7 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 prefix=$work/prefix
 cmake --install "$build" --prefix "$prefix" >/dev/null
-for f in bin/qzrdec bin/qzrenc include/qzr/qzr.h include/qzr/decode.h include/qzr/encode.h share/man/man1/qzrdec.1 share/man/man1/qzrenc.1; do
+for f in bin/qzrdec bin/qzrenc bin/qzr include/qzr/qzr.h include/qzr/decode.h include/qzr/encode.h share/man/man1/qzr.1 share/man/man1/qzrdec.1 share/man/man1/qzrenc.1; do
   [[ -f $prefix/$f ]] || { echo "install-test: $f was not installed"; exit 1; }
 done
 lib=$(find "$prefix" -name 'libqzr.a' -o -name 'libqzr.so' | head -1)

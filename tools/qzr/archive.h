@@ -1,0 +1,71 @@
+// Whole archives of QZR files: which files a command line names, where each
+// one's output goes, files written whole or not at all, and the run over
+// them on several threads with a progress line.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace qzr::tool {
+
+namespace fs = std::filesystem;
+
+// One file of the run: where it is, and its path below the directory given
+// on the command line (its own name for a file given by itself).
+struct Job {
+  fs::path input;
+  fs::path relative;
+};
+
+// The .qzr files (by extension, in any case) that the inputs name: files as
+// given, directories by their entries, or their whole trees with
+// `recursive`. Sorted within each directory. A missing input is a failure:
+// `missing` gets its name.
+std::vector<Job> collect_jobs(const std::vector<std::string>& inputs, bool recursive,
+                              std::vector<std::string>& missing);
+
+// NAME.qzr -> NAME.<extension>, beside the input or under `out_dir` at the
+// job's relative path.
+fs::path output_path(const Job& job, const std::optional<fs::path>& out_dir, const std::string& extension);
+
+// Writes `bytes` to `path` whole: into a temporary file in the same
+// directory (created with the directories leading to it), renamed when
+// complete. False on any failure, with nothing left behind; `error` says
+// why. A signal that ends the run removes the temporaries of files still
+// being written (install_cleanup_on_signals).
+bool write_file_whole(const fs::path& path, std::span<const uint8_t> bytes, std::string& error);
+
+// From here on SIGINT, SIGTERM and SIGHUP end the process (with status 128
+// + the signal) after removing the temporaries write_file_whole has open.
+// Call before any thread starts.
+void install_cleanup_on_signals();
+
+// What became of one file.
+enum class Outcome { done, skipped, failed };
+struct FileResult {
+  Outcome outcome = Outcome::done;
+  std::string message;  // for a failure: the reason, one or more lines
+};
+
+struct RunTotals {
+  uint64_t done = 0, skipped = 0, failed = 0;
+};
+
+// Runs `work` on every job with `threads` threads. Each failure is printed
+// to standard error as one line per line of its message, "FILE: reason",
+// whole lines never mixed with another file's. On a terminal (`progress`)
+// a line of files done, pictures per second and time left is kept up to
+// date on standard error, redrawn in place.
+RunTotals run_jobs(const std::vector<Job>& jobs, int threads, bool progress,
+                   const std::function<FileResult(const Job&)>& work);
+
+// The file's bytes, or nullopt with `error` set.
+std::optional<std::vector<uint8_t>> read_whole_file(const fs::path& path, std::string& error);
+
+}  // namespace qzr::tool

@@ -1,0 +1,239 @@
+// qzr: converts, checks and describes whole archives of QZR pictures, over
+// the library's in-memory decode (no temp.tmp), on several threads.
+//
+// Messages and the progress line go to standard error; `qzr info` and a
+// picture written to `-o -` go to standard output. Exit status: 0 when
+// nothing failed, 1 when a file failed, 2 for a usage error.
+#include <unistd.h>
+
+#include <CLI/CLI.hpp>
+#include <cstdio>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "archive.h"
+#include "decode.h"
+#include "picture_files.h"
+#include "qzr/decode.h"
+
+#ifndef QZR_VERSION_TEXT
+#define QZR_VERSION_TEXT "unknown"
+#endif
+
+namespace {
+
+using namespace qzr;
+using namespace qzr::tool;
+
+// A decode failure as qzrdec prints it, without its blank lines.
+std::string failure_text(const Failure& f) {
+  std::string t = f.text;
+  while (!t.empty() && t.front() == '\n') t.erase(t.begin());
+  while (!t.empty() && t.back() == '\n') t.pop_back();
+  return t;
+}
+
+// The file's bytes in the format, or a failure's text in `error`.
+std::optional<std::vector<uint8_t>> converted(const Job& job, FileFormat format, int png_level, std::string& error) {
+  std::optional<std::vector<uint8_t>> file = read_whole_file(job.input, error);
+  if (!file) {
+    error = "cannot read: " + error;
+    return std::nullopt;
+  }
+  const std::string name = job.input.string();
+  if (format == FileFormat::bmp) {
+    Result<DecodedFile> d = decode_qzr(*file, {}, name);
+    if (!d.ok()) {
+      error = failure_text(d.failure());
+      return std::nullopt;
+    }
+    return std::move(d.value().bmp);
+  }
+  Result<Picture> p = decode_picture(*file, {}, name);
+  if (!p.ok()) {
+    error = failure_text(p.failure());
+    return std::nullopt;
+  }
+  std::vector<uint8_t> out = format == FileFormat::png ? png_file(p.value(), png_level) : ppm_file(p.value());
+  if (out.empty()) error = "out of memory writing the picture";
+  if (out.empty()) return std::nullopt;
+  return out;
+}
+
+std::vector<Job> jobs_or_report(const std::vector<std::string>& inputs, bool recursive, int& status) {
+  std::vector<std::string> missing;
+  std::vector<Job> jobs = collect_jobs(inputs, recursive, missing);
+  for (const std::string& m : missing) std::fprintf(stderr, "%s: no such file or directory\n", m.c_str());
+  if (!missing.empty()) status = 1;
+  return jobs;
+}
+
+int default_threads() {
+  const unsigned n = std::thread::hardware_concurrency();
+  return n == 0 ? 1 : static_cast<int>(n);
+}
+
+int run_convert(const std::vector<std::string>& inputs, const std::string& out_dir, const std::string& format_name,
+                int threads, bool recursive, bool force, int png_level) {
+  const FileFormat format = format_name == "bmp" ? FileFormat::bmp
+                            : format_name == "ppm" ? FileFormat::ppm
+                                                   : FileFormat::png;
+  int status = 0;
+  const std::vector<Job> jobs = jobs_or_report(inputs, recursive, status);
+  if (out_dir == "-") {
+    if (jobs.size() != 1 || inputs.size() != 1) {
+      std::fputs("qzr convert: -o - takes exactly one input file\n", stderr);
+      return 2;
+    }
+    std::string error;
+    std::optional<std::vector<uint8_t>> bytes = converted(jobs[0], format, png_level, error);
+    if (!bytes) {
+      std::fprintf(stderr, "%s: %s\n", jobs[0].input.string().c_str(), error.c_str());
+      return 1;
+    }
+    const bool ok = std::fwrite(bytes->data(), 1, bytes->size(), stdout) == bytes->size() && std::fflush(stdout) == 0;
+    if (!ok) std::fputs("qzr convert: cannot write the standard output\n", stderr);
+    return ok ? status : 1;
+  }
+  std::optional<fs::path> dir;
+  if (!out_dir.empty()) dir = fs::path(out_dir);
+  install_cleanup_on_signals();
+  const RunTotals t = run_jobs(jobs, threads, isatty(STDERR_FILENO) == 1, [&](const Job& job) -> FileResult {
+    const fs::path out = output_path(job, dir, qzr::tool::format_name(format));
+    std::error_code ec;
+    if (!force && fs::exists(out, ec)) return {Outcome::skipped, {}};
+    std::string error;
+    std::optional<std::vector<uint8_t>> bytes = converted(job, format, png_level, error);
+    if (!bytes || !write_file_whole(out, *bytes, error)) return {Outcome::failed, error};
+    return {Outcome::done, {}};
+  });
+  std::fprintf(stderr, "%llu converted, %llu skipped, %llu failed\n", static_cast<unsigned long long>(t.done),
+               static_cast<unsigned long long>(t.skipped), static_cast<unsigned long long>(t.failed));
+  return t.failed > 0 ? 1 : status;
+}
+
+int run_check(const std::vector<std::string>& inputs, int threads, bool recursive) {
+  int status = 0;
+  const std::vector<Job> jobs = jobs_or_report(inputs, recursive, status);
+  const RunTotals t = run_jobs(jobs, threads, isatty(STDERR_FILENO) == 1, [](const Job& job) -> FileResult {
+    std::string error;
+    std::optional<std::vector<uint8_t>> file = read_whole_file(job.input, error);
+    if (!file) return {Outcome::failed, "cannot read: " + error};
+    try {
+      Result<DecodedPlanes> d = decode_planes_in_memory(*file, {}, job.input.string());
+      if (!d.ok()) return {Outcome::failed, failure_text(d.failure())};
+    } catch (const std::bad_alloc&) {
+      return {Outcome::failed, "Out of memory !"};
+    }
+    return {Outcome::done, {}};
+  });
+  std::fprintf(stderr, "%llu good, %llu damaged\n", static_cast<unsigned long long>(t.done),
+               static_cast<unsigned long long>(t.failed));
+  return t.failed > 0 ? 1 : status;
+}
+
+std::string json_string(const std::string& s) {
+  std::string out = "\"";
+  for (unsigned char c : s) {
+    if (c == '"' || c == '\\') {
+      out += '\\';
+      out += static_cast<char>(c);
+    } else if (c < 0x20) {
+      char buf[8];
+      std::snprintf(buf, sizeof buf, "\\u%04x", c);
+      out += buf;
+    } else {
+      out += static_cast<char>(c);
+    }
+  }
+  return out + "\"";
+}
+
+int run_info(const std::vector<std::string>& files, bool json) {
+  int status = 0;
+  for (const std::string& name : files) {
+    std::error_code ec;
+    const uintmax_t size = fs::file_size(name, ec);
+    uint8_t head[36] = {};
+    size_t got = 0;
+    if (std::FILE* f = ec ? nullptr : std::fopen(name.c_str(), "rb")) {
+      got = std::fread(head, 1, sizeof head, f);
+      std::fclose(f);
+    } else {
+      ec = ec ? ec : std::make_error_code(std::errc::no_such_file_or_directory);
+    }
+    qzr_info info;
+    const qzr_status s = ec ? QZR_ERROR_IO : qzr_get_info(head, got, &info);
+    if (s != QZR_OK) {
+      status = 1;
+      const std::string why = ec ? ec.message() : qzr_status_string(s);
+      if (json)
+        std::printf("{\"file\": %s, \"error\": %s}\n", json_string(name).c_str(), json_string(why).c_str());
+      else
+        std::fprintf(stderr, "%s: %s\n", name.c_str(), why.c_str());
+      continue;
+    }
+    const double pixels = static_cast<double>(info.width) * info.height;
+    const double bpp = pixels > 0 ? 8.0 * static_cast<double>(size) / pixels : 0;
+    if (json)
+      std::printf(
+          "{\"file\": %s, \"width\": %u, \"height\": %u, \"padded_width\": %u, \"padded_height\": %u, "
+          "\"payload_bytes\": %u, \"file_bytes\": %ju, \"bits_per_pixel\": %.4f}\n",
+          json_string(name).c_str(), info.width, info.height, info.padded_width, info.padded_height,
+          info.payload_length, size, bpp);
+    else
+      std::printf("%s: %u x %u (padded %u x %u), payload %u bytes, %.3f bits per pixel\n", name.c_str(), info.width,
+                  info.height, info.padded_width, info.padded_height, info.payload_length, bpp);
+  }
+  return status;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  CLI::App app{"qzr: converts, checks and describes archives of QZR wavelet pictures", "qzr"};
+  app.set_version_flag("-V,--version", "qzr " QZR_VERSION_TEXT);
+  app.require_subcommand(1);
+
+  std::vector<std::string> inputs;
+  std::string out_dir, format = "png";
+  int threads = default_threads(), png_level = 1;
+  bool recursive = false, force = false, json = false;
+
+  CLI::App* convert = app.add_subcommand("convert", "decodes QZR files into PNG, BMP or PPM pictures");
+  convert->add_option("INPUT", inputs, "QZR files, or directories of them")->required();
+  convert->add_option("-o,--output", out_dir,
+                      "write under DIR, at each file's path below the directory given (default: beside "
+                      "the input); - writes one picture to standard output")
+      ->type_name("DIR");
+  convert->add_option("-f,--format", format, "png (default), bmp (the file qzrdec writes) or ppm")
+      ->check(CLI::IsMember({"png", "bmp", "ppm"}));
+  convert->add_option("-j,--jobs", threads, "files decoded at once (default: the number of cores)")
+      ->check(CLI::Range(1, 1024));
+  convert->add_flag("-r,--recursive", recursive, "walk directories into their subdirectories");
+  convert->add_flag("--force", force, "rewrite outputs that exist (default: skip them)");
+  convert->add_option("--png-level", png_level, "zlib compression level of PNG files, 0 to 9 (default 1: fast)")
+      ->check(CLI::Range(0, 9));
+
+  CLI::App* check = app.add_subcommand("check", "decodes QZR files fully and reports the damaged ones");
+  check->add_option("INPUT", inputs, "QZR files, or directories of them")->required();
+  check->add_option("-j,--jobs", threads, "files decoded at once (default: the number of cores)")
+      ->check(CLI::Range(1, 1024));
+  check->add_flag("-r,--recursive", recursive, "walk directories into their subdirectories");
+
+  CLI::App* info = app.add_subcommand("info", "describes QZR files from their headers");
+  info->add_option("FILE", inputs, "QZR files")->required();
+  info->add_flag("--json", json, "one JSON object per line");
+
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError& e) {
+    const int code = app.exit(e);
+    return code == 0 ? 0 : 2;
+  }
+  if (*convert) return run_convert(inputs, out_dir, format, threads, recursive, force, png_level);
+  if (*check) return run_check(inputs, threads, recursive);
+  return run_info(inputs, json);
+}
