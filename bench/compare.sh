@@ -17,20 +17,12 @@
 # Writes the tables to standard output and to $QZR_BENCH_DATA/results.md,
 # hyperfine's JSON beside them.
 set -euo pipefail
-
-die() {
-  echo "compare.sh: $*" >&2
-  exit 1
-}
-
-cd "$(dirname "${BASH_SOURCE[0]}")/.." || die "cannot enter the repository"
+cd "$(dirname "${BASH_SOURCE[0]}")/.."
 root=$PWD
+# shellcheck source=bench/common.sh
+source "$root/bench/common.sh"
 [[ -f CMakeLists.txt && -f bench/mirror_tile.py ]] || die "$root does not look like the qzrdec repository"
-
-build=${QZR_BUILD_DIR:-build}
-[[ $build == /* ]] || build=$root/$build
-data=${QZR_BENCH_DATA:-$build/bench-data}
-[[ $data == /* ]] || data=$root/$data
+bench_dirs
 runs=${QZR_BENCH_RUNS:-10}
 warmup=${QZR_BENCH_WARMUP:-2}
 sizes=(small large)
@@ -68,18 +60,7 @@ qzrenc=$build/tools/qzrenc
 
 # --- the photograph ----------------------------------------------------------
 mkdir -p "$data"
-pkg=$data/pkg
-if [[ ! -f $pkg/usr/share/doc/plasma-workspace-wallpapers/copyright ]]; then
-  echo "== fetching plasma-workspace-wallpapers into $data"
-  rm -f "$data"/plasma-workspace-wallpapers_*.deb
-  (cd "$data" && apt-get download plasma-workspace-wallpapers >"$data/download.log" 2>&1) ||
-    { cat "$data/download.log" >&2; die "apt-get download plasma-workspace-wallpapers failed (run apt-get update first?)"; }
-  deb=$(find "$data" -maxdepth 1 -name 'plasma-workspace-wallpapers_*.deb' | head -1)
-  [[ -n $deb ]] || die "apt-get download left no .deb in $data"
-  rm -rf "$pkg"
-  dpkg-deb -x "$deb" "$pkg"
-  rm -f "$deb"
-fi
+fetch_wallpapers "$data"
 [[ -f $pkg/$photo_rel ]] || die "$photo_rel is not in the package"
 photo=$pkg/$photo_rel
 copyright=$pkg/usr/share/doc/plasma-workspace-wallpapers/copyright
@@ -107,34 +88,6 @@ fi
 "${helper[@]}" crop "$work/full.ppm" "$work/small.ppm" 2560 1440
 "${helper[@]}" tile "$work/small.ppm" "$work/large.ppm"
 rm -f "$work/full.ppm"
-
-# --- helpers -------------------------------------------------------------------
-filesize() { stat -c %s "$1"; }
-
-# Smallest difference from the target size over cjpeg -quality 1..100: the
-# size grows with the quality, so bisect for the first quality at or above
-# the target and take it or the one below, whichever is nearer.
-jpeg_at_size() { # ppm target_bytes out.jpg -> prints the quality
-  local ppm=$1 target=$2 out=$3 lo=1 hi=100 mid q above below
-  while ((lo < hi)); do
-    mid=$(((lo + hi) / 2))
-    cjpeg -quality "$mid" -outfile "$out" "$ppm"
-    if (($(filesize "$out") >= target)); then hi=$mid; else lo=$((mid + 1)); fi
-  done
-  q=$lo
-  cjpeg -quality "$q" -outfile "$out" "$ppm"
-  above=$(filesize "$out")
-  if ((q > 1 && above >= target)); then
-    cjpeg -quality $((q - 1)) -outfile "$out.lower" "$ppm"
-    below=$(filesize "$out.lower")
-    if ((target - below < above - target)); then
-      mv "$out.lower" "$out"
-      q=$((q - 1))
-    fi
-    rm -f "$out.lower"
-  fi
-  echo "$q"
-}
 
 # opj_compress at ratio 24/bpp, then corrected by the size it gave, up to
 # three times, until within 2 % of the target.

@@ -7,6 +7,7 @@
   mirror_tile.py tile IN.ppm OUT.ppm       2 x 2 mirror tiling: the picture,
                                            its left-right mirror to the right,
                                            and both flipped upside down below
+  mirror_tile.py mirror IN.ppm OUT.ppm     the picture mirrored left to right
   mirror_tile.py dims FILE                 prints "W H" of a binary PPM or a
                                            24-bit BMP (checks the BMP's length)
   mirror_tile.py psnr DECODED.bmp REF.ppm  PSNR in dB over every 4th row
@@ -88,6 +89,11 @@ def tile(src, dst):
     write_ppm(dst, 2 * w, 2 * h, top + top[::-1])
 
 
+def mirror(src, dst):
+    w, h, px = read_ppm(src)
+    write_ppm(dst, w, h, (mirrored(px[3 * w * y : 3 * w * (y + 1)]) for y in range(h)))
+
+
 def bmp_header(path):
     with open(path, "rb") as f:
         head = f.read(54)
@@ -139,6 +145,8 @@ def main(argv):
         crop(argv[1], argv[2], int(argv[3]), int(argv[4]))
     elif len(argv) == 3 and argv[0] == "tile":
         tile(argv[1], argv[2])
+    elif len(argv) == 3 and argv[0] == "mirror":
+        mirror(argv[1], argv[2])
     elif len(argv) == 2 and argv[0] == "dims":
         print("%d %d" % dims(argv[1]))
     elif len(argv) == 3 and argv[0] == "psnr":

@@ -53,7 +53,7 @@ run() {
 for arch in "${arches[@]}"; do
   build=$root/build-$arch
   echo "== cross-test: $arch"
-  cmake -S . -B "$build" -DCMAKE_TOOLCHAIN_FILE=cmake/$arch-linux-gnu.cmake -DCMAKE_BUILD_TYPE=Release \
+  cmake -S . -B "$build" -DCMAKE_TOOLCHAIN_FILE="cmake/$arch-linux-gnu.cmake" -DCMAKE_BUILD_TYPE=Release \
     -DQZR_BUILD_TESTS=ON >"$work/$arch-configure.log" 2>&1 || { cat "$work/$arch-configure.log"; exit 1; }
   cmake --build "$build" -j"$jobs" >/dev/null
   if ctest --test-dir "$build" --output-on-failure -j"$jobs" </dev/null >"$work/$arch-ctest.log" 2>&1; then

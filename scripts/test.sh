@@ -38,6 +38,8 @@ build/bench/qzr_bench --benchmark_min_time=0.01 </dev/null
 if [[ ${CI:-} == true || ${QZR_TEST_COMPARE:-0} == 1 ]]; then
   echo "== the decoder comparison, one short pass"
   QUICK=1 QZR_BUILD_DIR=build bash bench/compare.sh </dev/null
+  echo "== the archive conversion benchmark, one short pass"
+  QUICK=1 QZR_BUILD_DIR=build bash bench/archive.sh </dev/null
 fi
 
 echo "== the installed library, used by an outside program"
