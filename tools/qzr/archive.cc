@@ -92,10 +92,10 @@ bool write_file_whole(const fs::path& path, std::span<const uint8_t> bytes, std:
   }
   // A hidden name beside the output: the same file system, so the rename
   // is atomic, and no reader mistakes it for a picture.
-  const std::string temporary = (path.parent_path() / ("." + path.filename().string() + ".qzr-" +
-                                                       std::to_string(getpid()) + "-" +
-                                                       std::to_string(temporary_counter++)))
-                                    .string();
+  const std::string temporary =
+      (path.parent_path() / ("." + path.filename().string() + ".qzr-" + std::to_string(getpid()) + "-" +
+                             std::to_string(temporary_counter++)))
+          .string();
   {
     std::lock_guard<std::mutex> lock(temporaries_mutex);
     temporaries.insert(temporary);
@@ -131,6 +131,20 @@ bool write_file_whole(const fs::path& path, std::span<const uint8_t> bytes, std:
   if (!renamed) std::remove(temporary.c_str());
   forget();
   return renamed;
+}
+
+void PixelBudget::acquire(uint64_t pixels) {
+  std::unique_lock<std::mutex> lock(mutex_);
+  room_.wait(lock, [&] { return in_flight_ == 0 || in_flight_ + pixels <= limit_; });
+  in_flight_ += pixels;
+}
+
+void PixelBudget::release(uint64_t pixels) {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    in_flight_ -= pixels;
+  }
+  room_.notify_all();
 }
 
 void install_cleanup_on_signals() {

@@ -4,9 +4,11 @@
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <mutex>
 #include <optional>
 #include <span>
 #include <string>
@@ -64,6 +66,33 @@ struct RunTotals {
 // date on standard error, redrawn in place.
 RunTotals run_jobs(const std::vector<Job>& jobs, int threads, bool progress,
                    const std::function<FileResult(const Job&)>& work);
+
+// Bounds the pixels being decoded at once, whatever the thread count: a
+// picture waits until the others leave it room (one alone always goes).
+class PixelBudget {
+ public:
+  explicit PixelBudget(uint64_t limit) : limit_(limit) {}
+  void acquire(uint64_t pixels);
+  void release(uint64_t pixels);
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable room_;
+  uint64_t limit_, in_flight_ = 0;
+};
+
+// Holds a share of a budget for its lifetime.
+class BudgetShare {
+ public:
+  BudgetShare(PixelBudget& budget, uint64_t pixels) : budget_(budget), pixels_(pixels) { budget_.acquire(pixels_); }
+  ~BudgetShare() { budget_.release(pixels_); }
+  BudgetShare(const BudgetShare&) = delete;
+  BudgetShare& operator=(const BudgetShare&) = delete;
+
+ private:
+  PixelBudget& budget_;
+  uint64_t pixels_;
+};
 
 // The file's bytes, or nullopt with `error` set.
 std::optional<std::vector<uint8_t>> read_whole_file(const fs::path& path, std::string& error);

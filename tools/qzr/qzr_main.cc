@@ -35,13 +35,26 @@ std::string failure_text(const Failure& f) {
   return t;
 }
 
+// The pictures decoded at once, in pixels (a picture takes some 10 bytes a
+// pixel while it is decoded and written): about 1 GiB whatever -j says.
+constexpr uint64_t kPixelsInFlight = uint64_t{1} << 27;
+
+// The pixels a file's header announces (0 when it has none): its share of
+// the budget.
+uint64_t announced_pixels(const std::vector<uint8_t>& file) {
+  qzr_info info;
+  return qzr_get_info(file.data(), file.size(), &info) == QZR_OK ? uint64_t{info.padded_width} * info.padded_height : 0;
+}
+
 // The file's bytes in the format, or a failure's text in `error`.
-std::optional<std::vector<uint8_t>> converted(const Job& job, FileFormat format, int png_level, std::string& error) {
+std::optional<std::vector<uint8_t>> converted(const Job& job, FileFormat format, int png_level, PixelBudget& budget,
+                                              std::string& error) {
   std::optional<std::vector<uint8_t>> file = read_whole_file(job.input, error);
   if (!file) {
     error = "cannot read: " + error;
     return std::nullopt;
   }
+  const BudgetShare share(budget, announced_pixels(*file));
   const std::string name = job.input.string();
   if (format == FileFormat::bmp) {
     Result<DecodedFile> d = decode_qzr(*file, {}, name);
@@ -77,18 +90,19 @@ int default_threads() {
 
 int run_convert(const std::vector<std::string>& inputs, const std::string& out_dir, const std::string& format_name,
                 int threads, bool recursive, bool force, int png_level) {
-  const FileFormat format = format_name == "bmp" ? FileFormat::bmp
+  const FileFormat format = format_name == "bmp"   ? FileFormat::bmp
                             : format_name == "ppm" ? FileFormat::ppm
                                                    : FileFormat::png;
   int status = 0;
   const std::vector<Job> jobs = jobs_or_report(inputs, recursive, status);
+  PixelBudget budget(kPixelsInFlight);
   if (out_dir == "-") {
     if (jobs.size() != 1 || inputs.size() != 1) {
       std::fputs("qzr convert: -o - takes exactly one input file\n", stderr);
       return 2;
     }
     std::string error;
-    std::optional<std::vector<uint8_t>> bytes = converted(jobs[0], format, png_level, error);
+    std::optional<std::vector<uint8_t>> bytes = converted(jobs[0], format, png_level, budget, error);
     if (!bytes) {
       std::fprintf(stderr, "%s: %s\n", jobs[0].input.string().c_str(), error.c_str());
       return 1;
@@ -105,7 +119,7 @@ int run_convert(const std::vector<std::string>& inputs, const std::string& out_d
     std::error_code ec;
     if (!force && fs::exists(out, ec)) return {Outcome::skipped, {}};
     std::string error;
-    std::optional<std::vector<uint8_t>> bytes = converted(job, format, png_level, error);
+    std::optional<std::vector<uint8_t>> bytes = converted(job, format, png_level, budget, error);
     if (!bytes || !write_file_whole(out, *bytes, error)) return {Outcome::failed, error};
     return {Outcome::done, {}};
   });
@@ -117,10 +131,12 @@ int run_convert(const std::vector<std::string>& inputs, const std::string& out_d
 int run_check(const std::vector<std::string>& inputs, int threads, bool recursive) {
   int status = 0;
   const std::vector<Job> jobs = jobs_or_report(inputs, recursive, status);
-  const RunTotals t = run_jobs(jobs, threads, isatty(STDERR_FILENO) == 1, [](const Job& job) -> FileResult {
+  PixelBudget budget(kPixelsInFlight);
+  const RunTotals t = run_jobs(jobs, threads, isatty(STDERR_FILENO) == 1, [&](const Job& job) -> FileResult {
     std::string error;
     std::optional<std::vector<uint8_t>> file = read_whole_file(job.input, error);
     if (!file) return {Outcome::failed, "cannot read: " + error};
+    const BudgetShare share(budget, announced_pixels(*file));
     try {
       Result<DecodedPlanes> d = decode_planes_in_memory(*file, {}, job.input.string());
       if (!d.ok()) return {Outcome::failed, failure_text(d.failure())};
@@ -204,9 +220,10 @@ int main(int argc, char** argv) {
 
   CLI::App* convert = app.add_subcommand("convert", "decodes QZR files into PNG, BMP or PPM pictures");
   convert->add_option("INPUT", inputs, "QZR files, or directories of them")->required();
-  convert->add_option("-o,--output", out_dir,
-                      "write under DIR, at each file's path below the directory given (default: beside "
-                      "the input); - writes one picture to standard output")
+  convert
+      ->add_option("-o,--output", out_dir,
+                   "write under DIR, at each file's path below the directory given (default: beside "
+                   "the input); - writes one picture to standard output")
       ->type_name("DIR");
   convert->add_option("-f,--format", format, "png (default), bmp (the file qzrdec writes) or ppm")
       ->check(CLI::IsMember({"png", "bmp", "ppm"}));
