@@ -7,19 +7,8 @@
 set -euo pipefail
 qzrdec=$(realpath "$1")
 picture=$(realpath "$2")
-command -v tmux >/dev/null || { echo "no tmux: skipped"; exit 77; }
-work=$(mktemp -d)
-socket=qzr-keywait-$$
-cleanup() {
-  tmux -L "$socket" kill-server 2>/dev/null || true
-  rm -rf "$work"
-}
-trap cleanup EXIT
-failed=0
-fail() {
-  echo "FAIL: $*"
-  failed=1
-}
+# shellcheck source=tests/tmux_test.sh
+source "$(dirname "${BASH_SOURCE[0]}")/tmux_test.sh"
 
 # start NAME COMMAND: runs COMMAND in a shell on a fresh terminal in its own
 # directory; the shell records the status in the file `status` there.

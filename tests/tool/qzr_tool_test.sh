@@ -5,19 +5,8 @@
 set -euo pipefail
 qzr=$(realpath "$1")
 samples=$(realpath "$2")
-command -v tmux >/dev/null || { echo "no tmux: skipped"; exit 77; }
-work=$(mktemp -d)
-socket=qzr-tool-$$
-cleanup() {
-  tmux -L "$socket" kill-server 2>/dev/null || true
-  rm -rf "$work"
-}
-trap cleanup EXIT
-failed=0
-fail() {
-  echo "FAIL: $*"
-  failed=1
-}
+# shellcheck source=tests/tmux_test.sh
+source "$(dirname "${BASH_SOURCE[0]}")/../tmux_test.sh"
 cd "$work"
 mkdir in
 for i in $(seq 300); do cp "$samples/coffee.qzr" "in/p$i.qzr"; done
