@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Compares qzrdec's whole-run decode time and peak memory with djpeg
+# Compares qzrdec's whole-run decode time, CPU time (user + system) and peak
+# memory with djpeg
 # (libjpeg-turbo), opj_decompress (OpenJPEG) and a plain cp of a BMP of the
 # same size (the I/O floor), on a real photograph at about 1 and 2 bits per
 # pixel, at 2560x1440 and at a 2 x 2 mirror tiling of it (5120x2880).
@@ -202,13 +203,16 @@ rows = [
     ("cp (BMP, I/O floor)", $(filesize same-size.bmp), "", $m_cp),
 ]
 base = results["djpeg"]["median"]
-print("| tool | file bpp | PSNR dB | median ms | x djpeg | peak RSS MiB | MiB per MP |")
-print("| --- | ---: | ---: | ---: | ---: | ---: | ---: |")
+cpu = lambda r: r["user"] + r["system"]  # hyperfine's means, user + system
+cpu_base = cpu(results["djpeg"])
+print("| tool | file bpp | PSNR dB | median ms | x djpeg | CPU ms (user + system) | CPU x djpeg | peak RSS MiB | MiB per MP |")
+print("| --- | ---: | ---: | ---: | ---: | ---: | ---: | ---: | ---: |")
 for (name, size, psnr, kib), key in zip(rows, ["qzrdec", "djpeg", "opj_decompress", "cp"]):
     med = results[key]["median"]
+    c = cpu(results[key])
     mib = kib / 1024
-    print("| %s | %.3f | %s | %.1f | %.2f | %.1f | %.2f |" % (
-        name, 8 * size / pixels, psnr or "-", med * 1000, med / base, mib, mib / mp))
+    print("| %s | %.3f | %s | %.1f | %.2f | %.1f | %.2f | %.1f | %.2f |" % (
+        name, 8 * size / pixels, psnr or "-", med * 1000, med / base, c * 1000, c / cpu_base, mib, mib / mp))
 EOF
 )
     heading="#### $w x $h ($mp MP), about $rate bpp (cjpeg -quality $quality, opj_compress -r $ratio)"

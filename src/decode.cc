@@ -2,6 +2,11 @@
 
 #include <algorithm>
 #include <new>
+#include <optional>
+#include <thread>
+
+#include "common/growing_bytes.h"
+#include "common/threads.h"
 
 #include "container/segment_locator.h"
 #include "output/bmp_writer.h"
@@ -15,6 +20,138 @@ PayloadStore memory_store(std::vector<uint8_t>& bytes) {
           [&bytes]() -> Result<ByteReader> { return memory_reader(bytes); }};
 }
 
+namespace {
+
+const char* const kSegmentNames[3] = {"YSeg", "USeg", "VSeg"};
+
+// The largest payload held in memory to be read as it is expanded; a
+// larger one (far beyond any real picture's) is expanded first, into the
+// store alone.
+constexpr uint32_t kMaxPipedPayload = uint32_t{1} << 28;
+
+// The luma and the two chroma planes in turn (YSeg, USeg, VSeg), each
+// segment search going on where the previous plane stream ended. The luma
+// plane's working arrays go before the chroma planes, half its size, take
+// theirs: the peak stays that of the luma plane.
+Status read_planes_in_turn(ByteReader& segments, int64_t max_samples, Plane (&planes)[3]) {
+  PlaneWorkspace work;
+  for (int i = 0; i < 3; ++i) {
+    if (Status found = find_segment(segments, kSegmentNames[i]); !found.ok()) return found;
+    Result<Plane> plane = decode_plane(segments, kSegmentNames[i], max_samples, work);
+    if (!plane.ok()) return plane.failure();
+    planes[i] = std::move(plane.value());
+    if (i == 0) work.release();
+  }
+  return Status::success();
+}
+
+// The same on two threads: each plane's synthesis runs in the background
+// while this thread reads the next plane's stream, one synthesis at a time
+// (the last plane's on this thread), so that besides one plane being
+// synthesised there is only the next one's quantized values. Failures are
+// reported in stream order, as the planes in turn would meet them.
+Status read_planes_overlapped(ByteReader& segments, int64_t max_samples, Plane (&planes)[3]) {
+  PlaneWorkspace work[3];
+  PlaneCoefficients coefficients[3];
+  std::optional<Result<Plane>> synthesised[3];
+  std::optional<Failure> unread;  // the failure that stopped the reading
+  int read = 0;                   // planes read
+  {
+    Background synthesis;
+    for (; read < 3; ++read) {
+      const int i = read;
+      if (Status found = find_segment(segments, kSegmentNames[i]); !found.ok()) {
+        unread = found.failure;
+        break;
+      }
+      Result<PlaneCoefficients> c = read_plane(segments, kSegmentNames[i], max_samples, work[i]);
+      if (!c.ok()) {
+        unread = c.failure();
+        break;
+      }
+      coefficients[i] = std::move(c.value());
+      auto task = [&, i] {
+        synthesised[i] = synthesise(coefficients[i], kSegmentNames[i], work[i]);
+        work[i].release();
+      };
+      if (i < 2)
+        synthesis.start(task);
+      else
+        task();
+    }
+  }
+  for (int i = 0; i < read; ++i) {
+    if (!synthesised[i]->ok()) return synthesised[i]->failure();
+    planes[i] = std::move(synthesised[i]->value());
+  }
+  if (unread) return *unread;
+  return Status::success();
+}
+
+Status read_planes(ByteReader& segments, int64_t max_samples, bool overlapped, Plane (&planes)[3]) {
+  return overlapped ? read_planes_overlapped(segments, max_samples, planes)
+                    : read_planes_in_turn(segments, max_samples, planes);
+}
+
+// Expands the payload into the store, keeps it, and reads the planes back.
+Status expand_then_read(ByteReader& in, uint32_t length, PayloadStore& store, int64_t max_samples,
+                        Plane (&planes)[3]) {
+  expand_lzari(in, store.writer, length);
+  store.writer.flush();
+  if (Status kept = store.finish(); !kept.ok()) return kept;
+  Result<ByteReader> segments = store.reread();
+  if (!segments.ok()) return segments.failure();
+  return read_planes(segments.value(), max_samples, false, planes);
+}
+
+// The expansion on a thread of its own, into the store and into memory that
+// this thread reads the planes from as their bytes arrive (synthesising
+// them on a third). Nothing is reread: that memory holds the same bytes.
+// What a serial run would report first still wins: a failure to keep the
+// bytes comes before any the planes meet, so the expansion always runs to
+// its end. Returns nothing when no thread or memory could be had, before
+// anything was read.
+std::optional<Status> expand_while_reading(ByteReader& in, uint32_t length, PayloadStore& store,
+                                           int64_t max_samples, Plane (&planes)[3]) {
+  if (length > kMaxPipedPayload) return std::nullopt;
+  std::optional<GrowingBytes> payload;
+  try {
+    payload.emplace(size_t{length} + MAX_MATCH);  // the last match may run past the length
+  } catch (const std::bad_alloc&) {
+    return std::nullopt;
+  }
+  // A memory store keeps the bytes only to read them back.
+  std::vector<uint8_t>* const memory = store.writer.memory;
+  store.writer.memory = nullptr;
+  store.writer.growing = &*payload;
+  Status kept;
+  auto expand = [&] {
+    try {
+      expand_lzari(in, store.writer, length);
+      store.writer.flush();
+      kept = store.finish();
+    } catch (const std::bad_alloc&) {
+      kept = format_failure("\nOut of memory !\n", QZR_ERROR_OUT_OF_MEMORY);
+    }
+    payload->close();
+  };
+  std::thread expander;
+  try {
+    expander = std::thread(expand);
+  } catch (const std::system_error&) {
+    store.writer.growing = nullptr;
+    store.writer.memory = memory;
+    return std::nullopt;
+  }
+  ByteReader segments = growing_reader(*payload);
+  Status read = read_planes(segments, max_samples, true, planes);
+  expander.join();
+  store.writer.growing = nullptr;
+  return kept.ok() ? read : kept;
+}
+
+}  // namespace
+
 Result<DecodedPlanes> decode_planes(ByteReader& in, std::string_view input_name, PayloadStore& store,
                                     const DecodeLimits& limits, const HeaderSeen& header_seen) {
   Result<QzrHeader> header = read_container_header(in, input_name);
@@ -24,27 +161,14 @@ Result<DecodedPlanes> decode_planes(ByteReader& in, std::string_view input_name,
   const QzrHeader& h = d.header;
   if (header_seen) header_seen(h);
 
-  Result<uint64_t> expanded = decode_lzari(in, store.writer, limits.max_payload);
-  if (!expanded.ok()) return expanded.failure();
-  store.writer.flush();
-  if (Status kept = store.finish(); !kept.ok()) return kept.failure;
-
-  Result<ByteReader> segments = store.reread();
-  if (!segments.ok()) return segments.failure();
-  // The luma and the two chroma planes in turn (YSeg, USeg, VSeg), each
-  // segment search going on where the previous plane stream ended. The luma
-  // plane's working arrays go before the chroma planes, half its size, take
-  // theirs: the peak stays that of the luma plane.
+  Result<uint32_t> length = read_payload_length(in, limits.max_payload);
+  if (!length.ok()) return length.failure();
   const int64_t max_samples = std::min(limits.max_plane_samples, plane_sample_limit(h));
-  PlaneWorkspace work;
-  const char* names[3] = {"YSeg", "USeg", "VSeg"};
-  for (int i = 0; i < 3; ++i) {
-    if (Status found = find_segment(segments.value(), names[i]); !found.ok()) return found.failure;
-    Result<Plane> plane = decode_plane(segments.value(), names[i], max_samples, work);
-    if (!plane.ok()) return plane.failure();
-    d.planes[i] = std::move(plane.value());
-    if (i == 0) work.release();
-  }
+  const int threads = limits.threads > 0 ? limits.threads : available_cores();
+  std::optional<Status> planes;
+  if (threads > 1) planes = expand_while_reading(in, length.value(), store, max_samples, d.planes);
+  if (!planes) planes = expand_then_read(in, length.value(), store, max_samples, d.planes);
+  if (!planes->ok()) return planes->failure;
 
   if (Status sizes = check_plane_sizes(d.planes[0], d.planes[1], d.planes[2], h.padded_width, h.padded_height);
       !sizes.ok())

@@ -19,9 +19,15 @@
 
 namespace qzr {
 
+// Bounds on what a file may make the decode take, and its threads.
 struct DecodeLimits {
   uint64_t max_payload = kNoLimit;            // bytes of expanded payload held at once
   int64_t max_plane_samples = kAnyPlaneSize;  // samples of one plane
+  // 1: everything on the calling thread. More (0: as many as the process
+  // has cores): the payload is expanded on a thread of its own while the
+  // planes are read as their bytes arrive, each synthesised beside the
+  // next one's reading. The same result either way.
+  int threads = 0;
 };
 
 // Where the expanded payload is kept. The expansion writes through `writer`;

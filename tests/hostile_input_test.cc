@@ -144,3 +144,54 @@ TEST(HostileInput, HostileFilesEndInBoundedTimeAndMemory) {
 
 }  // namespace
 }  // namespace qzr
+
+namespace qzr {
+namespace {
+
+// The same decode on one thread and on several: the expansion, the reading
+// of the planes as their bytes arrive and the synthesis beside it must give
+// every file's picture, and every damaged file's first failure, exactly as
+// the planes in turn do.
+Result<DecodedFile> decode_on(const std::vector<uint8_t>& file, int threads) {
+  DecodeLimits limits;
+  limits.max_payload = 64 << 20;
+  limits.threads = threads;
+  return decode_qzr(file, limits);
+}
+
+void expect_same_on_threads(const std::vector<uint8_t>& file, const std::string& what) {
+  const Result<DecodedFile> one = decode_on(file, 1);
+  for (int threads : {2, 3}) {
+    const Result<DecodedFile> many = decode_on(file, threads);
+    ASSERT_EQ(one.ok(), many.ok()) << what << ", " << threads << " threads";
+    if (one.ok()) {
+      ASSERT_TRUE(one.value().bmp == many.value().bmp) << what << ", " << threads << " threads";
+    } else {
+      ASSERT_EQ(one.failure().text, many.failure().text) << what;
+      ASSERT_EQ(one.failure().exit_status, many.failure().exit_status) << what;
+      ASSERT_EQ(one.failure().status, many.failure().status) << what;
+    }
+  }
+}
+
+TEST(Threads, PicturesAndFailuresAreThoseOfOneThread) {
+  for (const char* name : {"astronaut.qzr", "coffee.qzr"}) {
+    const std::vector<uint8_t> file = test::read_file(std::string(QZR_SAMPLES_DIR) + "/" + name);
+    ASSERT_FALSE(file.empty()) << name;
+    expect_same_on_threads(file, name);
+  }
+  const std::vector<uint8_t> file = small_photo_file();
+  for (size_t n = 32; n <= file.size(); n += 7)
+    expect_same_on_threads({file.begin(), file.begin() + static_cast<std::ptrdiff_t>(n)},
+                           "prefix of " + std::to_string(n));
+  std::mt19937 random(20261209);
+  for (int k = 0; k < 300; ++k) {
+    std::vector<uint8_t> damaged = file;
+    const size_t at = 36 + random() % (damaged.size() - 36);
+    damaged[at] = static_cast<uint8_t>(damaged[at] ^ (1u << (random() % 8)));
+    expect_same_on_threads(damaged, "flip at " + std::to_string(at));
+  }
+}
+
+}  // namespace
+}  // namespace qzr

@@ -151,13 +151,22 @@ void walk_codes_in_memory(ByteReader& in, const CodeTree& tree, int64_t count, S
   const std::vector<LookupEntry> table = build_lookup(tree);
   const CodeTreeNode* nodes = tree.data();
   const uint8_t* data = in.pos;
-  const uint64_t size = static_cast<uint64_t>(in.end - in.pos);
-  const uint64_t total_bits = size * 8;
+  uint64_t size = static_cast<uint64_t>(in.end - in.pos);
+  uint64_t total_bits = size * 8;
+  // True when the first `bytes` bytes are there; memory still being filled
+  // is waited for until they are, or until it is known that they never will.
+  auto arrived = [&](uint64_t bytes) {
+    while (size < bytes && in.grow()) {
+      size = static_cast<uint64_t>(in.end - data);
+      total_bits = size * 8;
+    }
+    return size >= bytes;
+  };
   // The 64 bits from bit `at` on, LSB-first; bits past the end are ones.
   auto peek = [&](uint64_t at) -> uint64_t {
     const uint64_t index = at >> 3;
     uint64_t word = ~uint64_t{0};
-    if (index + 8 <= size) {
+    if (index + 8 <= size || arrived(index + 8)) {
       if constexpr (std::endian::native == std::endian::little) {
         std::memcpy(&word, data + index, 8);
       } else {
@@ -172,7 +181,7 @@ void walk_codes_in_memory(ByteReader& in, const CodeTree& tree, int64_t count, S
   uint64_t at = 0;  // bits consumed
   int64_t i = 0;
   for (; i < count; ++i) {
-    if (at >= total_bits) break;  // only end-of-data bits remain
+    if (at >= total_bits && !arrived(at / 8 + 1)) break;  // only end-of-data bits remain
     uint64_t bits = peek(at);
     const LookupEntry& e = table[bits & ((1u << kLookupBits) - 1)];
     if (e.bits != 0) {
@@ -220,7 +229,8 @@ void walk_codes(ByteReader& in, const CodeTree& tree, int64_t count, Sink&& sink
     return;
   }
   if (walk == CodeWalk::by_size)
-    walk = count >= kLookupMinCodes && in.end - in.pos >= kLookupMinBytes ? CodeWalk::lookup : CodeWalk::bitwise;
+    walk = count >= kLookupMinCodes && (in.end - in.pos >= kLookupMinBytes || in.growing != nullptr) ? CodeWalk::lookup
+                                                                                                   : CodeWalk::bitwise;
   if (in.file == nullptr && walk == CodeWalk::lookup)  // the table reads the bytes in place
     walk_codes_in_memory(in, tree, count, sink);
   else

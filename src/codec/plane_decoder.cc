@@ -74,12 +74,15 @@ Status read_band_groups(ByteReader& in, int levels, std::span<int16_t> quantized
 
 namespace {
 
-Result<Plane> decode_plane_checked(ByteReader& in, const char* segment, int64_t max_samples, PlaneWorkspace& work) {
+Result<PlaneCoefficients> read_plane_checked(ByteReader& in, const char* segment, int64_t max_samples,
+                                             PlaneWorkspace& work) {
   if ((in.read_byte() & 0xFF) != kPlaneMarker) return format_failure("\nNot QUORLEN QZR file!\n");
-  const int L = static_cast<int8_t>(in.read_byte() & 0xFF);
-  const int width = static_cast<int16_t>(read_be16(in));
-  const int height = static_cast<int16_t>(read_be16(in));
-  const int16_t scale = static_cast<int16_t>(read_be16(in));
+  PlaneCoefficients c;
+  c.levels = static_cast<int8_t>(in.read_byte() & 0xFF);
+  c.width = static_cast<int16_t>(read_be16(in));
+  c.height = static_cast<int16_t>(read_be16(in));
+  c.scale = static_cast<int16_t>(read_be16(in));
+  const int L = c.levels, width = c.width, height = c.height;
 
   // The band layout tiles the arrays and every level has an even size of at
   // least 2 only for these; the format itself does not test them.
@@ -102,17 +105,12 @@ Result<Plane> decode_plane_checked(ByteReader& in, const char* segment, int64_t 
   // Fresh storage comes cleared from the system, without a pass over it.
   if (!work.clean) std::fill(quantized.begin(), quantized.end(), int16_t{0});
   work.clean = false;
-  std::vector<int16_t> steps(static_cast<size_t>(band_count(L)), 0);
-  if (Status read = read_band_groups(in, L, quantized, steps, segment); !read.ok()) return read.failure;
-
-  Plane plane;
-  plane.width = width;
-  plane.height = height;
-  plane.samples.resize(n);
-  synthesise_plane(quantized, steps, {work.levels_odd.get(), n / 4}, {work.levels_even.get(), n / 16}, width, height, L,
-                   SampleScaler(scale, n), plane.samples);
-  return plane;
+  c.steps.assign(static_cast<size_t>(band_count(L)), 0);
+  if (Status read = read_band_groups(in, L, quantized, c.steps, segment); !read.ok()) return read.failure;
+  return c;
 }
+
+Failure out_of_memory(const char* segment) { return plane_failure("Out of memory decoding the plane", segment); }
 
 }  // namespace
 
@@ -120,17 +118,49 @@ void PlaneWorkspace::reserve(size_t n) {
   if (n <= capacity) return;
   release();
   quantized = ZeroedArray<int16_t>(n);
-  levels_odd = ZeroedArray<int32_t>(n / 4);
-  levels_even = ZeroedArray<int32_t>(n / 16);
   capacity = n;
   clean = true;
+}
+
+void PlaneWorkspace::reserve_levels(size_t n) {
+  if (n <= levels_capacity) return;
+  levels_odd = {};
+  levels_even = {};
+  levels_odd = ZeroedArray<int32_t>(n / 4);
+  levels_even = ZeroedArray<int32_t>(n / 16);
+  levels_capacity = n;
 }
 
 void PlaneWorkspace::release() {
   quantized = {};
   levels_odd = {};
   levels_even = {};
-  capacity = 0;
+  capacity = levels_capacity = 0;
+}
+
+Result<PlaneCoefficients> read_plane(ByteReader& in, const char* segment, int64_t max_samples, PlaneWorkspace& work) {
+  try {
+    return read_plane_checked(in, segment, max_samples, work);
+  } catch (const std::bad_alloc&) {
+    return out_of_memory(segment);
+  }
+}
+
+Result<Plane> synthesise(const PlaneCoefficients& c, const char* segment, PlaneWorkspace& work) {
+  try {
+    const size_t n = static_cast<size_t>(c.width) * static_cast<size_t>(c.height);
+    work.reserve_levels(n);
+    Plane plane;
+    plane.width = c.width;
+    plane.height = c.height;
+    plane.samples.resize(n);
+    synthesise_plane({work.quantized.get(), n}, c.steps, {work.levels_odd.get(), n / 4},
+                     {work.levels_even.get(), n / 16}, c.width, c.height, c.levels, SampleScaler(c.scale, n),
+                     plane.samples);
+    return plane;
+  } catch (const std::bad_alloc&) {
+    return out_of_memory(segment);
+  }
 }
 
 Result<Plane> decode_plane(ByteReader& in, const char* segment, int64_t max_samples) {
@@ -139,11 +169,9 @@ Result<Plane> decode_plane(ByteReader& in, const char* segment, int64_t max_samp
 }
 
 Result<Plane> decode_plane(ByteReader& in, const char* segment, int64_t max_samples, PlaneWorkspace& work) {
-  try {
-    return decode_plane_checked(in, segment, max_samples, work);
-  } catch (const std::bad_alloc&) {
-    return plane_failure("Out of memory decoding the plane", segment);
-  }
+  Result<PlaneCoefficients> c = read_plane(in, segment, max_samples, work);
+  if (!c.ok()) return c.failure();
+  return synthesise(c.value(), segment, work);
 }
 
 }  // namespace qzr

@@ -27,14 +27,25 @@ Status read_band_groups(ByteReader& in, int levels, std::span<int16_t> quantized
 
 // The working arrays of plane decoding (the quantized values, and the
 // synthesis' coarser levels: a quarter and a sixteenth of that), kept from
-// one plane to the next so that later planes may reuse an earlier one's.
+// one plane to the next so that later planes may reuse an earlier one's. The
+// levels are taken only when the synthesis starts, so a plane read while
+// another is synthesised holds its quantized values alone.
 struct PlaneWorkspace {
   ZeroedArray<int16_t> quantized;
   ZeroedArray<int32_t> levels_odd, levels_even;
-  size_t capacity = 0;
+  size_t capacity = 0, levels_capacity = 0;
   bool clean = false;  // the quantized values are all zero
   void reserve(size_t n);
+  void reserve_levels(size_t n);
   void release();
+};
+
+// A plane stream read up to its synthesis: its size, the steps of its bands,
+// and its quantized values, held in the workspace it was read into.
+struct PlaneCoefficients {
+  int width = 0, height = 0, levels = 0;
+  int16_t scale = 0;
+  std::vector<int16_t> steps;
 };
 
 // Reads the plane stream at the current position of `in`; `segment` names the
@@ -42,6 +53,11 @@ struct PlaneWorkspace {
 // Planes of more than `max_samples` samples are refused before any storage
 // is taken for them.
 constexpr int64_t kAnyPlaneSize = int64_t{1} << 31;
+Result<PlaneCoefficients> read_plane(ByteReader& in, const char* segment, int64_t max_samples, PlaneWorkspace& work);
+// Dequantizes, synthesises and scales what read_plane left in `work`.
+Result<Plane> synthesise(const PlaneCoefficients& c, const char* segment, PlaneWorkspace& work);
+
+// Both, in turn.
 Result<Plane> decode_plane(ByteReader& in, const char* segment, int64_t max_samples = kAnyPlaneSize);
 Result<Plane> decode_plane(ByteReader& in, const char* segment, int64_t max_samples, PlaneWorkspace& work);
 

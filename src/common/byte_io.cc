@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "common/growing_bytes.h"
+
 namespace qzr {
 
 ByteReader memory_reader(std::span<const uint8_t> bytes) {
@@ -20,7 +22,23 @@ ByteReader file_reader(std::FILE* file, size_t buffer_size) {
   return r;
 }
 
+ByteReader growing_reader(GrowingBytes& bytes) {
+  ByteReader r;
+  r.growing = &bytes;
+  r.base = r.pos = r.end = bytes.data();
+  return r;
+}
+
+bool ByteReader::grow() {
+  if (growing == nullptr) return false;
+  const size_t have = static_cast<size_t>(end - base);
+  const size_t now = growing->wait_beyond(have);
+  end = base + now;
+  return now > have;
+}
+
 bool ByteReader::refill() {
+  if (growing != nullptr) return grow();
   if (file == nullptr) return false;
   consumed_before += static_cast<uint64_t>(pos - base);
   size_t n = std::fread(buffer.data(), 1, buffer.size(), file);
@@ -75,6 +93,7 @@ void ByteWriter::write(const uint8_t* src, size_t n) {
 
 void ByteWriter::flush() {
   if (used == 0) return;
+  if (growing != nullptr) growing->append(buffer.data(), used);
   if (memory != nullptr) {
     memory->insert(memory->end(), buffer.begin(), buffer.begin() + static_cast<std::ptrdiff_t>(used));
   } else if (file != nullptr && !failed) {

@@ -10,13 +10,16 @@
 
 namespace qzr {
 
+class GrowingBytes;
+
 constexpr int kEndOfFile = -1;
 
 struct ByteReader {
   const uint8_t* pos = nullptr;
   const uint8_t* end = nullptr;
-  std::FILE* file = nullptr;      // null when reading from memory
-  std::vector<uint8_t> buffer;    // refill buffer of a file reader
+  std::FILE* file = nullptr;       // null when reading from memory
+  GrowingBytes* growing = nullptr;  // memory that another thread is still filling
+  std::vector<uint8_t> buffer;     // refill buffer of a file reader
   uint64_t consumed_before = 0;   // bytes of the source before `buffer`
   const uint8_t* base = nullptr;  // start of the current window
 
@@ -31,14 +34,21 @@ struct ByteReader {
 
   int refill_and_read();
   bool refill();
+  // For memory that is still being filled: waits until more has arrived and
+  // moves `end` past it; false when no more will come (or it is not such
+  // memory). The bytes from `base` on stay where they are.
+  bool grow();
 };
 
 ByteReader memory_reader(std::span<const uint8_t> bytes);
 ByteReader file_reader(std::FILE* file, size_t buffer_size = 1 << 16);
+// Reads what another thread appends to `bytes`, waiting for it as needed.
+ByteReader growing_reader(GrowingBytes& bytes);
 
 struct ByteWriter {
   std::FILE* file = nullptr;               // stdio sink, or
   std::vector<uint8_t>* memory = nullptr;  // memory sink
+  GrowingBytes* growing = nullptr;         // and besides either, memory every flush is appended to
   std::vector<uint8_t> buffer;
   size_t used = 0;
   bool failed = false;  // a write to the file fell short

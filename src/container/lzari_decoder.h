@@ -35,6 +35,10 @@ constexpr uint64_t kMaxBytesAfterInputEnd = uint64_t{1} << 20;
 constexpr uint64_t kNoLimit = ~uint64_t{0};
 Result<uint64_t> decode_lzari(ByteReader& in, ByteWriter& out, uint64_t limit = kNoLimit);
 
+// The expansion after the length word: decode_lzari is read_payload_length,
+// then this. Throws std::bad_alloc when its state cannot be had.
+uint64_t expand_lzari(ByteReader& in, ByteWriter& out, uint32_t length);
+
 // Reads the length word; a short one fails with status 1, one above `limit`
 // with a message.
 Result<uint32_t> read_payload_length(ByteReader& in, uint64_t limit);

@@ -292,10 +292,13 @@ struct Coder {
 }  // namespace
 
 Result<uint64_t> decode_lzari(ByteReader& in, ByteWriter& out, uint64_t limit) {
-  Result<uint32_t> length_word = read_payload_length(in, limit);
-  if (!length_word.ok()) return length_word.failure();
-  const uint32_t length = length_word.value();
-  if (length == 0) return uint64_t{0};
+  Result<uint32_t> length = read_payload_length(in, limit);
+  if (!length.ok()) return length.failure();
+  return expand_lzari(in, out, length.value());
+}
+
+uint64_t expand_lzari(ByteReader& in, ByteWriter& out, uint32_t length) {
+  if (length == 0) return 0;
 
   struct State {
     FastModel model;

@@ -48,7 +48,7 @@ uint64_t announced_pixels(const std::vector<uint8_t>& file) {
 
 // The file's bytes in the format, or a failure's text in `error`.
 std::optional<std::vector<uint8_t>> converted(const Job& job, FileFormat format, int png_level, PixelBudget& budget,
-                                              std::string& error) {
+                                              const DecodeLimits& limits, std::string& error) {
   std::optional<std::vector<uint8_t>> file = read_whole_file(job.input, error);
   if (!file) {
     error = "cannot read: " + error;
@@ -57,14 +57,14 @@ std::optional<std::vector<uint8_t>> converted(const Job& job, FileFormat format,
   const BudgetShare share(budget, announced_pixels(*file));
   const std::string name = job.input.string();
   if (format == FileFormat::bmp) {
-    Result<DecodedFile> d = decode_qzr(*file, {}, name);
+    Result<DecodedFile> d = decode_qzr(*file, limits, name);
     if (!d.ok()) {
       error = failure_text(d.failure());
       return std::nullopt;
     }
     return std::move(d.value().bmp);
   }
-  Result<Picture> p = decode_picture(*file, {}, name);
+  Result<Picture> p = decode_picture(*file, limits, name);
   if (!p.ok()) {
     error = failure_text(p.failure());
     return std::nullopt;
@@ -83,6 +83,15 @@ std::vector<Job> jobs_or_report(const std::vector<std::string>& inputs, bool rec
   return jobs;
 }
 
+// Pictures in parallel, one thread each, when there are several to share the
+// threads; a picture alone takes them all (its expansion, reading and
+// synthesis side by side).
+DecodeLimits per_picture(size_t jobs, int threads) {
+  DecodeLimits limits;
+  limits.threads = jobs > 1 && threads > 1 ? 1 : threads;
+  return limits;
+}
+
 int default_threads() {
   const unsigned n = std::thread::hardware_concurrency();
   return n == 0 ? 1 : static_cast<int>(n);
@@ -96,13 +105,14 @@ int run_convert(const std::vector<std::string>& inputs, const std::string& out_d
   int status = 0;
   const std::vector<Job> jobs = jobs_or_report(inputs, recursive, status);
   PixelBudget budget(kPixelsInFlight);
+  const DecodeLimits limits = per_picture(jobs.size(), threads);
   if (out_dir == "-") {
     if (jobs.size() != 1 || inputs.size() != 1) {
       std::fputs("qzr convert: -o - takes exactly one input file\n", stderr);
       return 2;
     }
     std::string error;
-    std::optional<std::vector<uint8_t>> bytes = converted(jobs[0], format, png_level, budget, error);
+    std::optional<std::vector<uint8_t>> bytes = converted(jobs[0], format, png_level, budget, limits, error);
     if (!bytes) {
       std::fprintf(stderr, "%s: %s\n", jobs[0].input.string().c_str(), error.c_str());
       return 1;
@@ -119,7 +129,7 @@ int run_convert(const std::vector<std::string>& inputs, const std::string& out_d
     std::error_code ec;
     if (!force && fs::exists(out, ec)) return {Outcome::skipped, {}};
     std::string error;
-    std::optional<std::vector<uint8_t>> bytes = converted(job, format, png_level, budget, error);
+    std::optional<std::vector<uint8_t>> bytes = converted(job, format, png_level, budget, limits, error);
     if (!bytes || !write_file_whole(out, *bytes, error)) return {Outcome::failed, error};
     return {Outcome::done, {}};
   });
@@ -132,13 +142,14 @@ int run_check(const std::vector<std::string>& inputs, int threads, bool recursiv
   int status = 0;
   const std::vector<Job> jobs = jobs_or_report(inputs, recursive, status);
   PixelBudget budget(kPixelsInFlight);
+  const DecodeLimits limits = per_picture(jobs.size(), threads);
   const RunTotals t = run_jobs(jobs, threads, isatty(STDERR_FILENO) == 1, [&](const Job& job) -> FileResult {
     std::string error;
     std::optional<std::vector<uint8_t>> file = read_whole_file(job.input, error);
     if (!file) return {Outcome::failed, "cannot read: " + error};
     const BudgetShare share(budget, announced_pixels(*file));
     try {
-      Result<DecodedPlanes> d = decode_planes_in_memory(*file, {}, job.input.string());
+      Result<DecodedPlanes> d = decode_planes_in_memory(*file, limits, job.input.string());
       if (!d.ok()) return {Outcome::failed, failure_text(d.failure())};
     } catch (const std::bad_alloc&) {
       return {Outcome::failed, "Out of memory !"};
