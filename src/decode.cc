@@ -3,11 +3,9 @@
 #include <algorithm>
 #include <new>
 #include <optional>
-#include <thread>
 
 #include "common/growing_bytes.h"
 #include "common/threads.h"
-
 #include "container/segment_locator.h"
 #include "output/bmp_writer.h"
 #include "output/colour_conversion.h"
@@ -109,8 +107,8 @@ Status expand_then_read(ByteReader& in, uint32_t length, PayloadStore& store, in
 // them on a third). Nothing is reread: that memory holds the same bytes.
 // What a serial run would report first still wins: a failure to keep the
 // bytes comes before any the planes meet, so the expansion always runs to
-// its end. Returns nothing when no thread or memory could be had, before
-// anything was read.
+// its end. Returns nothing when the payload is too large to hold or its
+// memory is refused, before anything was read.
 std::optional<Status> expand_while_reading(ByteReader& in, uint32_t length, PayloadStore& store,
                                            int64_t max_samples, Plane (&planes)[3]) {
   if (length > kMaxPipedPayload) return std::nullopt;
@@ -124,7 +122,7 @@ std::optional<Status> expand_while_reading(ByteReader& in, uint32_t length, Payl
   std::vector<uint8_t>* const memory = store.writer.memory;
   store.writer.memory = nullptr;
   store.writer.growing = &*payload;
-  Status kept;
+  Status kept, read;
   auto expand = [&] {
     try {
       expand_lzari(in, store.writer, length);
@@ -135,18 +133,16 @@ std::optional<Status> expand_while_reading(ByteReader& in, uint32_t length, Payl
     }
     payload->close();
   };
-  std::thread expander;
-  try {
-    expander = std::thread(expand);
-  } catch (const std::system_error&) {
-    store.writer.growing = nullptr;
-    store.writer.memory = memory;
-    return std::nullopt;
+  {
+    // With no thread to be had the expansion runs here first, and the
+    // planes are read from its finished bytes.
+    Background expander;
+    expander.start(expand);
+    ByteReader segments = growing_reader(*payload);
+    read = read_planes(segments, max_samples, true, planes);
   }
-  ByteReader segments = growing_reader(*payload);
-  Status read = read_planes(segments, max_samples, true, planes);
-  expander.join();
   store.writer.growing = nullptr;
+  store.writer.memory = memory;
   return kept.ok() ? read : kept;
 }
 

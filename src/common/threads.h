@@ -4,7 +4,6 @@
 
 #include <system_error>
 #include <thread>
-#include <utility>
 
 namespace qzr {
 
