@@ -46,9 +46,10 @@ Status read_planes_in_turn(ByteReader& segments, int64_t max_samples, Plane (&pl
 // The same on two threads: each plane's synthesis runs in the background
 // while this thread reads the next plane's stream, one synthesis at a time
 // (the last plane's on this thread), so that besides one plane being
-// synthesised there is only the next one's quantized values. Failures are
-// reported in stream order, as the planes in turn would meet them.
-Status read_planes_overlapped(ByteReader& segments, int64_t max_samples, Plane (&planes)[3]) {
+// synthesised there is only the next one's quantized values. A synthesis
+// shares its large levels among `threads` threads. Failures are reported in
+// stream order, as the planes in turn would meet them.
+Status read_planes_overlapped(ByteReader& segments, int64_t max_samples, int threads, Plane (&planes)[3]) {
   PlaneWorkspace work[3];
   PlaneCoefficients coefficients[3];
   std::optional<Result<Plane>> synthesised[3];
@@ -69,7 +70,7 @@ Status read_planes_overlapped(ByteReader& segments, int64_t max_samples, Plane (
       }
       coefficients[i] = std::move(c.value());
       auto task = [&, i] {
-        synthesised[i] = synthesise(coefficients[i], kSegmentNames[i], work[i]);
+        synthesised[i] = synthesise(coefficients[i], kSegmentNames[i], work[i], threads);
         work[i].release();
       };
       if (i < 2)
@@ -86,10 +87,6 @@ Status read_planes_overlapped(ByteReader& segments, int64_t max_samples, Plane (
   return Status::success();
 }
 
-Status read_planes(ByteReader& segments, int64_t max_samples, bool overlapped, Plane (&planes)[3]) {
-  return overlapped ? read_planes_overlapped(segments, max_samples, planes)
-                    : read_planes_in_turn(segments, max_samples, planes);
-}
 
 // Expands the payload into the store, keeps it, and reads the planes back.
 Status expand_then_read(ByteReader& in, uint32_t length, PayloadStore& store, int64_t max_samples,
@@ -99,7 +96,7 @@ Status expand_then_read(ByteReader& in, uint32_t length, PayloadStore& store, in
   if (Status kept = store.finish(); !kept.ok()) return kept;
   Result<ByteReader> segments = store.reread();
   if (!segments.ok()) return segments.failure();
-  return read_planes(segments.value(), max_samples, false, planes);
+  return read_planes_in_turn(segments.value(), max_samples, planes);
 }
 
 // The expansion on a thread of its own, into the store and into memory that
@@ -110,7 +107,7 @@ Status expand_then_read(ByteReader& in, uint32_t length, PayloadStore& store, in
 // its end. Returns nothing when the payload is too large to hold or its
 // memory is refused, before anything was read.
 std::optional<Status> expand_while_reading(ByteReader& in, uint32_t length, PayloadStore& store,
-                                           int64_t max_samples, Plane (&planes)[3]) {
+                                           int64_t max_samples, int threads, Plane (&planes)[3]) {
   if (length > kMaxPipedPayload) return std::nullopt;
   std::optional<GrowingBytes> payload;
   try {
@@ -139,7 +136,7 @@ std::optional<Status> expand_while_reading(ByteReader& in, uint32_t length, Payl
     Background expander;
     expander.start(expand);
     ByteReader segments = growing_reader(*payload);
-    read = read_planes(segments, max_samples, true, planes);
+    read = read_planes_overlapped(segments, max_samples, threads, planes);
   }
   store.writer.growing = nullptr;
   store.writer.memory = memory;
@@ -162,7 +159,7 @@ Result<DecodedPlanes> decode_planes(ByteReader& in, std::string_view input_name,
   const int64_t max_samples = std::min(limits.max_plane_samples, plane_sample_limit(h));
   const int threads = limits.threads > 0 ? limits.threads : available_cores();
   std::optional<Status> planes;
-  if (threads > 1) planes = expand_while_reading(in, length.value(), store, max_samples, d.planes);
+  if (threads > 1) planes = expand_while_reading(in, length.value(), store, max_samples, threads, d.planes);
   if (!planes) planes = expand_then_read(in, length.value(), store, max_samples, d.planes);
   if (!planes->ok()) return planes->failure;
 

@@ -219,6 +219,34 @@ TEST(FastSynthesis, WholePlaneMatchesDequantizeSynthesiseAndScale) {
   }
 }
 
+// Large levels are cut into bands of rows on threads of their own; where
+// two bands meet, their shares are summed. Shapes where a band is one tile
+// of rows or a little more, and bands that round to the same boundary.
+TEST(FastSynthesis, BandsOnThreadsGiveTheSamePlane) {
+  std::mt19937 rng(23);
+  struct Shape {
+    int width, height, levels;
+  };
+  const Shape shapes[] = {{2048, 128, 1}, {1024, 132, 2}, {512, 512, 3}, {768, 264, 3}, {4096, 64, 1}, {256, 1024, 4}};
+  for (const Shape& sh : shapes) {
+    const size_t n = size_t(sh.width) * size_t(sh.height);
+    std::vector<int16_t> quantized(n);
+    for (auto& v : quantized) v = rng() % 3 == 0 ? static_cast<int16_t>(rng() % 401) - 200 : 0;
+    std::vector<int16_t> steps(static_cast<size_t>(3 * sh.levels + 1));
+    for (auto& st : steps) st = static_cast<int16_t>(1 + rng() % 40);
+    std::vector<int32_t> odd(n / 4), even(n / 16);
+    std::vector<uint8_t> one(n), banded(n);
+    const SampleScaler scale(static_cast<int16_t>(1 + rng() % 8), n);
+    synthesise_plane(quantized, steps, odd, even, sh.width, sh.height, sh.levels, scale, one, 1);
+    for (int bands : {2, 3, 4, 9}) {
+      SCOPED_TRACE(testing::Message() << sh.width << "x" << sh.height << " L" << sh.levels << " bands " << bands);
+      std::fill(banded.begin(), banded.end(), uint8_t{0});
+      synthesise_plane(quantized, steps, odd, even, sh.width, sh.height, sh.levels, scale, banded, bands);
+      ASSERT_TRUE(banded == one);
+    }
+  }
+}
+
 // Leaf codes of values, short runs, long runs and empty runs.
 uint16_t random_leaf_code(std::mt19937& rng) {
   const uint32_t kind = rng() % 10;

@@ -146,7 +146,7 @@ Result<PlaneCoefficients> read_plane(ByteReader& in, const char* segment, int64_
   }
 }
 
-Result<Plane> synthesise(const PlaneCoefficients& c, const char* segment, PlaneWorkspace& work) {
+Result<Plane> synthesise(const PlaneCoefficients& c, const char* segment, PlaneWorkspace& work, int threads) {
   try {
     const size_t n = static_cast<size_t>(c.width) * static_cast<size_t>(c.height);
     work.reserve_levels(n);
@@ -156,7 +156,7 @@ Result<Plane> synthesise(const PlaneCoefficients& c, const char* segment, PlaneW
     plane.samples.resize(n);
     synthesise_plane({work.quantized.get(), n}, c.steps, {work.levels_odd.get(), n / 4},
                      {work.levels_even.get(), n / 16}, c.width, c.height, c.levels, SampleScaler(c.scale, n),
-                     plane.samples);
+                     plane.samples, threads);
     return plane;
   } catch (const std::bad_alloc&) {
     return out_of_memory(segment);

@@ -54,8 +54,9 @@ struct PlaneCoefficients {
 // is taken for them.
 constexpr int64_t kAnyPlaneSize = int64_t{1} << 31;
 Result<PlaneCoefficients> read_plane(ByteReader& in, const char* segment, int64_t max_samples, PlaneWorkspace& work);
-// Dequantizes, synthesises and scales what read_plane left in `work`.
-Result<Plane> synthesise(const PlaneCoefficients& c, const char* segment, PlaneWorkspace& work);
+// Dequantizes, synthesises and scales what read_plane left in `work`, the
+// large levels on up to `threads` threads.
+Result<Plane> synthesise(const PlaneCoefficients& c, const char* segment, PlaneWorkspace& work, int threads = 1);
 
 // Both, in turn.
 Result<Plane> decode_plane(ByteReader& in, const char* segment, int64_t max_samples = kAnyPlaneSize);

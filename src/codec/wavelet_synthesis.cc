@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "codec/dequantize.h"
+#include "common/threads.h"
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -263,27 +264,31 @@ void scatter_approximation_row(const RingLevel& l, const int32_t* row, int Y) {
   add_to(below[odd], u_left);
 }
 
-// One synthesis level over rows: quarters 0, 1 and 3 row by row where they
-// lie, quarter 2 (stored column by column) through a tile of its rows: 64
-// bytes of each column at a time, a whole cache line. Every output row is
-// handed to `emit(y, row)` once it is final, in order; the ring and the tile
-// are scratch.
+// One synthesis level over coefficient rows Y0 .. Y1 - 1 of its quarters:
+// quarters 0, 1 and 3 row by row where they lie, quarter 2 (stored column by
+// column) through a tile of its rows: 64 bytes of each column at a time, a
+// whole cache line. Every output row these rows alone make final is handed
+// to `emit(y, row)`, in order; the ring and the tile are scratch. Output
+// rows 2 Y0 - 1 and 2 Y0 also take the shares of the rows before Y0: when Y0
+// is not 0 this band's shares of them go to `head` (two rows of W) instead.
+// Rows 2 Y1 - 1 and 2 Y1 likewise, when Y1 is not the last row: they are
+// left in the ring.
 template <class Stored>
 constexpr int kTileRows = 64 / sizeof(Stored);
 
 template <class Value, class Emit>
 void synthesise_level(const int32_t* q0, const typename Value::Stored* details, int W, int H,
                       const std::array<Value, 3>& detail, std::span<int32_t> ring,
-                      std::span<typename Value::Stored> tile, Emit emit) {
+                      std::span<typename Value::Stored> tile, int Y0, int Y1, int32_t* head, Emit emit) {
   using Stored = typename Value::Stored;
   const RingLevel l{ring.data(), W, H, W / 2, H / 2};
   const int64_t B = static_cast<int64_t>(l.hw) * l.hh;
   const Stored *q1 = details + B, *q2 = details + 2 * B, *q3 = details + 3 * B;
   std::fill_n(ring.data(), 4 * static_cast<int64_t>(W), 0);
-  for (int Y = 0; Y < l.hh; ++Y) {
-    const int in_tile = Y % kTileRows<Stored>;
+  for (int Y = Y0; Y < Y1; ++Y) {
+    const int in_tile = (Y - Y0) % kTileRows<Stored>;
     if (in_tile == 0) {
-      const int rows = std::min(kTileRows<Stored>, l.hh - Y);
+      const int rows = std::min(kTileRows<Stored>, Y1 - Y);
       for (int X = 0; X < l.hw; ++X) {
         const Stored* column = q2 + static_cast<int64_t>(X) * l.hh + Y;
         for (int k = 0; k < rows; ++k) tile[static_cast<size_t>(k) * l.hw + X] = column[k];
@@ -299,21 +304,71 @@ void synthesise_level(const int32_t* q0, const typename Value::Stored* details, 
     // Rows 2Y - 1 and 2Y get nothing from later coefficient rows.
     for (int y = std::max(0, 2 * Y - 1); y <= 2 * Y + (Y == l.hh - 1 ? 1 : 0); ++y) {
       int32_t* done = l.row(y);
-      emit(y, done);
+      if (Y == Y0 && Y0 > 0)
+        std::copy_n(done, W, head + static_cast<int64_t>(y - (2 * Y0 - 1)) * W);
+      else
+        emit(y, done);
       std::fill_n(done, W, 0);
     }
   }
 }
 
-// Scratch rows of one synthesis: the ring and the tile of quarter 2.
+// Scratch rows of one synthesis band: the ring, the tile of quarter 2 and
+// the band's shares of the two rows it begins with.
 template <class Stored>
 struct LevelScratch {
   std::vector<int32_t> ring;
   std::vector<Stored> tile;
+  std::vector<int32_t> head;
   explicit LevelScratch(int width)
       : ring(4 * static_cast<size_t>(width)),
-        tile(static_cast<size_t>(kTileRows<Stored>) * static_cast<size_t>(width / 2)) {}
+        tile(static_cast<size_t>(kTileRows<Stored>) * static_cast<size_t>(width / 2)),
+        head(2 * static_cast<size_t>(width)) {}
 };
+
+// Levels smaller than this are not worth a thread.
+constexpr int64_t kMinBandedSamples = int64_t{1} << 16;
+
+// One level in up to `scratch.size()` bands of coefficient rows, each but the
+// first on a thread of its own, then the rows where two bands meet: the sum
+// of both bands' shares (sums wrap, so the order of the additions does not
+// matter). `emit` is called from several threads, never twice for a row.
+template <class Value, class Emit>
+void synthesise_level_banded(const int32_t* q0, const typename Value::Stored* details, int W, int H,
+                             const std::array<Value, 3>& detail,
+                             std::vector<LevelScratch<typename Value::Stored>>& scratch, Emit emit) {
+  using Stored = typename Value::Stored;
+  const int hh = H / 2;
+  // Band boundaries on whole tiles of quarter 2.
+  std::array<int, kMaxSynthesisBands + 1> start{};
+  int bands = 1;
+  const int wanted = int64_t{W} * H >= kMinBandedSamples ? static_cast<int>(scratch.size()) : 1;
+  for (int k = 1; k < wanted; ++k) {
+    const int Y = static_cast<int>(int64_t{hh} * k / wanted) / kTileRows<Stored> * kTileRows<Stored>;
+    if (Y > start[static_cast<size_t>(bands) - 1]) start[static_cast<size_t>(bands++)] = Y;
+  }
+  start[static_cast<size_t>(bands)] = hh;
+  auto band = [&](int k) {
+    LevelScratch<Stored>& s = scratch[static_cast<size_t>(k)];
+    synthesise_level(q0, details, W, H, detail, s.ring, s.tile, start[static_cast<size_t>(k)],
+                     start[static_cast<size_t>(k) + 1], s.head.data(), emit);
+  };
+  {
+    std::array<Background, kMaxSynthesisBands> threads;
+    for (int k = 1; k < bands; ++k) threads[static_cast<size_t>(k)].start([&band, k] { band(k); });
+    band(0);
+  }
+  for (int k = 1; k < bands; ++k) {
+    const int first = 2 * start[static_cast<size_t>(k)] - 1;
+    const RingLevel before{scratch[static_cast<size_t>(k) - 1].ring.data(), W, H, W / 2, hh};
+    const int32_t* head = scratch[static_cast<size_t>(k)].head.data();
+    for (int r = 0; r < 2; ++r) {
+      int32_t* row = before.row(first + r);
+      for (int x = 0; x < W; ++x) add_to(row[x], head[static_cast<int64_t>(r) * W + x]);
+      emit(first + r, row);
+    }
+  }
+}
 
 }  // namespace
 
@@ -325,7 +380,8 @@ void inverse_wavelet(std::span<int32_t> coefficients, std::span<int32_t> samples
   for (int n = levels - 1; n >= 0; --n) {
     const int W = width >> n, H = height >> n;
     int32_t* out = samples.data();
-    synthesise_level(coefficients.data(), coefficients.data(), W, H, as_stored, scratch.ring, scratch.tile,
+    synthesise_level(coefficients.data(), coefficients.data(), W, H, as_stored, scratch.ring, scratch.tile, 0, H / 2,
+                     nullptr,
                      [&](int y, const int32_t* row) { std::copy_n(row, W, out + static_cast<int64_t>(y) * W); });
     if (n > 0) std::copy_n(out, static_cast<int64_t>(W) * H, coefficients.data());
   }
@@ -333,7 +389,7 @@ void inverse_wavelet(std::span<int32_t> coefficients, std::span<int32_t> samples
 
 void synthesise_plane(std::span<const int16_t> quantized, std::span<const int16_t> steps, std::span<int32_t> levels_odd,
                       std::span<int32_t> levels_even, int width, int height, int levels, const SampleScaler& scale,
-                      std::span<uint8_t> out) {
+                      std::span<uint8_t> out, int bands) {
   // Level n's output (n >= 1) goes to the buffer of n's parity, from which
   // level n - 1 reads it as its quarter 0. The approximation band is
   // dequantized into the buffer of level `levels`' parity; the detail bands
@@ -344,7 +400,8 @@ void synthesise_plane(std::span<const int16_t> quantized, std::span<const int16_
   int32_t* top = buffer(levels);
   for (int64_t i = 0; i < approximation; ++i) top[i] = dequantize_value(steps[0], quantized[static_cast<size_t>(i)]);
 
-  LevelScratch<int16_t> scratch(width);
+  std::vector<LevelScratch<int16_t>> scratch;
+  for (int k = 0; k < std::clamp(bands, 1, kMaxSynthesisBands); ++k) scratch.emplace_back(width);
   for (int n = levels - 1; n >= 0; --n) {
     const int W = width >> n, H = height >> n;
     const int k = levels - 1 - n;  // detail level, 0 the coarsest
@@ -352,16 +409,15 @@ void synthesise_plane(std::span<const int16_t> quantized, std::span<const int16_
                                                Dequantized{steps[static_cast<size_t>(2 + 3 * k)]},
                                                Dequantized{steps[static_cast<size_t>(3 + 3 * k)]}};
     if (n == 0) {
-      synthesise_level(buffer(1), quantized.data(), W, H, detail, scratch.ring, scratch.tile,
-                       [&](int y, const int32_t* row) {
-                         scale(std::span<const int32_t>(row, static_cast<size_t>(W)),
-                               out.subspan(static_cast<size_t>(y) * static_cast<size_t>(W), static_cast<size_t>(W)));
-                       });
+      synthesise_level_banded(buffer(1), quantized.data(), W, H, detail, scratch, [&](int y, const int32_t* row) {
+        scale(std::span<const int32_t>(row, static_cast<size_t>(W)),
+              out.subspan(static_cast<size_t>(y) * static_cast<size_t>(W), static_cast<size_t>(W)));
+      });
     } else {
       int32_t* level_out = buffer(n);
-      synthesise_level(
-          buffer(n + 1), quantized.data(), W, H, detail, scratch.ring, scratch.tile,
-          [&](int y, const int32_t* row) { std::copy_n(row, W, level_out + static_cast<int64_t>(y) * W); });
+      synthesise_level_banded(buffer(n + 1), quantized.data(), W, H, detail, scratch, [&](int y, const int32_t* row) {
+        std::copy_n(row, W, level_out + static_cast<int64_t>(y) * W);
+      });
     }
   }
 }

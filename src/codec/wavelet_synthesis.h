@@ -22,10 +22,13 @@ void inverse_wavelet(std::span<int32_t> coefficients, std::span<int32_t> samples
 // steps (3L + 1, in band index order), the synthesis, and the final scaling,
 // row by row, so that the full-size level is never held. The coarser levels
 // go through `levels_odd` ((width / 2) x (height / 2) values) and
-// `levels_even` (a quarter of that).
+// `levels_even` (a quarter of that). Each large level is cut into `bands`
+// bands of rows (at most kMaxSynthesisBands), synthesised on as many threads;
+// the samples are the same however many there are.
+constexpr int kMaxSynthesisBands = 4;
 void synthesise_plane(std::span<const int16_t> quantized, std::span<const int16_t> steps, std::span<int32_t> levels_odd,
                       std::span<int32_t> levels_even, int width, int height, int levels, const SampleScaler& scale,
-                      std::span<uint8_t> out);
+                      std::span<uint8_t> out, int bands = 1);
 
 // The same synthesis in its plainest form: quarter 2 transposed in place
 // first, every coefficient through the bound-tested scatter. The reference
