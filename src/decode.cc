@@ -87,10 +87,8 @@ Status read_planes_overlapped(ByteReader& segments, int64_t max_samples, int thr
   return Status::success();
 }
 
-
 // Expands the payload into the store, keeps it, and reads the planes back.
-Status expand_then_read(ByteReader& in, uint32_t length, PayloadStore& store, int64_t max_samples,
-                        Plane (&planes)[3]) {
+Status expand_then_read(ByteReader& in, uint32_t length, PayloadStore& store, int64_t max_samples, Plane (&planes)[3]) {
   expand_lzari(in, store.writer, length);
   store.writer.flush();
   if (Status kept = store.finish(); !kept.ok()) return kept;
@@ -106,8 +104,8 @@ Status expand_then_read(ByteReader& in, uint32_t length, PayloadStore& store, in
 // bytes comes before any the planes meet, so the expansion always runs to
 // its end. Returns nothing when the payload is too large to hold or its
 // memory is refused, before anything was read.
-std::optional<Status> expand_while_reading(ByteReader& in, uint32_t length, PayloadStore& store,
-                                           int64_t max_samples, int threads, Plane (&planes)[3]) {
+std::optional<Status> expand_while_reading(ByteReader& in, uint32_t length, PayloadStore& store, int64_t max_samples,
+                                           int threads, Plane (&planes)[3]) {
   if (length > kMaxPipedPayload) return std::nullopt;
   std::optional<GrowingBytes> payload;
   try {
@@ -145,6 +143,8 @@ std::optional<Status> expand_while_reading(ByteReader& in, uint32_t length, Payl
 
 }  // namespace
 
+int decode_threads(const DecodeLimits& limits) { return limits.threads > 0 ? limits.threads : available_cores(); }
+
 Result<DecodedPlanes> decode_planes(ByteReader& in, std::string_view input_name, PayloadStore& store,
                                     const DecodeLimits& limits, const HeaderSeen& header_seen) {
   Result<QzrHeader> header = read_container_header(in, input_name);
@@ -157,7 +157,7 @@ Result<DecodedPlanes> decode_planes(ByteReader& in, std::string_view input_name,
   Result<uint32_t> length = read_payload_length(in, limits.max_payload);
   if (!length.ok()) return length.failure();
   const int64_t max_samples = std::min(limits.max_plane_samples, plane_sample_limit(h));
-  const int threads = limits.threads > 0 ? limits.threads : available_cores();
+  const int threads = decode_threads(limits);
   std::optional<Status> planes;
   if (threads > 1) planes = expand_while_reading(in, length.value(), store, max_samples, threads, d.planes);
   if (!planes) planes = expand_then_read(in, length.value(), store, max_samples, d.planes);
@@ -196,12 +196,12 @@ Result<T> decode_in_memory(std::span<const uint8_t> file, const DecodeLimits& li
 }  // namespace
 
 Result<DecodedFile> decode_qzr(std::span<const uint8_t> file, const DecodeLimits& limits, std::string_view input_name) {
-  return decode_in_memory<DecodedFile>(file, limits, input_name, [](const DecodedPlanes& d) {
+  return decode_in_memory<DecodedFile>(file, limits, input_name, [&limits](const DecodedPlanes& d) {
     const QzrHeader& h = d.header;
     DecodedFile decoded;
     decoded.header = h;
     ByteWriter out = memory_writer(decoded.bmp, 1 << 18);
-    write_bmp_from_planes(out, d.planes, h.width, h.height, h.padded_width);
+    write_bmp_from_planes(out, d.planes, h.width, h.height, h.padded_width, decode_threads(limits));
     out.flush();
     return decoded;
   });

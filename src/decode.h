@@ -30,6 +30,9 @@ struct DecodeLimits {
   int threads = 0;
 };
 
+// The threads a decode with these limits uses: `threads`, or the cores.
+int decode_threads(const DecodeLimits& limits);
+
 // Where the expanded payload is kept. The expansion writes through `writer`;
 // `finish` then tells whether every byte was kept (the writer flushed), and
 // `reread` gives the kept bytes from their start, valid until the pipeline

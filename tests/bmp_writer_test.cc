@@ -72,9 +72,12 @@ TEST(BmpWriter, RowsComeFromTheBufferFirstRowFirstWithZeroFill) {
   EXPECT_EQ(rows, expected);
 }
 
+// On two threads, pictures of several blocks of rows (about 1 MiB each),
+// the last one partly filled.
 TEST(BmpWriter, RowsStraightFromThePlanesMatchThePixelBuffer) {
   std::mt19937 rng(5);
-  for (auto [width, height] : {std::pair{300u, 7u}, {257u, 3u}, {1u, 1u}, {255u, 256u}, {0u, 4u}, {5u, 0u}}) {
+  for (auto [width, height] :
+       {std::pair{300u, 7u}, {257u, 3u}, {1u, 1u}, {255u, 256u}, {0u, 4u}, {5u, 0u}, {2048u, 600u}, {1500u, 1337u}}) {
     const uint32_t pw = pad_dimension(width) ? pad_dimension(width) : 256,
                    ph = pad_dimension(height) ? pad_dimension(height) : 256;
     Plane planes[3] = {{int(pw), int(ph), std::vector<uint8_t>(size_t{pw} * ph)},
@@ -84,13 +87,17 @@ TEST(BmpWriter, RowsStraightFromThePlanesMatchThePixelBuffer) {
       for (uint8_t& x : p.samples) x = static_cast<uint8_t>(rng());
     std::vector<uint8_t> pixels(size_t{3} * pw * ph);
     convert_to_bgr(planes[0], planes[1], planes[2], pixels, pw, ph);
-    std::vector<uint8_t> via_buffer, direct;
-    ByteWriter a = memory_writer(via_buffer), b = memory_writer(direct);
+    std::vector<uint8_t> via_buffer;
+    ByteWriter a = memory_writer(via_buffer);
     write_bmp_rows(a, pixels, width, height, pw);
-    write_bmp_from_planes(b, planes, width, height, pw);
     a.flush();
-    b.flush();
-    EXPECT_EQ(direct, via_buffer) << width << " x " << height;
+    for (int threads : {1, 2}) {
+      std::vector<uint8_t> direct;
+      ByteWriter b = memory_writer(direct);
+      write_bmp_from_planes(b, planes, width, height, pw, threads);
+      b.flush();
+      EXPECT_EQ(direct, via_buffer) << width << " x " << height << " on " << threads;
+    }
   }
 }
 

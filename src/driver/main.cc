@@ -132,7 +132,7 @@ Status decode_file(const std::string& input_name, const std::string& output_name
   if (Status written = write_output_file(output_name,
                                          [&](ByteWriter& out) {
                                            write_bmp_from_planes(out, decoded.value().planes, h.width, h.height,
-                                                                 h.padded_width);
+                                                                 h.padded_width, decode_threads({}));
                                          });
       !written.ok())
     return written.failure;

@@ -25,8 +25,10 @@ void write_bmp_rows(ByteWriter& out, std::span<const uint8_t> pixels, uint32_t w
 // The same picture converted row by row straight from the three planes, with
 // no padded pixel buffer: the same bytes in a fraction of the memory. The
 // planes must have passed check_plane_sizes. (They bound the picture to
-// under 2^30 pixels, so the 32-bit size fields always hold.)
+// under 2^30 pixels, so the 32-bit size fields always hold.) With
+// `threads` above 1, rows are converted on a second thread while the
+// previous ones are written.
 void write_bmp_from_planes(ByteWriter& out, const Plane (&planes)[3], uint32_t width, uint32_t height,
-                           uint32_t padded_width);
+                           uint32_t padded_width, int threads = 1);
 
 }  // namespace qzr
