@@ -140,7 +140,8 @@ void BM_SynthesisPlain(benchmark::State& state) { run_synthesis(state, inverse_w
 BENCHMARK(BM_Synthesis)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_SynthesisPlain)->Unit(benchmark::kMillisecond);
 
-// Dequantization, synthesis and scaling together, as the decoder runs them.
+// Dequantization, synthesis and scaling together, as the decoder runs them,
+// the large levels in as many bands on threads as the argument says.
 void BM_PlaneSynthesis(benchmark::State& state) {
   const std::vector<int16_t>& q = photo_like_plane();
   const size_t n = q.size();
@@ -148,12 +149,13 @@ void BM_PlaneSynthesis(benchmark::State& state) {
   std::vector<uint8_t> out(n);
   const SampleScaler scale(kPlaneScale, n);
   for (auto _ : state) {
-    synthesise_plane(q, kPlaneSteps, odd, even, kPlaneSide, kPlaneSide, kPlaneLevels, scale, out);
+    synthesise_plane(q, kPlaneSteps, odd, even, kPlaneSide, kPlaneSide, kPlaneLevels, scale, out,
+                     static_cast<int>(state.range(0)));
     benchmark::DoNotOptimize(out.data());
   }
   state.SetItemsProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(n));
 }
-BENCHMARK(BM_PlaneSynthesis)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_PlaneSynthesis)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 // The same in the plain forms: a dequantization pass, the plain synthesis
 // into a full-size array, one division per sample.
