@@ -51,9 +51,9 @@ class QzrDecoder(ImageFile.PyDecoder):
 
 
 def _save(im, fp, filename):
+    o = im.encoderinfo
     if im.mode != "RGB":
         im = im.convert("RGB")
-    o = im.encoderinfo
     fp.write(qzr.encode(numpy.asarray(im), quality=o.get("quality", 75), bpp=o.get("bpp"),
                         levels=o.get("levels", 5)))
 
