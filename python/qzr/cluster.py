@@ -101,7 +101,7 @@ def run(args) -> int:
     with _client(args) as client:
         futures = client.map(convert_file, [str(s) for s, _ in work], [str(t) for _, t in work],
                              fmt=args.format, pure=False)
-        names = {f.key: s for f, (s, _) in zip(futures, work)}
+        names = {f.key: os.path.join(args.src_dir, s.relative_to(source_dir)) for f, (s, _) in zip(futures, work)}
         for future in as_completed(futures):
             try:
                 message = future.result()
