@@ -117,6 +117,14 @@ def wait_for(condition, seconds: float, what: str):
         time.sleep(0.01)
 
 
+def scheduler_address(scheduler_file: Path):
+    """The address in the scheduler's file, once it is whole."""
+    try:
+        return json.loads(scheduler_file.read_text())["address"]
+    except (OSError, ValueError, KeyError):
+        return None
+
+
 @pytest.mark.filterwarnings("ignore::DeprecationWarning")  # the Debian Tornado's, inside distributed
 def test_real_cluster_loses_a_worker(tmp_path):
     files = make_tree(tmp_path / "src", copies=40)
@@ -126,8 +134,8 @@ def test_real_cluster_loses_a_worker(tmp_path):
     processes = [start(dask + ["scheduler", "--host", "127.0.0.1", "--port", "0", "--no-dashboard",
                                "--scheduler-file", str(scheduler_file)], tmp_path / "scheduler.log")]
     try:
-        wait_for(scheduler_file.exists, 30, "the scheduler")
-        address = json.loads(scheduler_file.read_text())["address"]
+        wait_for(lambda: scheduler_address(scheduler_file), 30, "the scheduler")
+        address = scheduler_address(scheduler_file)
         assert address.startswith("tcp://127.0.0.1:")
         worker = dask + ["worker", address, "--host", "127.0.0.1",
                   "--nthreads", "1", "--no-nanny", "--no-dashboard"]
