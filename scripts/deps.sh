@@ -1,7 +1,10 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build and the tests need, when missing.
 set -euo pipefail
-packages=(cmake g++ make pkg-config libgtest-dev libbenchmark-dev libpng-dev libcli11-dev tmux "$@")
+packages=(cmake g++ make pkg-config libgtest-dev libbenchmark-dev libpng-dev libcli11-dev tmux
+  # the Python package (scripts/python-test.sh): its build, by CMake and by pip, and its tests
+  python3-dev pybind11-dev python3-pybind11 python3-numpy python3-pil python3-pytest python3-distributed
+  python3-skbuild python3-setuptools python3-wheel python3-pip "$@")
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")

@@ -31,6 +31,9 @@ if [[ ${QZR_TEST_QUICK:-0} == 1 ]]; then
   exit 0
 fi
 
+echo "== the Python package"
+bash scripts/python-test.sh | tee -a "$log"
+
 # Benchmarks are measured by hand (see the README); here they only have to
 # build and run.
 echo "== the stage benchmarks, one short pass"

@@ -1,0 +1,152 @@
+// qzr._qzr: the library for Python. The package's __init__.py gives these
+// functions their Python face; here they take any contiguous bytes-like
+// object and a numpy array, and turn every failure into qzr.Error (a
+// ValueError) with the text qzrdec prints, without its surrounding line
+// feeds. The decode and the encode run with the GIL released.
+#include <pybind11/numpy.h>
+#include <pybind11/pybind11.h>
+
+#include <cstdint>
+#include <span>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+
+#include "container/container_header.h"
+#include "qzr/decode.h"
+#include "qzr/qzr.h"
+
+namespace py = pybind11;
+
+namespace {
+
+// Raised as qzr.Error.
+class Error : public std::runtime_error {
+ public:
+  explicit Error(std::string_view text) : std::runtime_error(trimmed(text)) {}
+
+ private:
+  static std::string trimmed(std::string_view text) {
+    const size_t first = text.find_first_not_of("\r\n");
+    if (first == std::string_view::npos) return "damaged QZR data";
+    return std::string(text.substr(first, text.find_last_not_of("\r\n") - first + 1));
+  }
+};
+
+// The bytes of a contiguous buffer (bytes, bytearray, memoryview, mmap, a
+// numpy array), held for the object's life so that they cannot move while
+// the GIL is released.
+class Bytes {
+ public:
+  explicit Bytes(const py::object& o) {
+    if (PyObject_GetBuffer(o.ptr(), &view_, PyBUF_SIMPLE) != 0) throw py::error_already_set();
+  }
+  ~Bytes() { PyBuffer_Release(&view_); }
+  Bytes(const Bytes&) = delete;
+  Bytes& operator=(const Bytes&) = delete;
+  const uint8_t* data() const { return static_cast<const uint8_t*>(view_.buf); }
+  size_t size() const { return static_cast<size_t>(view_.len); }
+
+ private:
+  Py_buffer view_{};
+};
+
+qzr_decode_options default_options(std::string& message) {
+  qzr_decode_options o;
+  qzr_decode_options_init(&o);
+  message.assign(1024, '\0');
+  o.message = message.data();
+  o.message_size = message.size();
+  return o;
+}
+
+[[noreturn]] void fail(const std::string& message) { throw Error(message.c_str()); }
+
+// The header, or its failure as the decode words it; for a decode also a
+// picture or payload beyond the decode's limits, refused before the array
+// is made. The decode checks all of these before the caller's buffer, so a
+// call with no room fails on them first.
+qzr_info checked_info(const Bytes& in, bool decoding) {
+  qzr_info info{};
+  std::string message;
+  qzr_decode_options o = default_options(message);
+  if (qzr_get_info(in.data(), in.size(), &info) == QZR_OK &&
+      (!decoding || (uint64_t{info.width} * info.height <= o.max_pixels && info.payload_length <= o.max_payload)))
+    return info;
+  uint8_t nothing = 0;
+  qzr_decode_into(in.data(), in.size(), &o, &nothing, 0, 0);
+  fail(message);
+}
+
+py::tuple info(const py::object& data) {
+  const Bytes in(data);
+  const qzr_info i = checked_info(in, false);
+  return py::make_tuple(i.width, i.height, i.padded_width, i.padded_height, i.payload_length);
+}
+
+py::array_t<uint8_t> decode(const py::object& data) {
+  const Bytes in(data);
+  const qzr_info info = checked_info(in, true);
+  py::array_t<uint8_t> pixels({size_t{info.height}, size_t{info.width}, size_t{3}});
+  std::string message;
+  const qzr_decode_options o = default_options(message);
+  uint8_t* out = pixels.mutable_data();
+  const size_t stride = size_t{3} * info.width;
+  qzr_status status;
+  {
+    py::gil_scoped_release unlocked;
+    status = qzr_decode_into(in.data(), in.size(), &o, out, stride, stride * info.height);
+  }
+  if (status != QZR_OK) fail(message);
+  return pixels;
+}
+
+// A picture from rows of RGB bytes: a C-contiguous uint8 array of shape
+// (height, width, 3), which the Python side makes sure of.
+qzr::Picture picture_of(const py::array_t<uint8_t, py::array::c_style>& rgb) {
+  if (rgb.ndim() != 3 || rgb.shape(2) != 3) throw Error("a picture is an array of shape (height, width, 3)");
+  qzr::Picture p{static_cast<int>(rgb.shape(1)), static_cast<int>(rgb.shape(0)), {}};
+  if (rgb.shape(0) > qzr::kMaxPictureSide || rgb.shape(1) > qzr::kMaxPictureSide)
+    throw Error("a picture is at most " + std::to_string(qzr::kMaxPictureSide) + " pixels each way");
+  p.rgb.assign(rgb.data(), rgb.data() + rgb.size());
+  return p;
+}
+
+py::bytes encode(const py::array_t<uint8_t, py::array::c_style>& rgb, int quality, double bpp, int levels) {
+  const qzr::Picture picture = picture_of(rgb);
+  const qzr::EncodeOptions options{.quality = quality, .target_bpp = bpp, .levels = levels};
+  qzr::Result<qzr::EncodedFile> file = qzr::Failure{};
+  {
+    py::gil_scoped_release unlocked;
+    file = qzr::encode(picture, options);
+  }
+  if (!file.ok()) throw Error(file.failure().text);
+  const std::vector<uint8_t>& bytes = file.value().bytes;
+  return py::bytes(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+}
+
+py::bytes to_bmp(const py::array_t<uint8_t, py::array::c_style>& rgb) {
+  const qzr::Picture picture = picture_of(rgb);
+  std::vector<uint8_t> bmp;
+  {
+    py::gil_scoped_release unlocked;
+    bmp = qzr::to_bmp(picture);
+  }
+  if (bmp.empty()) throw Error("the picture is too large for a BMP file");
+  return py::bytes(reinterpret_cast<const char*>(bmp.data()), bmp.size());
+}
+
+}  // namespace
+
+PYBIND11_MODULE(_qzr, m) {
+  m.doc() = "QZR wavelet images: the qzr library's decoder and encoder";
+  py::register_exception<Error>(m, "Error", PyExc_ValueError);
+  m.attr("MAGIC") = py::bytes(reinterpret_cast<const char*>(qzr::kMagic.data()), qzr::kMagic.size());
+  const uint32_t v = qzr_version();
+  m.attr("__version__") = std::to_string(v >> 16) + "." + std::to_string(v >> 8 & 0xFF) + "." +
+                          std::to_string(v & 0xFF);
+  m.def("info", &info, py::arg("data"));
+  m.def("decode", &decode, py::arg("data"));
+  m.def("encode", &encode, py::arg("rgb"), py::arg("quality"), py::arg("bpp"), py::arg("levels"));
+  m.def("to_bmp", &to_bmp, py::arg("rgb"));
+}

@@ -1,0 +1,150 @@
+"""qzr.info and qzr.decode against qzrdec: the same pixels for every good
+file, the same message for every damaged one, and threads at once."""
+import random
+import struct
+import threading
+import time
+from concurrent.futures import ThreadPoolExecutor
+
+import pytest
+from support import need, picture_files, run_qzrdec
+
+np = need("numpy")
+Image = need("PIL.Image")
+qzr = need("qzr")
+
+
+def bmp_pixels(bmp: bytes):
+    """The RGB rows of a BMP as Pillow reads it: a reading of its own."""
+    import io
+
+    with Image.open(io.BytesIO(bmp)) as im:
+        return np.asarray(im.convert("RGB"))
+
+
+def assert_same_as_qzrdec(data: bytes, directory):
+    """qzr gives what qzrdec gives for data: the BMP byte for byte, or a
+    failure with the message qzrdec prints."""
+    status, text, bmp = run_qzrdec(data, directory)
+    if bmp is not None:
+        pixels = qzr.decode(data)
+        assert pixels.dtype == np.uint8 and pixels.flags.c_contiguous
+        assert np.array_equal(pixels, bmp_pixels(bmp))
+        assert qzr.to_bmp(pixels) == bmp
+        return "decoded"
+    with pytest.raises(qzr.Error) as e:
+        qzr.decode(data)
+    message = str(e.value)
+    assert message and message == message.strip("\r\n")
+    assert message in text, f"qzrdec (status {status}) printed {text!r}"
+    return "failed"
+
+
+@pytest.mark.parametrize("path", picture_files(), ids=lambda p: p.name)
+def test_pixels_are_qzrdecs(path, tmp_path):
+    data = path.read_bytes()
+    assert assert_same_as_qzrdec(data, tmp_path) == "decoded"
+    i = qzr.info(data)
+    assert qzr.decode(data).shape == (i.height, i.width, 3)
+    assert i.padded_width % 256 == 0 and i.width <= i.padded_width < i.width + 256
+    assert i.padded_height % 256 == 0 and i.height <= i.padded_height < i.height + 256
+    assert i.payload_bytes == struct.unpack_from("<I", data, 32)[0]
+
+
+def test_any_bytes_like_input():
+    data = (picture_files()[0]).read_bytes()
+    expected = qzr.decode(data)
+    for form in (bytearray(data), memoryview(data), np.frombuffer(data, np.uint8)):
+        assert np.array_equal(qzr.decode(form), expected)
+        assert qzr.info(form) == qzr.info(data)
+    with pytest.raises((TypeError, BufferError, ValueError)):
+        qzr.decode(memoryview(data)[::2])  # not contiguous
+    with pytest.raises(TypeError):
+        qzr.decode("a file name is not data")
+
+
+def damaged_forms(data: bytes, rng: random.Random):
+    """Cut at every region of the file, single bits flipped, runs of
+    garbage written over it, and garbage alone."""
+    cuts = [0, 1, 4, 31, 32, 35, 36, 37, 64] + sorted(rng.sample(range(37, len(data)), 12))
+    for n in cuts:
+        yield f"cut at {n}", data[:n]
+    for _ in range(24):
+        b = bytearray(data)
+        at = rng.randrange(len(b))
+        b[at] ^= 1 << rng.randrange(8)
+        yield f"bit flipped at {at}", bytes(b)
+    for _ in range(6):
+        b = bytearray(data)
+        at, n = rng.randrange(36, len(b)), rng.randrange(1, 400)
+        b[at:at + n] = rng.randbytes(n)
+        yield f"garbage at {at}", bytes(b[: len(data)])
+    yield "garbage", rng.randbytes(5000)
+    yield "unsupported version", data[:28] + b"0012" + data[32:]
+
+
+@pytest.mark.parametrize("sample", ["coffee.qzr", "astronaut.qzr"])
+def test_damaged_files_fail_as_in_qzrdec(sample, tmp_path):
+    from support import SAMPLES
+
+    data = (SAMPLES / sample).read_bytes()
+    outcomes = {}
+    for what, damaged in damaged_forms(data, random.Random(sample)):
+        try:
+            outcome = assert_same_as_qzrdec(damaged, tmp_path)
+        except AssertionError as e:
+            raise AssertionError(f"{sample}, {what}: {e}") from e
+        outcomes[outcome] = outcomes.get(outcome, 0) + 1
+    assert outcomes.get("failed", 0) >= 10, outcomes
+
+
+def test_header_failures_in_info():
+    data = picture_files()[0].read_bytes()
+    for bad, words in ((data[:20], "error reading"), (data[:35], "Read Error"), (b"x" * 64, "Not quorlen"),
+                       (data[:28] + b"0012" + data[32:], "codec v1.1")):
+        with pytest.raises(qzr.Error, match=words):
+            qzr.info(bad)
+    # A picture beyond the decode's limit of pixels has its header read, and
+    # is refused by the decode before any memory is taken for it.
+    huge = bytearray(data)
+    huge[8:12] = b"\xff\xff\xff\xff"
+    assert qzr.info(huge)[:2] == (65535, 65535)
+    with pytest.raises(qzr.Error, match="Picture of 65535 x 65535 pixels is beyond the limit"):
+        qzr.decode(huge)
+    # So is a payload announced beyond the limit on the expanded payload,
+    # which qzrdec would try to expand.
+    with pytest.raises(qzr.Error, match="Payload of 2147483647 bytes is beyond the limit"):
+        qzr.decode(data[:32] + b"\xff\xff\xff\x7f" + data[36:])
+
+
+def test_threads_decode_at_once():
+    files = [p.read_bytes() for p in picture_files()]
+    expected = [qzr.decode(d) for d in files]
+    work = files * 6
+    with ThreadPoolExecutor(max_workers=4) as pool:
+        results = list(pool.map(qzr.decode, work))
+    for got, want in zip(results, expected * 6):
+        assert np.array_equal(got, want)
+
+
+def test_other_threads_run_while_one_decodes():
+    tile = qzr.decode(picture_files()[0].read_bytes())
+    data = qzr.encode(np.tile(tile, (2048 // tile.shape[0] + 1, 2048 // tile.shape[1] + 1, 1))[:2048, :2048])
+    started = time.perf_counter()
+    qzr.decode(data)
+    alone = time.perf_counter() - started
+    done = threading.Event()
+
+    def decode_twice():
+        qzr.decode(data)
+        qzr.decode(data)
+        done.set()
+
+    t = threading.Thread(target=decode_twice)
+    t.start()
+    longest, last = 0.0, time.perf_counter()
+    while not done.is_set():  # this thread needs the GIL for every step
+        now = time.perf_counter()
+        longest, last = max(longest, now - last), now
+    t.join()
+    assert longest < 0.5 * alone + 0.01, f"held up {longest:.3f} s by a decode of {alone:.3f} s"

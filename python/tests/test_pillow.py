@@ -1,0 +1,67 @@
+"""The Pillow plugin: opening by content, the size before the decode, the
+pixels of the decode, saving, and damaged files."""
+import io
+
+import pytest
+from support import SAMPLES, need
+
+np = need("numpy")
+Image = need("PIL.Image")
+qzr = need("qzr")
+need("qzr.pillow")
+
+
+def test_open_by_content_size_first_then_pixels(tmp_path):
+    data = (SAMPLES / "coffee.qzr").read_bytes()
+    renamed = tmp_path / "picture.bin"
+    renamed.write_bytes(data)
+    with Image.open(renamed) as im:
+        assert im.format == "QZR" and im.mode == "RGB" and im.size == (600, 400)
+        assert im.info["padded_size"] == (768, 512)
+        im.load()
+        assert np.array_equal(np.asarray(im), qzr.decode(data))
+    # The size comes from the header alone: a body cut off is only noticed
+    # by load().
+    with Image.open(io.BytesIO(data[:36])) as im:
+        assert im.size == (600, 400)
+        with pytest.raises(qzr.Error, match="Segment YSeg not found"):
+            im.load()
+
+
+def test_damaged_headers_and_other_formats():
+    data = (SAMPLES / "coffee.qzr").read_bytes()
+    with pytest.raises(qzr.Error, match="codec v1.1"):
+        Image.open(io.BytesIO(data[:28] + b"0012" + data[32:]))
+    png = io.BytesIO()
+    Image.new("RGB", (5, 4), (1, 2, 3)).save(png, format="PNG")
+    png.seek(0)
+    with Image.open(png) as im:  # the plugin leaves other files alone
+        assert im.format == "PNG"
+    with pytest.raises(Image.UnidentifiedImageError):
+        Image.open(io.BytesIO(b"no picture at all" * 10))
+
+
+def test_save_and_open_again(tmp_path):
+    with Image.open(SAMPLES / "astronaut.qzr") as im:
+        original = np.asarray(im)
+        path = tmp_path / "copy.qzr"
+        im.save(path, quality=90)  # QZR from the extension
+        buffer = io.BytesIO()
+        im.save(buffer, format="QZR", quality=90)
+    assert path.read_bytes() == buffer.getvalue() == qzr.encode(original, quality=90)
+    with Image.open(path) as again:
+        assert again.format == "QZR"
+        assert np.array_equal(np.asarray(again), qzr.decode(path.read_bytes()))
+    small = io.BytesIO()
+    Image.fromarray(original).save(small, format="QZR", bpp=0.5, levels=4)
+    assert small.getvalue() == qzr.encode(original, bpp=0.5, levels=4)
+
+
+def test_save_other_modes_as_rgb():
+    grey = Image.linear_gradient("L").resize((64, 48))
+    for im in (grey, grey.convert("RGBA"), grey.convert("P")):
+        out = io.BytesIO()
+        im.save(out, format="QZR", quality=100)
+        back = qzr.decode(out.getvalue())
+        assert back.shape == (48, 64, 3)
+        assert np.abs(back.astype(int) - np.asarray(im.convert("RGB"), dtype=int)).max() < 16
