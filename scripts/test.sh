@@ -85,11 +85,11 @@ cmake --build build-asan -j"$jobs"
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
   run_suite build-asan
 
-echo "== threads decoding at once through the C API, and one decode on several threads, under ThreadSanitizer"
+echo "== threads decoding at once through the C API, one decode on several threads, and the synthesis bands and BMP rows on threads, under ThreadSanitizer"
 cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQZR_SANITIZE_THREAD=ON -DQZR_BUILD_TESTS=ON \
   -DQZR_BUILD_ENCODER=OFF >/dev/null
-cmake --build build-tsan -j"$jobs" --target c_api_test qzr_run_tests >/dev/null
-TSAN_OPTIONS=halt_on_error=1 run_suite build-tsan -R '^(c_api|Threads\.)'
+cmake --build build-tsan -j"$jobs" --target c_api_test qzr_run_tests qzr_tests >/dev/null
+TSAN_OPTIONS=halt_on_error=1 run_suite build-tsan -R '^(c_api|Threads\.|FastSynthesis\.Bands|BmpWriter\.RowsStraight)'
 
 echo "== fuzz smoke"
 bash scripts/fuzz.sh "${QZR_FUZZ_SECONDS:-60}"
