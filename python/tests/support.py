@@ -2,6 +2,7 @@
 qzrdec run on a file as the reference."""
 import importlib
 import os
+import random
 import subprocess
 from pathlib import Path
 
@@ -48,3 +49,23 @@ def run_qzrdec(data: bytes, directory: Path):
                        stdout=subprocess.PIPE, stderr=subprocess.STDOUT, timeout=60)
     text = p.stdout.decode("latin-1").replace(str(source), "(memory)")
     return p.returncode, text, bmp.read_bytes() if p.returncode == 0 else None
+
+
+def damaged_forms(data: bytes, rng: random.Random):
+    """Cut at every region of the file, single bits flipped, runs of
+    garbage written over it, and garbage alone."""
+    cuts = [0, 1, 4, 31, 32, 35, 36, 37, 64] + sorted(rng.sample(range(37, len(data)), 12))
+    for n in cuts:
+        yield f"cut at {n}", data[:n]
+    for _ in range(24):
+        b = bytearray(data)
+        at = rng.randrange(len(b))
+        b[at] ^= 1 << rng.randrange(8)
+        yield f"bit flipped at {at}", bytes(b)
+    for _ in range(6):
+        b = bytearray(data)
+        at, n = rng.randrange(36, len(b)), rng.randrange(1, 400)
+        b[at:at + n] = rng.randbytes(n)
+        yield f"garbage at {at}", bytes(b[: len(data)])
+    yield "garbage", rng.randbytes(5000)
+    yield "unsupported version", data[:28] + b"0012" + data[32:]

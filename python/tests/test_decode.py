@@ -7,7 +7,7 @@ import time
 from concurrent.futures import ThreadPoolExecutor
 
 import pytest
-from support import need, picture_files, run_qzrdec
+from support import damaged_forms, need, picture_files, run_qzrdec
 
 np = need("numpy")
 Image = need("PIL.Image")
@@ -61,26 +61,6 @@ def test_any_bytes_like_input():
         qzr.decode(memoryview(data)[::2])  # not contiguous
     with pytest.raises(TypeError):
         qzr.decode("a file name is not data")
-
-
-def damaged_forms(data: bytes, rng: random.Random):
-    """Cut at every region of the file, single bits flipped, runs of
-    garbage written over it, and garbage alone."""
-    cuts = [0, 1, 4, 31, 32, 35, 36, 37, 64] + sorted(rng.sample(range(37, len(data)), 12))
-    for n in cuts:
-        yield f"cut at {n}", data[:n]
-    for _ in range(24):
-        b = bytearray(data)
-        at = rng.randrange(len(b))
-        b[at] ^= 1 << rng.randrange(8)
-        yield f"bit flipped at {at}", bytes(b)
-    for _ in range(6):
-        b = bytearray(data)
-        at, n = rng.randrange(36, len(b)), rng.randrange(1, 400)
-        b[at:at + n] = rng.randbytes(n)
-        yield f"garbage at {at}", bytes(b[: len(data)])
-    yield "garbage", rng.randbytes(5000)
-    yield "unsupported version", data[:28] + b"0012" + data[32:]
 
 
 @pytest.mark.parametrize("sample", ["coffee.qzr", "astronaut.qzr"])
