@@ -10,6 +10,15 @@ qzrenc makes QZR files from BMP, PNG and PPM pictures, and qzr converts,
 checks and describes whole archives of them on several threads. The package
 also holds the qzr libraries with their C and C++ headers, CMake package and
 pkg-config file, for programs that decode or encode QZR images themselves.")
+if(QZR_BUILD_GDK_PIXBUF)
+  string(APPEND CPACK_PACKAGE_DESCRIPTION "
+Its gdk-pixbuf loader, MIME type and thumbnailer entry let GTK image viewers,
+file managers and any GdkPixbuf program open .qzr pictures and show their
+thumbnails.")
+  # gdk-pixbuf's and shared-mime-info's triggers register the loader and
+  # the type when the files land in their directories.
+  set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "shared-mime-info, libgdk-pixbuf2.0-bin")
+endif()
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_GENERATOR DEB)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)

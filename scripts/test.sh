@@ -11,7 +11,8 @@ cd "$(dirname "$0")/.."
 bash scripts/deps.sh
 jobs=$(nproc 2>/dev/null || echo 2)
 
-cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DQZR_BUILD_TESTS=ON -DQZR_BUILD_ENCODER=ON -DQZR_BUILD_BENCH=ON
+cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DQZR_BUILD_TESTS=ON -DQZR_BUILD_ENCODER=ON -DQZR_BUILD_BENCH=ON \
+  -DQZR_BUILD_GDK_PIXBUF=ON
 cmake --build build -j"$jobs"
 log=$(mktemp)
 trap 'rm -f "$log"' EXIT
@@ -80,7 +81,7 @@ fi
 
 echo "== the suite under AddressSanitizer and UndefinedBehaviorSanitizer"
 cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQZR_SANITIZE=ON -DQZR_BUILD_TESTS=ON \
-  -DQZR_BUILD_ENCODER=ON >/dev/null
+  -DQZR_BUILD_ENCODER=ON -DQZR_BUILD_GDK_PIXBUF=ON >/dev/null
 cmake --build build-asan -j"$jobs"
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
   run_suite build-asan
