@@ -6,7 +6,9 @@
 namespace qzr {
 
 GrowingBytes::GrowingBytes(size_t capacity)
-    : bytes_(std::make_unique_for_overwrite<uint8_t[]>(std::max<size_t>(capacity, 1))), capacity_(capacity) {}
+    // Left uninitialised, as make_unique_for_overwrite would (which the
+    // C++ library of some toolchains, emscripten's among them, lacks).
+    : bytes_(new uint8_t[std::max<size_t>(capacity, 1)]), capacity_(capacity) {}
 
 void GrowingBytes::append(const uint8_t* data, size_t n) {
   n = std::min(n, capacity_ - written_);
