@@ -35,6 +35,9 @@ fi
 echo "== the Python package"
 bash scripts/python-test.sh | tee -a "$log"
 
+echo "== the web module under Node.js and the viewer page in headless Chromium"
+bash scripts/web-test.sh build
+
 # Benchmarks are measured by hand (see the README); here they only have to
 # build and run.
 echo "== the stage benchmarks, one short pass"
