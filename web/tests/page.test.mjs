@@ -54,6 +54,11 @@ test('?src= pictures show qzrdec\'s pixels, damaged and missing ones a clear mes
     const dom = await settledDom(`${base}index.html?${src.join('&')}`);
     const shown = assertShown(dom, [['coffee.qzr', coffee], ['astronaut.qzr', astronaut]], [['damaged.qzr', damaged]]);
     assert.match(shown.get('missing.qzr')['data-error'], /HTTP 404/);
+    assert.equal(shown.get('coffee.qzr')['data-wasm'], 'simd');
+    // The plain forms, as a browser without WebAssembly SIMD has them.
+    const plain = await settledDom(`${base}index.html?wasm=plain&src=pictures/coffee.qzr&src=pictures/damaged.qzr`);
+    assert.equal(assertShown(plain, [['coffee.qzr', coffee]], [['damaged.qzr', damaged]]).get('coffee.qzr')['data-wasm'],
+      'plain');
   } finally {
     server.close();
   }
