@@ -60,3 +60,18 @@ jpeg_at_size() { # ppm target_bytes out.jpg -> prints the quality
   fi
   echo "$q"
 }
+
+# opj_compress at ratio 24/bpp, then corrected by the size it gave, up to
+# three times, until within 2 % of the target.
+jp2_at_size() { # ppm target_bytes raw_bytes out.jp2 -> prints the ratio
+  local ppm=$1 target=$2 raw=$3 out=$4 ratio size i
+  ratio=$(awk -v r="$raw" -v t="$target" 'BEGIN { printf "%.4f", r / t }')
+  for i in 1 2 3 4; do
+    opj_compress -i "$ppm" -o "$out" -r "$ratio" >/dev/null 2>&1 || die "opj_compress failed on $ppm"
+    size=$(filesize "$out")
+    ((i < 4)) || break
+    awk -v s="$size" -v t="$target" 'BEGIN { exit !(s > t * 1.02 || s < t * 0.98) }' || break
+    ratio=$(awk -v q="$ratio" -v s="$size" -v t="$target" 'BEGIN { printf "%.4f", q * s / t }')
+  done
+  echo "$ratio"
+}
