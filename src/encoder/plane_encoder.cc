@@ -1,6 +1,7 @@
 #include "encoder/plane_encoder.h"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 
 #include "codec/band_layout.h"
@@ -93,6 +94,81 @@ int16_t quantize_value(float c, int16_t step, const QuantizerShape& shape) {
   return static_cast<int16_t>(sign * k);
 }
 
+void refine_span(std::span<int16_t> quantized, std::span<const float> coefficients, std::span<const SpanBand> bands,
+                 double lambda, CodeBook& book, std::vector<uint16_t>& codes) {
+  if (lambda <= 0 || quantized.empty()) return;
+  codes.clear();
+  append_span_codes(quantized, TestKnobs{}, codes);
+  book.build(codes);
+  // Bits of a code; one the group does not use yet costs a little more than
+  // its rarest.
+  int longest = 1;
+  for (uint16_t c : codes) longest = std::max(longest, book.length(c));
+  auto bits = [&](uint16_t c) {
+    const int l = book.length(c);
+    return l > 0 ? static_cast<double>(l) : longest + 2.0;
+  };
+  double run_bits[kLargestRunExponent + 1];
+  for (int e = 0; e <= kLargestRunExponent; ++e) run_bits[e] = bits(run_code(e));
+  // A run of n zeros inside the span: its power-of-two pieces; 0 for none.
+  auto run_cost = [&](uint64_t n) {
+    double b = 0;
+    for (; n != 0; n &= n - 1) b += run_bits[std::countr_zero(n)];
+    return b;
+  };
+  const size_t n = quantized.size();
+  size_t i = 0, run_before = 0;  // zeros just before i
+  size_t band = 0;
+  int64_t band_end = bands.empty() ? static_cast<int64_t>(n) : bands[0].length;
+  while (i < n) {
+    while (band + 1 < bands.size() && static_cast<int64_t>(i) >= band_end) band_end += bands[++band].length;
+    const int16_t v = quantized[i];
+    if (v == 0) {
+      ++run_before;
+      ++i;
+      continue;
+    }
+    if (!bands.empty() && !bands[band].refine) {
+      run_before = 0;
+      ++i;
+      continue;
+    }
+    const int16_t step = bands.empty() ? 1 : bands[band].step;
+    const double weight = lambda * static_cast<double>(step) * step;
+    const double c = coefficients[i];
+    auto error = [&](int16_t k) {
+      const double d = c - dequantize_value(step, k);
+      return d * d;
+    };
+    // Zeros just after i, up to the next value or the span's end (where the
+    // trailing run is one code, which this leaves as it is).
+    size_t j = i + 1;
+    while (j < n && quantized[j] == 0) ++j;
+    const size_t run_after = j - i - 1;
+    const bool trailing = j == n;
+    const double keep_runs = run_cost(run_before) + (trailing ? 0 : run_cost(run_after));
+    double best = error(v) + weight * (bits(value_code(v)) + keep_runs);
+    int16_t choice = v;
+    const int16_t toward = static_cast<int16_t>(v > 0 ? v - 1 : v + 1);
+    if (toward != 0) {
+      const double cost = error(toward) + weight * (bits(value_code(toward)) + keep_runs);
+      if (cost < best) {
+        best = cost;
+        choice = toward;
+      }
+    }
+    const double merged = trailing ? (run_before > 0 ? run_cost(run_before) : 0) : run_cost(run_before + 1 + run_after);
+    if (error(0) + weight * merged < best) choice = 0;
+    quantized[i] = choice;
+    if (choice == 0) {
+      ++run_before;
+    } else {
+      run_before = 0;
+    }
+    ++i;
+  }
+}
+
 void append_span_codes(std::span<const int16_t> quantized, const TestKnobs& knobs, std::vector<uint16_t>& codes) {
   const size_t n = quantized.size();
   if (knobs.single_leaf_runs && n > 0 &&
@@ -119,8 +195,8 @@ void append_span_codes(std::span<const int16_t> quantized, const TestKnobs& knob
       // The trailing run may overrun the span: the decoder cuts it there.
       push(run_code(knobs.overrunning_runs ? kLargestRunExponent : ceil_log2(run)));
     } else {
-      for (int e = kLargestRunExponent; e >= 0; --e)
-        if (run & (uint64_t{1} << e)) push(run_code(e));
+      for (uint64_t left = run; left != 0; left ^= uint64_t{1} << (std::bit_width(left) - 1))
+        push(run_code(std::bit_width(left) - 1));
     }
     i = j;
   }
@@ -312,10 +388,32 @@ std::vector<int16_t> PlaneEncoder::quantize(std::span<const int16_t> steps, cons
   return q;
 }
 
-void PlaneEncoder::write(std::vector<uint8_t>& out, double delta, const QuantizerShape& shape,
-                         const TestKnobs& knobs) const {
+void PlaneEncoder::write(std::vector<uint8_t>& out, double delta, const QuantizerShape& shape, const TestKnobs& knobs,
+                         double lambda) const {
   const std::vector<int16_t> steps = steps_for(delta, knobs.negative_steps);
-  const std::vector<int16_t> q = quantize(steps, shape);
+  std::vector<int16_t> q = quantize(steps, shape);
+  if (lambda > 0) {
+    const int32_t count = layout_.width * layout_.height;
+    CodeBook book;
+    std::vector<uint16_t> codes;
+    // On the ordinary band groups, whatever the knobs say, so that the knobs
+    // keep the picture.
+    for (const auto& group : band_groups(layout_.levels, TestKnobs{})) {
+      const int64_t offset = band_offset(count, layout_.levels, group.front());
+      std::vector<SpanBand> bands;
+      int64_t length = 0;
+      for (int b : group) {
+        // The low-pass band stays as quantized: it carries flat areas,
+        // which come back exactly.
+        bands.push_back({band_size(count, layout_.levels, band_level(b)), steps[static_cast<size_t>(b)], b != 0});
+        length += bands.back().length;
+      }
+      auto span = std::span(q).subspan(static_cast<size_t>(offset), static_cast<size_t>(length));
+      auto coefficients = std::span(coefficients_).subspan(static_cast<size_t>(offset), static_cast<size_t>(length));
+      // Twice: the second pass codes with the lengths the first one left.
+      for (int pass = 0; pass < 2; ++pass) refine_span(span, coefficients, bands, lambda, book, codes);
+    }
+  }
   write_plane_stream(out, layout_, steps, q, knobs);
 }
 

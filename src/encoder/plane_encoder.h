@@ -56,7 +56,8 @@ struct TestKnobs {
 std::vector<std::vector<int>> band_groups(int levels, const TestKnobs& knobs);
 
 // How values fall into quantization cells: zero below zero_zone steps, else
-// the magnitude floor(|c| / step + 0.18 + rounding).
+// the magnitude floor(|c| / step + 0.18 + rounding). The rate-distortion
+// refinement then moves values toward zero where that pays.
 struct QuantizerShape {
   double zero_zone = 0.6;
   double rounding = 0.45;
@@ -65,6 +66,22 @@ struct QuantizerShape {
 // The quantized value for coefficient c at a nonzero step (either sign),
 // magnitude at most 16383.
 int16_t quantize_value(float c, int16_t step, const QuantizerShape& shape);
+
+// Rate-distortion refinement of one group span's quantized values, in
+// place: with the group's code lengths from its current values, each nonzero
+// value may move one step toward zero or become zero where the squared error
+// it adds, in the band's coefficient units, costs less than `lambda` x the
+// band's step squared per bit saved (zeros merge the runs around them).
+// `bands` are the span's bands in order; those without `refine` keep their
+// values. `book` and `codes` are scratch space, kept between calls.
+struct SpanBand {
+  int64_t length;
+  int16_t step;
+  bool refine = true;
+};
+class CodeBook;
+void refine_span(std::span<int16_t> quantized, std::span<const float> coefficients, std::span<const SpanBand> bands,
+                 double lambda, CodeBook& book, std::vector<uint16_t>& codes);
 
 // Codes of one group span in stored order. Zero runs are split into powers of
 // two, largest first; the span's trailing run is one code.
@@ -116,7 +133,10 @@ class PlaneEncoder {
 
   std::vector<int16_t> quantize(std::span<const int16_t> steps, const QuantizerShape& shape) const;
 
-  void write(std::vector<uint8_t>& out, double delta, const QuantizerShape& shape, const TestKnobs& knobs) const;
+  // Quantizes at the steps for `delta`, refines each band group's values for
+  // rate (refine_span; lambda 0 leaves them) and appends the plane stream.
+  void write(std::vector<uint8_t>& out, double delta, const QuantizerShape& shape, const TestKnobs& knobs,
+             double lambda = 0) const;
 
   const PlaneLayout& layout() const { return layout_; }
   std::span<const float> coefficients() const { return coefficients_; }

