@@ -179,11 +179,24 @@ Result<Encoded> encode_checked(const Image& image, const EncodeOptions& options,
     low.value().target_reached = false;
     return low;
   }
-  Result<Encoded> high = attempt(100.0);
-  if (!high.ok()) return high.failure();
-  if (high.value().bits_per_pixel <= target) return high;
+  // The upper end of the bracket: from quality 75, then extrapolating
+  // log(size) a little beyond the target, rather than the largest (and
+  // slowest) file at quality 100 first.
   Encoded best = std::move(low.value());
-  double hi_q = 100.0, hi_bpp = high.value().bits_per_pixel;
+  double q = 75.0;
+  Result<Encoded> high = attempt(q);
+  for (;;) {
+    if (!high.ok()) return high.failure();
+    if (high.value().bits_per_pixel > target) break;
+    if (q >= 100.0) return high;
+    const double slope = (std::log(high.value().bits_per_pixel) - std::log(best.bits_per_pixel)) / (q - best.quality);
+    best = std::move(high.value());
+    double next = slope > 0 ? q + 1.2 * (std::log(target) - std::log(best.bits_per_pixel)) / slope : 100.0;
+    if (!std::isfinite(next)) next = 100.0;
+    q = std::clamp(next, q + 2.0, 100.0);
+    high = attempt(q);
+  }
+  double hi_q = q, hi_bpp = high.value().bits_per_pixel;
   for (int i = 0; i < 16 && hi_q - best.quality > 0.05 && best.bits_per_pixel < 0.995 * target; ++i) {
     const double lo_q = best.quality, width = hi_q - lo_q;
     double t = (std::log(target) - std::log(best.bits_per_pixel)) / (std::log(hi_bpp) - std::log(best.bits_per_pixel));
