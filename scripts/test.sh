@@ -1,11 +1,11 @@
 #!/usr/bin/env bash
-# Builds everything (decoder, encoder, tests, benchmarks) and runs the whole
-# test suite: the Release build, the same suite under AddressSanitizer and
-# UBSan, the C API's threads under ThreadSanitizer, and a short run of each
-# fuzz target, with a short pass of the
-# benchmarks and the install, Debian package, Windows and cross-build checks
-# after the Release suite. QZR_TEST_QUICK=1 runs the Release
-# build only.
+# Builds everything (decoder, encoder, gdk-pixbuf loader, tests, benchmarks)
+# and runs the whole test suite: the Release build, the same suite under
+# AddressSanitizer and UBSan, the C API's threads under ThreadSanitizer, and
+# a short run of each fuzz target, with the Python package, the web module
+# and page, a short pass of the benchmarks and the install, Debian package,
+# Windows and cross-build checks after the Release suite. QZR_TEST_QUICK=1
+# runs the Release build only.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/deps.sh
