@@ -172,6 +172,9 @@ Result<Encoded> encode_checked(const Image& image, const EncodeOptions& options,
     e.bits_per_pixel = bits_per_pixel(e.file, image);
     return e;
   };
+  // Qualities on a grid of 1/1024: the logarithms may differ in their last
+  // bit from one system's libm to another's, and the files must not.
+  auto on_grid = [](double q) { return std::round(q * 1024.0) / 1024.0; };
   const double target = options.target_bpp;
   Result<Encoded> low = attempt(0.0);
   if (!low.ok()) return low.failure();
@@ -193,7 +196,7 @@ Result<Encoded> encode_checked(const Image& image, const EncodeOptions& options,
     best = std::move(high.value());
     double next = slope > 0 ? q + 1.2 * (std::log(target) - std::log(best.bits_per_pixel)) / slope : 100.0;
     if (!std::isfinite(next)) next = 100.0;
-    q = std::clamp(next, q + 2.0, 100.0);
+    q = on_grid(std::clamp(next, q + 2.0, 100.0));
     high = attempt(q);
   }
   double hi_q = q, hi_bpp = high.value().bits_per_pixel;
@@ -201,7 +204,7 @@ Result<Encoded> encode_checked(const Image& image, const EncodeOptions& options,
     const double lo_q = best.quality, width = hi_q - lo_q;
     double t = (std::log(target) - std::log(best.bits_per_pixel)) / (std::log(hi_bpp) - std::log(best.bits_per_pixel));
     if (!std::isfinite(t)) t = 0.5;
-    const double q = lo_q + width * std::clamp(t, 0.1, 0.9);
+    const double q = on_grid(lo_q + width * std::clamp(t, 0.1, 0.9));
     Result<Encoded> e = attempt(q);
     if (!e.ok()) return e.failure();
     if (e.value().bits_per_pixel <= target) {
