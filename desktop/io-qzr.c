@@ -60,17 +60,16 @@ static void set_error(GError** error, qzr_status s, char* message) {
 
 /* The failure the header of the data in hand meets in a decode: a bad
  * header, or a picture or payload beyond the limits. QZR_OK when there is
- * none. The decode checks the header before it looks at the buffer, so a
- * one-byte buffer never gets a pixel. */
-static qzr_status header_failure(const GByteArray* data, GError** error) {
+ * none, with the header's fields in *info. The decode checks the header
+ * before it looks at the buffer, so a one-byte buffer never gets a pixel. */
+static qzr_status header_failure(const GByteArray* data, qzr_info* info, GError** error) {
   static const guint8 nothing = 0;
   const guint8* bytes = data->len > 0 ? data->data : &nothing; /* an empty array may have no storage */
   char message[256] = "";
   qzr_decode_options o;
   decode_options(&o, message, sizeof message);
-  qzr_info info;
-  qzr_status s = qzr_get_info(bytes, data->len, &info);
-  if (s == QZR_OK && (uint64_t)info.width * info.height <= o.max_pixels && info.payload_length <= o.max_payload)
+  qzr_status s = qzr_get_info(bytes, data->len, info);
+  if (s == QZR_OK && (uint64_t)info->width * info->height <= o.max_pixels && info->payload_length <= o.max_payload)
     return QZR_OK;
   guint8 none = 0;
   s = qzr_decode_into(bytes, data->len, &o, &none, 0, 0);
@@ -93,8 +92,7 @@ static gpointer qzr_begin_load(GdkPixbufModuleSizeFunc size_func, GdkPixbufModul
 
 /* Reads the header once its bytes are in and tells the size. */
 static gboolean read_header(QzrContext* c, GError** error) {
-  if (header_failure(c->data, error) != QZR_OK) return FALSE;
-  qzr_get_info(c->data->data, c->data->len, &c->info);
+  if (header_failure(c->data, &c->info, error) != QZR_OK) return FALSE;
   if (c->info.width == 0 || c->info.height == 0) {
     g_set_error(error, GDK_PIXBUF_ERROR, GDK_PIXBUF_ERROR_CORRUPT_IMAGE, "The picture has no pixels (%u x %u)",
                 c->info.width, c->info.height);
@@ -157,7 +155,8 @@ static gboolean qzr_stop_load(gpointer context, GError** error) {
     GdkPixbuf* pixbuf = NULL;
     if (!c->header_read) {
       /* The data ended inside the header. */
-      header_failure(c->data, error);
+      qzr_info info;
+      header_failure(c->data, &info, error);
       ok = FALSE;
     } else if ((pixbuf = decode_pixbuf(c, error)) == NULL) {
       ok = FALSE;

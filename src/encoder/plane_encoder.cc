@@ -33,6 +33,17 @@ void put_be32(std::vector<uint8_t>& out, uint32_t v) {
   for (int shift = 24; shift >= 0; shift -= 8) out.push_back(static_cast<uint8_t>(v >> shift));
 }
 
+// Where a band group's values lie in the plane: offset and length.
+struct GroupSpan {
+  size_t offset;
+  size_t length;
+};
+GroupSpan group_span(int32_t count, int levels, std::span<const int> bands) {
+  int64_t length = 0;
+  for (int b : bands) length += band_size(count, levels, band_level(b));
+  return {static_cast<size_t>(band_offset(count, levels, bands.front())), static_cast<size_t>(length)};
+}
+
 }  // namespace
 
 std::vector<std::vector<int>> band_groups(int levels, const TestKnobs& knobs) {
@@ -328,11 +339,9 @@ void write_plane_stream(std::vector<uint8_t>& out, const PlaneLayout& layout, st
   }
   for (size_t g = 0; g < groups.size(); ++g) {
     const auto& bands = groups[g];
-    const int64_t offset = band_offset(count, layout.levels, bands.front());
-    int64_t length = 0;
-    for (int b : bands) length += band_size(count, layout.levels, band_level(b));
+    const GroupSpan at = group_span(count, layout.levels, bands);
     codes.clear();
-    append_span_codes(quantized.subspan(static_cast<size_t>(offset), static_cast<size_t>(length)), knobs, codes);
+    append_span_codes(quantized.subspan(at.offset, at.length), knobs, codes);
     put_group(bands, codes);
     // A group without headers fills the span it inherits once more; never
     // after the last group, which ends the plane stream.
@@ -399,17 +408,15 @@ void PlaneEncoder::write(std::vector<uint8_t>& out, double delta, const Quantize
     // On the ordinary band groups, whatever the knobs say, so that the knobs
     // keep the picture.
     for (const auto& group : band_groups(layout_.levels, TestKnobs{})) {
-      const int64_t offset = band_offset(count, layout_.levels, group.front());
       std::vector<SpanBand> bands;
-      int64_t length = 0;
       for (int b : group) {
         // The low-pass band stays as quantized: it carries flat areas,
         // which come back exactly.
         bands.push_back({band_size(count, layout_.levels, band_level(b)), steps[static_cast<size_t>(b)], b != 0});
-        length += bands.back().length;
       }
-      auto span = std::span(q).subspan(static_cast<size_t>(offset), static_cast<size_t>(length));
-      auto coefficients = std::span(coefficients_).subspan(static_cast<size_t>(offset), static_cast<size_t>(length));
+      const GroupSpan at = group_span(count, layout_.levels, group);
+      auto span = std::span(q).subspan(at.offset, at.length);
+      auto coefficients = std::span(coefficients_).subspan(at.offset, at.length);
       // Twice: the second pass codes with the lengths the first one left.
       for (int pass = 0; pass < 2; ++pass) refine_span(span, coefficients, bands, lambda, book, codes);
     }
