@@ -1,6 +1,7 @@
 #include "encoder/colour_forward.h"
 
 #include <algorithm>
+#include <cmath>
 
 #include "common/colour_formula.h"
 #include "container/container_header.h"
@@ -23,6 +24,73 @@ constexpr double kB = kGreenFromFirst / kBlueFromFirst;
 constexpr double kLumaNorm = 1.0 / (1.0 + kA + kB);
 
 float clamp255(double v) { return static_cast<float>(std::clamp(v, 0.0, 255.0)); }
+
+// Squared error of a pixel (red, green, blue) decoded from luma y with the
+// chroma's additions.
+double luma_error(double y, const uint8_t* rgb, const int add[3]) {
+  double e = 0;
+  for (int ch = 0; ch < 3; ++ch) {
+    const double d = std::clamp(y + add[ch], 0.0, 255.0) - rgb[ch];
+    e += d * d;
+  }
+  return e;
+}
+
+// The luma for one pixel. Between the points where a byte starts or stops
+// being clamped the error is a quadratic in luma, least at the mean of the
+// unclamped bytes' differences; the best of those minima is the target.
+// Rounded, it must give the best whole luma too, which at a clamp's edge it
+// may not: the best whole luma is then the target itself.
+float best_luma(const uint8_t* rgb, const int add[3]) {
+  // Each byte alone is best at luma p = its value less the chroma's
+  // addition, and its error grows away from p on either side; so the best
+  // luma lies between the least and the greatest p. Where no byte is clamped
+  // in that stretch (and a step beyond, for the rounding), the error there is
+  // one quadratic, least at the mean of the three.
+  const double p[3] = {static_cast<double>(rgb[0] - add[0]), static_cast<double>(rgb[1] - add[1]),
+                       static_cast<double>(rgb[2] - add[2])};
+  const double low = std::min({p[0], p[1], p[2]}) - 1, high = std::max({p[0], p[1], p[2]}) + 1;
+  if (low >= 0 && high <= 255 && low + std::min({add[0], add[1], add[2]}) >= 0 &&
+      high + std::max({add[0], add[1], add[2]}) <= 255)
+    return static_cast<float>((p[0] + p[1] + p[2]) / 3.0);
+  double edges[8] = {0.0, 255.0};
+  int n = 2;
+  for (int ch = 0; ch < 3; ++ch)
+    for (double e : {-static_cast<double>(add[ch]), 255.0 - add[ch]})
+      if (e > 0 && e < 255) edges[n++] = e;
+  for (int i = 1; i < n; ++i)  // a few values: insertion sort
+    for (int k = i; k > 0 && edges[k - 1] > edges[k]; --k) std::swap(edges[k - 1], edges[k]);
+  double best_real = 0, best_real_error = 1e300;
+  int best_whole = 0;
+  double best_whole_error = 1e300;
+  for (int i = 0; i + 1 < n; ++i) {
+    const double lo = edges[i], hi = edges[i + 1], mid = 0.5 * (lo + hi);
+    double sum = 0;
+    int active = 0;
+    for (int ch = 0; ch < 3; ++ch) {
+      const double v = mid + add[ch];
+      if (v > 0 && v < 255) {
+        sum += rgb[ch] - add[ch];
+        ++active;
+      }
+    }
+    const double m = active > 0 ? std::clamp(sum / active, lo, hi) : mid;
+    const double e = luma_error(m, rgb, add);
+    if (e < best_real_error) {
+      best_real_error = e;
+      best_real = m;
+    }
+    for (double w : {std::floor(m), std::ceil(m)}) {
+      const double we = luma_error(w, rgb, add);
+      if (we < best_whole_error) {
+        best_whole_error = we;
+        best_whole = static_cast<int>(w);
+      }
+    }
+  }
+  if (luma_error(std::floor(best_real + 0.5), rgb, add) > best_whole_error) return static_cast<float>(best_whole);
+  return static_cast<float>(best_real);
+}
 
 }  // namespace
 
@@ -72,6 +140,30 @@ PlaneTargets forward_colour(const Image& image) {
     }
   }
   return t;
+}
+
+std::vector<float> luma_for_chroma(const Image& image, int width, int height, std::span<const uint8_t> first,
+                                   std::span<const uint8_t> second) {
+  const size_t pw = static_cast<size_t>(width), ph = static_cast<size_t>(height), cw = pw / 2;
+  std::vector<float> luma(pw * ph);
+  const int last_column = image.width - 1, last_row = image.height - 1;
+  for (size_t r = 0; r < ph; ++r) {
+    const int src_row = last_row - std::min(static_cast<int>(r), last_row);
+    const uint8_t* row = image.rgb.data() + static_cast<size_t>(src_row) * static_cast<size_t>(image.width) * 3;
+    for (size_t j = 0; j < cw; ++j) {
+      const int du = first[r * cw + j] - colour::kChromaZero;
+      const int dv = second[r * cw + j] - colour::kChromaZero;
+      // What the chroma adds to each byte, exactly as the decoder adds it.
+      const int add[3] = {(colour::kRedFromV * dv) >> colour::kShift,
+                          -((colour::kGreenFromV * dv) >> colour::kShift) - ((colour::kGreenFromU * du) >> colour::kShift),
+                          (colour::kBlueFromU * du) >> colour::kShift};
+      for (int k = 0; k < 2; ++k) {
+        const int c = std::min(static_cast<int>(2 * j) + k, last_column);
+        luma[r * pw + 2 * j + static_cast<size_t>(k)] = best_luma(row + static_cast<size_t>(c) * 3, add);
+      }
+    }
+  }
+  return luma;
 }
 
 }  // namespace qzr::enc

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 #include <vector>
 
 #include "qzr/qzr.h"
@@ -28,5 +29,13 @@ struct PlaneTargets {
 // that brings the decoded red, green and blue closest to the picture's, with
 // the decoder's downward rounding of the shifts allowed for.
 PlaneTargets forward_colour(const Image& image);
+
+// The luma target once the chroma planes are known as the decoder will have
+// them (`first` and `second`, (width / 2) x height samples each, in the
+// planes' row order): each pixel's luma is the value whose decoded red, green
+// and blue come closest to the picture's, so that luma takes up the part of
+// the chroma's coding error that lies along grey.
+std::vector<float> luma_for_chroma(const Image& image, int width, int height, std::span<const uint8_t> first,
+                                   std::span<const uint8_t> second);
 
 }  // namespace qzr::enc

@@ -68,10 +68,8 @@ class FileEncoder {
     // Luma on a second thread, the two chroma planes (as many samples
     // together) on this one.
     auto luma = std::async(std::launch::async, [&] {
-      auto p = std::make_unique<PlaneEncoder>(t.luma, t.width, t.height,
-                                              levels_for_plane(t.width, t.height, options.levels), scale);
-      std::vector<float>().swap(t.luma);
-      return p;
+      return std::make_unique<PlaneEncoder>(t.luma, t.width, t.height,
+                                            levels_for_plane(t.width, t.height, options.levels), scale);
     });
     planes_[1] = std::make_unique<PlaneEncoder>(t.first_chroma, cw, t.height,
                                                 levels_for_plane(cw, t.height, options.levels), scale);
@@ -79,6 +77,7 @@ class FileEncoder {
     planes_[2] = std::make_unique<PlaneEncoder>(t.second_chroma, cw, t.height,
                                                 levels_for_plane(cw, t.height, options.levels), scale);
     planes_[0] = luma.get();  // rethrows what the thread threw
+    luma_target_ = std::move(t.luma);
   }
 
   Result<std::vector<uint8_t>> encode(double quality) const {
@@ -90,10 +89,21 @@ class FileEncoder {
                               chroma_step_factor(colour::kRedFromV / kUnit, colour::kGreenFromV / kUnit)};
     std::vector<uint8_t> streams[3];
     const double lambda = kRdoLambda;
-    auto luma = std::async(std::launch::async,
-                           [&] { planes_[0]->write(streams[0], delta * factor[0], shape, knobs_, lambda); });
-    for (int p = 1; p < 3; ++p) planes_[p]->write(streams[p], delta * factor[p], shape, knobs_, lambda);
-    luma.get();
+    // The chroma planes first, each on a thread of its own; then luma, fitted
+    // to the chroma as the decoder will have it.
+    std::vector<uint8_t> chroma[3];
+    auto code_chroma = [&](int p) {
+      const QuantizedPlane q = planes_[p]->quantize_refined(delta * factor[p], shape, knobs_.negative_steps, lambda);
+      write_plane_stream(streams[p], planes_[p]->layout(), q.steps, q.values, knobs_);
+      chroma[p] = reconstruct(planes_[p]->layout(), q);
+    };
+    auto second = std::async(std::launch::async, [&] { code_chroma(2); });
+    code_chroma(1);
+    second.get();
+    const PlaneLayout& l = planes_[0]->layout();
+    std::vector<float> change = luma_for_chroma(image_, l.width, l.height, chroma[1], chroma[2]);
+    for (size_t i = 0; i < change.size(); ++i) change[i] -= luma_target_[i];
+    planes_[0]->with_change(change).write(streams[0], delta * factor[0], shape, knobs_, lambda);
     std::vector<uint8_t> data;
     const int junk_bytes = std::max(knobs_.junk_bytes, 0);
     for (int p = 0; p < 3; ++p) {
@@ -120,6 +130,7 @@ class FileEncoder {
   const Image& image_;
   const TestKnobs& knobs_;
   std::unique_ptr<PlaneEncoder> planes_[3];
+  std::vector<float> luma_target_;  // the luma plane's target before the chroma is known
 };
 
 Status check(const Image& image, const EncodeOptions& options) {

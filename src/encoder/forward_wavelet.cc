@@ -162,6 +162,11 @@ void analyse(std::span<const float> samples, std::span<float> coefficients, int 
   analyse_with(samples, coefficients, width, height, levels, ws, false);
 }
 
+void analyse_adding(std::span<const float> samples, std::span<float> coefficients, int width, int height, int levels) {
+  Workspace ws(size_t(width) * size_t(height));
+  analyse_with(samples, coefficients, width, height, levels, ws, true);
+}
+
 std::vector<float> analyse_refined(std::span<const float> target, int width, int height, int levels, int iterations) {
   const size_t count = size_t(width) * size_t(height);
   Workspace ws(count);

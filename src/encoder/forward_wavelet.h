@@ -22,6 +22,9 @@ namespace qzr::enc {
 // level column by column. `coefficients` holds width x height values.
 void analyse(std::span<const float> samples, std::span<float> coefficients, int width, int height, int levels);
 
+// The same, adding the coefficients to those already in `coefficients`.
+void analyse_adding(std::span<const float> samples, std::span<float> coefficients, int width, int height, int levels);
+
 // The coefficients, rounded to integers, that inverse_wavelet turns into
 // `target` most closely: the real analysis, then `iterations` rounds of
 // analysing what the integer synthesis still misses and adding it.

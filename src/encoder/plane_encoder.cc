@@ -6,6 +6,7 @@
 
 #include "codec/band_layout.h"
 #include "codec/dequantize.h"
+#include "codec/wavelet_synthesis.h"
 #include "encoder/forward_wavelet.h"
 
 namespace qzr::enc {
@@ -359,11 +360,26 @@ PlaneEncoder::PlaneEncoder(std::span<const float> target, int width, int height,
     scaled[i] = scale == 0 ? target[i] - 127.5f : target[i] * static_cast<float>(scale);
   coefficients_ = analyse_refined(scaled, width, height, levels, 1);
   energy_ = band_energies(levels);
-  const int32_t count = width * height;
-  band_peak_.assign(static_cast<size_t>(band_count(levels)), 0.0f);
-  for (int b = 0; b < band_count(levels); ++b) {
-    const int64_t offset = band_offset(count, levels, b);
-    const int64_t size = band_size(count, levels, band_level(b));
+  find_peaks();
+}
+
+PlaneEncoder PlaneEncoder::with_change(std::span<const float> change) const {
+  PlaneEncoder changed = *this;
+  const float unit = layout_.scale == 0 ? 1.0f : static_cast<float>(layout_.scale);
+  std::vector<float> scaled(change.size());
+  for (size_t i = 0; i < change.size(); ++i) scaled[i] = change[i] * unit;
+  // The analysis is linear: the change's coefficients add to the plane's.
+  analyse_adding(scaled, changed.coefficients_, layout_.width, layout_.height, layout_.levels);
+  changed.find_peaks();
+  return changed;
+}
+
+void PlaneEncoder::find_peaks() {
+  const int32_t count = layout_.width * layout_.height;
+  band_peak_.assign(static_cast<size_t>(band_count(layout_.levels)), 0.0f);
+  for (int b = 0; b < band_count(layout_.levels); ++b) {
+    const int64_t offset = band_offset(count, layout_.levels, b);
+    const int64_t size = band_size(count, layout_.levels, band_level(b));
     float peak = 0;
     for (int64_t i = offset; i < offset + size; ++i)
       peak = std::max(peak, std::abs(coefficients_[static_cast<size_t>(i)]));
@@ -397,10 +413,11 @@ std::vector<int16_t> PlaneEncoder::quantize(std::span<const int16_t> steps, cons
   return q;
 }
 
-void PlaneEncoder::write(std::vector<uint8_t>& out, double delta, const QuantizerShape& shape, const TestKnobs& knobs,
-                         double lambda) const {
-  const std::vector<int16_t> steps = steps_for(delta, knobs.negative_steps);
-  std::vector<int16_t> q = quantize(steps, shape);
+QuantizedPlane PlaneEncoder::quantize_refined(double delta, const QuantizerShape& shape, bool negative_steps,
+                                              double lambda) const {
+  QuantizedPlane plane;
+  plane.steps = steps_for(delta, negative_steps);
+  plane.values = quantize(plane.steps, shape);
   if (lambda > 0) {
     const int32_t count = layout_.width * layout_.height;
     CodeBook book;
@@ -412,16 +429,31 @@ void PlaneEncoder::write(std::vector<uint8_t>& out, double delta, const Quantize
       for (int b : group) {
         // The low-pass band stays as quantized: it carries flat areas,
         // which come back exactly.
-        bands.push_back({band_size(count, layout_.levels, band_level(b)), steps[static_cast<size_t>(b)], b != 0});
+        bands.push_back({band_size(count, layout_.levels, band_level(b)), plane.steps[static_cast<size_t>(b)], b != 0});
       }
       const GroupSpan at = group_span(count, layout_.levels, group);
-      auto span = std::span(q).subspan(at.offset, at.length);
+      auto span = std::span(plane.values).subspan(at.offset, at.length);
       auto coefficients = std::span(coefficients_).subspan(at.offset, at.length);
       // Twice: the second pass codes with the lengths the first one left.
       for (int pass = 0; pass < 2; ++pass) refine_span(span, coefficients, bands, lambda, book, codes);
     }
   }
-  write_plane_stream(out, layout_, steps, q, knobs);
+  return plane;
+}
+
+void PlaneEncoder::write(std::vector<uint8_t>& out, double delta, const QuantizerShape& shape, const TestKnobs& knobs,
+                         double lambda) const {
+  const QuantizedPlane plane = quantize_refined(delta, shape, knobs.negative_steps, lambda);
+  write_plane_stream(out, layout_, plane.steps, plane.values, knobs);
+}
+
+std::vector<uint8_t> reconstruct(const PlaneLayout& layout, const QuantizedPlane& plane) {
+  const size_t count = size_t(layout.width) * size_t(layout.height);
+  std::vector<int32_t> odd(count / 4), even(count / 16 + 1);
+  std::vector<uint8_t> samples(count);
+  const SampleScaler scaler(layout.scale, count);
+  synthesise_plane(plane.values, plane.steps, odd, even, layout.width, layout.height, layout.levels, scaler, samples);
+  return samples;
 }
 
 }  // namespace qzr::enc

@@ -119,12 +119,25 @@ struct PlaneLayout {
 void write_plane_stream(std::vector<uint8_t>& out, const PlaneLayout& layout, std::span<const int16_t> steps,
                         std::span<const int16_t> quantized, const TestKnobs& knobs);
 
+// A plane's steps (by band index) and quantized values (in the band layout).
+struct QuantizedPlane {
+  std::vector<int16_t> steps;
+  std::vector<int16_t> values;
+};
+
+// The 8-bit samples the decoder makes of a quantized plane.
+std::vector<uint8_t> reconstruct(const PlaneLayout& layout, const QuantizedPlane& plane);
+
 // Holds one plane's analysed coefficients so that it can be coded at many
 // step sizes (the bit-rate search) without analysing it again.
 class PlaneEncoder {
  public:
   // `target` holds width x height samples in units 0..255.
   PlaneEncoder(std::span<const float> target, int width, int height, int levels, int16_t scale);
+
+  // The same plane with `change` (width x height samples, in units 0..255)
+  // added to its target.
+  PlaneEncoder with_change(std::span<const float> change) const;
 
   // Steps for a base step of `delta` sample units at the finest level, each
   // band's step shrinking with the weight of its coefficients; at least 1 and
@@ -133,8 +146,12 @@ class PlaneEncoder {
 
   std::vector<int16_t> quantize(std::span<const int16_t> steps, const QuantizerShape& shape) const;
 
-  // Quantizes at the steps for `delta`, refines each band group's values for
-  // rate (refine_span; lambda 0 leaves them) and appends the plane stream.
+  // Quantizes at the steps for `delta` and refines each band group's values
+  // for rate (refine_span; lambda 0 leaves them).
+  QuantizedPlane quantize_refined(double delta, const QuantizerShape& shape, bool negative_steps,
+                                  double lambda = 0) const;
+
+  // quantize_refined, then the plane stream appended to `out`.
   void write(std::vector<uint8_t>& out, double delta, const QuantizerShape& shape, const TestKnobs& knobs,
              double lambda = 0) const;
 
@@ -146,6 +163,8 @@ class PlaneEncoder {
   std::vector<float> coefficients_;
   std::vector<double> energy_;
   std::vector<float> band_peak_;
+
+  void find_peaks();
 };
 
 }  // namespace qzr::enc
