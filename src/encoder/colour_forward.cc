@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <future>
 
 #include "common/colour_formula.h"
 #include "container/container_header.h"
@@ -36,55 +37,56 @@ double luma_error(double y, const uint8_t* rgb, const int add[3]) {
   return e;
 }
 
-// The luma for one pixel. Between the points where a byte starts or stops
-// being clamped the error is a quadratic in luma, least at the mean of the
-// unclamped bytes' differences; the best of those minima is the target.
-// Rounded, it must give the best whole luma too, which at a clamp's edge it
-// may not: the best whole luma is then the target itself.
+// The luma for one pixel. Each byte alone is best at luma p = its value less
+// the chroma's addition, and its error grows away from p on either side. A
+// byte's clamp only ever flattens its error, so wherever the set of clamped
+// bytes changes the slope of the total drops: the least error lies at 0, at
+// 255, or where the error of one set of unclamped bytes is least, the mean of
+// their p. The best of those is the target. Rounded, it must give the best
+// whole luma too, which beside a clamp it may not: that luma is then the
+// target itself.
 float best_luma(const uint8_t* rgb, const int add[3]) {
-  // Each byte alone is best at luma p = its value less the chroma's
-  // addition, and its error grows away from p on either side; so the best
-  // luma lies between the least and the greatest p. Where no byte is clamped
-  // in that stretch (and a step beyond, for the rounding), the error there is
-  // one quadratic, least at the mean of the three.
   const double p[3] = {static_cast<double>(rgb[0] - add[0]), static_cast<double>(rgb[1] - add[1]),
                        static_cast<double>(rgb[2] - add[2])};
-  const double low = std::min({p[0], p[1], p[2]}) - 1, high = std::max({p[0], p[1], p[2]}) + 1;
+  // Between the least and the greatest p no byte clamped: one quadratic,
+  // least at the mean; the p are whole, so the mean rounds within it too.
+  const double low = std::min({p[0], p[1], p[2]}), high = std::max({p[0], p[1], p[2]});
   if (low >= 0 && high <= 255 && low + std::min({add[0], add[1], add[2]}) >= 0 &&
       high + std::max({add[0], add[1], add[2]}) <= 255)
     return static_cast<float>((p[0] + p[1] + p[2]) / 3.0);
-  double edges[8] = {0.0, 255.0};
+  double candidates[9] = {0.0, 255.0};
   int n = 2;
-  for (int ch = 0; ch < 3; ++ch)
-    for (double e : {-static_cast<double>(add[ch]), 255.0 - add[ch]})
-      if (e > 0 && e < 255) edges[n++] = e;
-  for (int i = 1; i < n; ++i)  // a few values: insertion sort
-    for (int k = i; k > 0 && edges[k - 1] > edges[k]; --k) std::swap(edges[k - 1], edges[k]);
-  double best_real = 0, best_real_error = 1e300;
-  int best_whole = 0;
-  double best_whole_error = 1e300;
-  for (int i = 0; i + 1 < n; ++i) {
-    const double lo = edges[i], hi = edges[i + 1], mid = 0.5 * (lo + hi);
+  for (int set = 1; set < 8; ++set) {
     double sum = 0;
-    int active = 0;
-    for (int ch = 0; ch < 3; ++ch) {
-      const double v = mid + add[ch];
-      if (v > 0 && v < 255) {
-        sum += rgb[ch] - add[ch];
-        ++active;
+    int count = 0;
+    for (int ch = 0; ch < 3; ++ch)
+      if (set >> ch & 1) {
+        sum += p[ch];
+        ++count;
       }
+    // Only a mean at which exactly these bytes are unclamped is a least
+    // point of the error.
+    const double m = sum / count;
+    bool fits = m > 0 && m < 255;
+    for (int ch = 0; ch < 3 && fits; ++ch) {
+      const double v = m + add[ch];
+      fits = (set >> ch & 1) ? v >= 0 && v <= 255 : v <= 0 || v >= 255;
     }
-    const double m = active > 0 ? std::clamp(sum / active, lo, hi) : mid;
-    const double e = luma_error(m, rgb, add);
+    if (fits) candidates[n++] = m;
+  }
+  double best_real = 0, best_real_error = 1e300, best_whole = 0, best_whole_error = 1e300;
+  for (int i = 0; i < n; ++i) {
+    const double y = candidates[i];
+    const double e = luma_error(y, rgb, add);
     if (e < best_real_error) {
       best_real_error = e;
-      best_real = m;
+      best_real = y;
     }
-    for (double w : {std::floor(m), std::ceil(m)}) {
+    for (double w : {std::floor(y), std::ceil(y)}) {
       const double we = luma_error(w, rgb, add);
       if (we < best_whole_error) {
         best_whole_error = we;
-        best_whole = static_cast<int>(w);
+        best_whole = w;
       }
     }
   }
@@ -142,28 +144,34 @@ PlaneTargets forward_colour(const Image& image) {
   return t;
 }
 
-std::vector<float> luma_for_chroma(const Image& image, int width, int height, std::span<const uint8_t> first,
-                                   std::span<const uint8_t> second) {
+void luma_for_chroma(const Image& image, int width, int height, std::span<const uint8_t> first,
+                     std::span<const uint8_t> second, std::vector<float>& luma) {
   const size_t pw = static_cast<size_t>(width), ph = static_cast<size_t>(height), cw = pw / 2;
-  std::vector<float> luma(pw * ph);
+  luma.resize(pw * ph);
   const int last_column = image.width - 1, last_row = image.height - 1;
-  for (size_t r = 0; r < ph; ++r) {
-    const int src_row = last_row - std::min(static_cast<int>(r), last_row);
-    const uint8_t* row = image.rgb.data() + static_cast<size_t>(src_row) * static_cast<size_t>(image.width) * 3;
-    for (size_t j = 0; j < cw; ++j) {
-      const int du = first[r * cw + j] - colour::kChromaZero;
-      const int dv = second[r * cw + j] - colour::kChromaZero;
-      // What the chroma adds to each byte, exactly as the decoder adds it.
-      const int add[3] = {(colour::kRedFromV * dv) >> colour::kShift,
-                          -((colour::kGreenFromV * dv) >> colour::kShift) - ((colour::kGreenFromU * du) >> colour::kShift),
-                          (colour::kBlueFromU * du) >> colour::kShift};
-      for (int k = 0; k < 2; ++k) {
-        const int c = std::min(static_cast<int>(2 * j) + k, last_column);
-        luma[r * pw + 2 * j + static_cast<size_t>(k)] = best_luma(row + static_cast<size_t>(c) * 3, add);
+  auto rows = [&](size_t from, size_t to) {
+    for (size_t r = from; r < to; ++r) {
+      const int src_row = last_row - std::min(static_cast<int>(r), last_row);
+      const uint8_t* row = image.rgb.data() + static_cast<size_t>(src_row) * static_cast<size_t>(image.width) * 3;
+      for (size_t j = 0; j < cw; ++j) {
+        const int du = first[r * cw + j] - colour::kChromaZero;
+        const int dv = second[r * cw + j] - colour::kChromaZero;
+        // What the chroma adds to each byte, exactly as the decoder adds it.
+        const int add[3] = {
+            (colour::kRedFromV * dv) >> colour::kShift,
+            -((colour::kGreenFromV * dv) >> colour::kShift) - ((colour::kGreenFromU * du) >> colour::kShift),
+            (colour::kBlueFromU * du) >> colour::kShift};
+        for (int k = 0; k < 2; ++k) {
+          const int c = std::min(static_cast<int>(2 * j) + k, last_column);
+          luma[r * pw + 2 * j + static_cast<size_t>(k)] = best_luma(row + static_cast<size_t>(c) * 3, add);
+        }
       }
     }
-  }
-  return luma;
+  };
+  // Each pixel stands alone: the lower half of the rows on a second thread.
+  auto lower = std::async(std::launch::async, rows, size_t{0}, ph / 2);
+  rows(ph / 2, ph);
+  lower.get();
 }
 
 }  // namespace qzr::enc

@@ -34,8 +34,8 @@ PlaneTargets forward_colour(const Image& image);
 // them (`first` and `second`, (width / 2) x height samples each, in the
 // planes' row order): each pixel's luma is the value whose decoded red, green
 // and blue come closest to the picture's, so that luma takes up the part of
-// the chroma's coding error that lies along grey.
-std::vector<float> luma_for_chroma(const Image& image, int width, int height, std::span<const uint8_t> first,
-                                   std::span<const uint8_t> second);
+// the chroma's coding error that lies along grey. Into `luma`, width x height.
+void luma_for_chroma(const Image& image, int width, int height, std::span<const uint8_t> first,
+                     std::span<const uint8_t> second, std::vector<float>& luma);
 
 }  // namespace qzr::enc

@@ -5,6 +5,7 @@
 #include <future>
 #include <memory>
 #include <new>
+#include <optional>
 #include <stdexcept>
 
 #include "codec/band_layout.h"
@@ -60,8 +61,7 @@ std::vector<uint8_t> junk(int n, uint32_t seed) {
 
 class FileEncoder {
  public:
-  FileEncoder(const Image& image, const EncodeOptions& options, const TestKnobs& knobs)
-      : image_(image), knobs_(knobs) {
+  FileEncoder(const Image& image, const EncodeOptions& options, const TestKnobs& knobs) : image_(image), knobs_(knobs) {
     PlaneTargets t = forward_colour(image);
     const int16_t scale = knobs.scale.value_or(kDefaultScale);
     const int cw = t.width / 2;
@@ -80,7 +80,7 @@ class FileEncoder {
     luma_target_ = std::move(t.luma);
   }
 
-  Result<std::vector<uint8_t>> encode(double quality) const {
+  Result<std::vector<uint8_t>> encode(double quality) {
     static const char* markers[3] = {"$YSeg", "$USeg", "$VSeg"};
     const double delta = base_step(quality);
     const QuantizerShape shape;
@@ -91,19 +91,24 @@ class FileEncoder {
     const double lambda = kRdoLambda;
     // The chroma planes first, each on a thread of its own; then luma, fitted
     // to the chroma as the decoder will have it.
-    std::vector<uint8_t> chroma[3];
     auto code_chroma = [&](int p) {
-      const QuantizedPlane q = planes_[p]->quantize_refined(delta * factor[p], shape, knobs_.negative_steps, lambda);
-      write_plane_stream(streams[p], planes_[p]->layout(), q.steps, q.values, knobs_);
-      chroma[p] = reconstruct(planes_[p]->layout(), q);
+      PlaneScratch& s = scratch_[p];
+      const QuantizedPlane& q =
+          planes_[p]->quantize_refined(delta * factor[p], shape, knobs_.negative_steps, lambda, s);
+      write_plane_stream(streams[p], planes_[p]->layout(), q.steps, q.values, knobs_, &s.book);
+      reconstruct(planes_[p]->layout(), q, s);
     };
     auto second = std::async(std::launch::async, [&] { code_chroma(2); });
     code_chroma(1);
     second.get();
     const PlaneLayout& l = planes_[0]->layout();
-    std::vector<float> change = luma_for_chroma(image_, l.width, l.height, chroma[1], chroma[2]);
-    for (size_t i = 0; i < change.size(); ++i) change[i] -= luma_target_[i];
-    planes_[0]->with_change(change).write(streams[0], delta * factor[0], shape, knobs_, lambda);
+    PlaneScratch& s = scratch_[0];
+    luma_for_chroma(image_, l.width, l.height, scratch_[1].samples, scratch_[2].samples, change_);
+    for (size_t i = 0; i < change_.size(); ++i) change_[i] -= luma_target_[i];
+    planes_[0]->change(change_, s);
+    const QuantizedPlane& q =
+        planes_[0]->quantize_refined(delta * factor[0], shape, knobs_.negative_steps, lambda, s, s.coefficients);
+    write_plane_stream(streams[0], l, q.steps, q.values, knobs_, &s.book);
     std::vector<uint8_t> data;
     const int junk_bytes = std::max(knobs_.junk_bytes, 0);
     for (int p = 0; p < 3; ++p) {
@@ -131,6 +136,8 @@ class FileEncoder {
   const TestKnobs& knobs_;
   std::unique_ptr<PlaneEncoder> planes_[3];
   std::vector<float> luma_target_;  // the luma plane's target before the chroma is known
+  std::vector<float> change_;       // what fitting to the chroma changes in it
+  PlaneScratch scratch_[3];
 };
 
 Status check(const Image& image, const EncodeOptions& options) {
@@ -160,7 +167,7 @@ double bits_per_pixel(const std::vector<uint8_t>& file, const Image& image) {
 
 Result<Encoded> encode_checked(const Image& image, const EncodeOptions& options, const TestKnobs& knobs) {
   if (Status s = check(image, options); !s.ok()) return s.failure;
-  const FileEncoder encoder(image, options, knobs);
+  FileEncoder encoder(image, options, knobs);
   Encoded result;
   if (options.target_bpp <= 0) {
     Result<std::vector<uint8_t>> file = encoder.encode(options.quality);
@@ -170,10 +177,12 @@ Result<Encoded> encode_checked(const Image& image, const EncodeOptions& options,
     result.bits_per_pixel = bits_per_pixel(result.file, image);
     return result;
   }
-  // The file grows with the quality: bracket the target and close in on it,
-  // interpolating log(size) against quality (kept inside the middle of the
-  // bracket, so that the bracket shrinks at every step), until the file is
-  // within half a percent below the target or the bracket is narrow.
+  // The file grows as the step shrinks, its logarithm about linearly with
+  // the step's: Newton steps on that line (a typical slope until two files
+  // give one) aim a little below the target, then the bracket closes in by
+  // interpolating, kept inside the middle of the bracket so that it shrinks
+  // at every step, until the file is within half a percent below the target
+  // or the bracket is narrow. Photographs take four to six files.
   auto attempt = [&](double q) -> Result<Encoded> {
     Result<std::vector<uint8_t>> file = encoder.encode(q);
     if (!file.ok()) return file.failure();
@@ -185,47 +194,64 @@ Result<Encoded> encode_checked(const Image& image, const EncodeOptions& options,
   };
   // Qualities on a grid of 1/1024: the logarithms may differ in their last
   // bit from one system's libm to another's, and the files must not.
-  auto on_grid = [](double q) { return std::round(q * 1024.0) / 1024.0; };
+  auto on_grid = [](double q) { return std::clamp(std::round(q * 1024.0) / 1024.0, 1.0, 100.0); };
+  auto log_step = [](double q) { return std::log(base_step(q)); };
   const double target = options.target_bpp;
-  Result<Encoded> low = attempt(0.0);
-  if (!low.ok()) return low.failure();
-  if (low.value().bits_per_pixel > target) {
-    low.value().target_reached = false;
-    return low;
-  }
-  // The upper end of the bracket: from quality 75, then extrapolating
-  // log(size) a little beyond the target, rather than the largest (and
-  // slowest) file at quality 100 first.
-  Encoded best = std::move(low.value());
-  double q = 75.0;
-  Result<Encoded> high = attempt(q);
-  for (;;) {
-    if (!high.ok()) return high.failure();
-    if (high.value().bits_per_pixel > target) break;
-    if (q >= 100.0) return high;
-    const double slope = (std::log(high.value().bits_per_pixel) - std::log(best.bits_per_pixel)) / (q - best.quality);
-    best = std::move(high.value());
-    double next = slope > 0 ? q + 1.2 * (std::log(target) - std::log(best.bits_per_pixel)) / slope : 100.0;
-    if (!std::isfinite(next)) next = 100.0;
-    q = on_grid(std::clamp(next, q + 2.0, 100.0));
-    high = attempt(q);
-  }
-  double hi_q = q, hi_bpp = high.value().bits_per_pixel;
-  for (int i = 0; i < 16 && hi_q - best.quality > 0.05 && best.bits_per_pixel < 0.995 * target; ++i) {
-    const double lo_q = best.quality, width = hi_q - lo_q;
-    double t = (std::log(target) - std::log(best.bits_per_pixel)) / (std::log(hi_bpp) - std::log(best.bits_per_pixel));
-    if (!std::isfinite(t)) t = 0.5;
-    const double q = on_grid(lo_q + width * std::clamp(t, 0.1, 0.9));
+  const double aim = std::log(0.997 * target);
+  constexpr double kTypicalSlope = -1.3;  // d log(size) / d log(step), photographs
+  std::optional<Encoded> below, above;    // the best file within the target, the least beyond it
+  double last_q = 75.0, last_log_size = 0, slope = kTypicalSlope;
+  bool have_last = false;
+  double q = last_q;
+  for (int i = 0; i < 24; ++i) {
     Result<Encoded> e = attempt(q);
     if (!e.ok()) return e.failure();
-    if (e.value().bits_per_pixel <= target) {
-      best = std::move(e.value());
-    } else {
-      hi_q = q;
-      hi_bpp = e.value().bits_per_pixel;
+    const double log_size = std::log(std::max(e.value().bits_per_pixel, 1e-9));
+    if (have_last && q != last_q) {
+      const double s = (log_size - last_log_size) / (log_step(q) - log_step(last_q));
+      if (std::isfinite(s) && s < -0.2) slope = s;
     }
+    have_last = true;
+    last_q = q;
+    last_log_size = log_size;
+    if (e.value().bits_per_pixel <= target) {
+      if (!below || q > below->quality) below = std::move(e.value());
+    } else if (!above || q < above->quality) {
+      above = std::move(e.value());
+    }
+    if (below && below->bits_per_pixel >= 0.995 * target) break;
+    double next;
+    if (below && above) {
+      if (above->quality - below->quality <= 0.05) break;
+      const double x0 = log_step(below->quality), x1 = log_step(above->quality);
+      const double y0 = std::log(below->bits_per_pixel), y1 = std::log(above->bits_per_pixel);
+      double t = (aim - y0) / (y1 - y0);
+      if (!std::isfinite(t)) t = 0.5;
+      const double x = x0 + (x1 - x0) * std::clamp(t, 0.1, 0.9);
+      // Back from the step to the quality (base_step's inverse).
+      const double percent = std::exp(x) / 0.36;
+      next = percent <= 100 ? 100.0 - percent / 2 : 5000.0 / percent;
+      next = std::clamp(next, below->quality, above->quality);
+    } else {
+      if (below && q >= 100.0) break;  // even the best quality fits
+      if (above && q <= 1.0) {         // even the least does not
+        above->target_reached = false;
+        return std::move(*above);
+      }
+      const double x = log_step(q) + (aim - log_size) / slope;
+      const double percent = std::exp(x) / 0.36;
+      next = percent <= 100 ? 100.0 - percent / 2 : 5000.0 / percent;
+      if (!std::isfinite(next)) next = below ? 100.0 : 1.0;
+    }
+    const double stepped = on_grid(next);
+    q = stepped != q ? stepped : on_grid(q + (below && !above ? 1.0 : -1.0) / 1024.0);
+    if ((below && q == below->quality) || (above && q == above->quality)) break;
   }
-  return best;
+  if (!below) {
+    above->target_reached = false;
+    return std::move(*above);
+  }
+  return std::move(*below);
 }
 
 }  // namespace

@@ -100,16 +100,19 @@ struct LineSolver {
   }
 };
 
-// Scratch space of one analysis, kept across the refinement rounds so that
-// large planes are not allocated (and their pages cleared) again each time.
-struct Workspace {
-  std::vector<float> rows, cols, approximation;
-  explicit Workspace(size_t count) : rows(count), cols(count), approximation(count / 4) {}
-};
+// Sizes the scratch space for a plane of `count` samples; kept across the
+// refinement rounds, so that large planes are not allocated (and their pages
+// cleared) again each time.
+AnalysisScratch& sized(AnalysisScratch& ws, size_t count) {
+  ws.rows.resize(count);
+  ws.cols.resize(count);
+  ws.approximation.resize(count / 4);
+  return ws;
+}
 
 // Stores the analysis in `coefficients`, or adds it there when `accumulate`.
 void analyse_with(std::span<const float> samples, std::span<float> coefficients, int width, int height, int levels,
-                  Workspace& ws, bool accumulate) {
+                  AnalysisScratch& ws, bool accumulate) {
   auto put = [accumulate](const float* from, const float* to, float* out) {
     if (accumulate)
       for (; from != to; ++from, ++out) *out += *from;
@@ -158,18 +161,19 @@ void analyse_with(std::span<const float> samples, std::span<float> coefficients,
 }  // namespace
 
 void analyse(std::span<const float> samples, std::span<float> coefficients, int width, int height, int levels) {
-  Workspace ws(size_t(width) * size_t(height));
-  analyse_with(samples, coefficients, width, height, levels, ws, false);
+  AnalysisScratch ws;
+  analyse_with(samples, coefficients, width, height, levels, sized(ws, size_t(width) * size_t(height)), false);
 }
 
-void analyse_adding(std::span<const float> samples, std::span<float> coefficients, int width, int height, int levels) {
-  Workspace ws(size_t(width) * size_t(height));
-  analyse_with(samples, coefficients, width, height, levels, ws, true);
+void analyse_adding(std::span<const float> samples, std::span<float> coefficients, int width, int height, int levels,
+                    AnalysisScratch& scratch) {
+  analyse_with(samples, coefficients, width, height, levels, sized(scratch, size_t(width) * size_t(height)), true);
 }
 
 std::vector<float> analyse_refined(std::span<const float> target, int width, int height, int levels, int iterations) {
   const size_t count = size_t(width) * size_t(height);
-  Workspace ws(count);
+  AnalysisScratch scratch;
+  AnalysisScratch& ws = sized(scratch, count);
   std::vector<float> coefficients(count);
   analyse_with(target, coefficients, width, height, levels, ws, false);
   if (iterations <= 0) return coefficients;

@@ -22,8 +22,14 @@ namespace qzr::enc {
 // level column by column. `coefficients` holds width x height values.
 void analyse(std::span<const float> samples, std::span<float> coefficients, int width, int height, int levels);
 
+// Working storage of an analysis, kept by a caller that analyses often.
+struct AnalysisScratch {
+  std::vector<float> rows, cols, approximation;
+};
+
 // The same, adding the coefficients to those already in `coefficients`.
-void analyse_adding(std::span<const float> samples, std::span<float> coefficients, int width, int height, int levels);
+void analyse_adding(std::span<const float> samples, std::span<float> coefficients, int width, int height, int levels,
+                    AnalysisScratch& scratch);
 
 // The coefficients, rounded to integers, that inverse_wavelet turns into
 // `target` most closely: the real analysis, then `iterations` rounds of

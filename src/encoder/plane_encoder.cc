@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <bit>
 #include <cmath>
+#include <memory>
 
 #include "codec/band_layout.h"
 #include "codec/dequantize.h"
@@ -310,7 +311,7 @@ void CodeBook::write_codes(std::span<const uint16_t> codes, std::vector<uint8_t>
 }
 
 void write_plane_stream(std::vector<uint8_t>& out, const PlaneLayout& layout, std::span<const int16_t> steps,
-                        std::span<const int16_t> quantized, const TestKnobs& knobs) {
+                        std::span<const int16_t> quantized, const TestKnobs& knobs, CodeBook* scratch_book) {
   out.push_back(kPlaneMarker);
   out.push_back(static_cast<uint8_t>(layout.levels));
   put_be16(out, layout.width);
@@ -319,7 +320,9 @@ void write_plane_stream(std::vector<uint8_t>& out, const PlaneLayout& layout, st
 
   const int32_t count = layout.width * layout.height;
   const auto groups = band_groups(layout.levels, knobs);
-  CodeBook book;
+  std::unique_ptr<CodeBook> own_book;
+  if (scratch_book == nullptr) own_book = std::make_unique<CodeBook>();
+  CodeBook& book = scratch_book != nullptr ? *scratch_book : *own_book;
   std::vector<uint16_t> codes;
   auto put_group = [&](std::span<const int> bands, std::span<const uint16_t> group_codes) {
     for (int b : bands) {
@@ -360,68 +363,52 @@ PlaneEncoder::PlaneEncoder(std::span<const float> target, int width, int height,
     scaled[i] = scale == 0 ? target[i] - 127.5f : target[i] * static_cast<float>(scale);
   coefficients_ = analyse_refined(scaled, width, height, levels, 1);
   energy_ = band_energies(levels);
-  find_peaks();
 }
 
-PlaneEncoder PlaneEncoder::with_change(std::span<const float> change) const {
-  PlaneEncoder changed = *this;
+void PlaneEncoder::change(std::span<const float> change, PlaneScratch& scratch) const {
   const float unit = layout_.scale == 0 ? 1.0f : static_cast<float>(layout_.scale);
-  std::vector<float> scaled(change.size());
-  for (size_t i = 0; i < change.size(); ++i) scaled[i] = change[i] * unit;
+  scratch.scaled.resize(change.size());
+  for (size_t i = 0; i < change.size(); ++i) scratch.scaled[i] = change[i] * unit;
   // The analysis is linear: the change's coefficients add to the plane's.
-  analyse_adding(scaled, changed.coefficients_, layout_.width, layout_.height, layout_.levels);
-  changed.find_peaks();
-  return changed;
+  scratch.coefficients = coefficients_;
+  analyse_adding(scratch.scaled, scratch.coefficients, layout_.width, layout_.height, layout_.levels, scratch.analysis);
 }
 
-void PlaneEncoder::find_peaks() {
-  const int32_t count = layout_.width * layout_.height;
-  band_peak_.assign(static_cast<size_t>(band_count(layout_.levels)), 0.0f);
-  for (int b = 0; b < band_count(layout_.levels); ++b) {
-    const int64_t offset = band_offset(count, layout_.levels, b);
-    const int64_t size = band_size(count, layout_.levels, band_level(b));
-    float peak = 0;
-    for (int64_t i = offset; i < offset + size; ++i)
-      peak = std::max(peak, std::abs(coefficients_[static_cast<size_t>(i)]));
-    band_peak_[static_cast<size_t>(b)] = peak;
-  }
-}
-
-std::vector<int16_t> PlaneEncoder::steps_for(double delta, bool negative) const {
+std::vector<int16_t> PlaneEncoder::steps_for(double delta, bool negative, std::span<const float> coefficients) const {
   const double unit = layout_.scale == 0 ? 1.0 : std::abs(static_cast<double>(layout_.scale));
+  const int32_t count = layout_.width * layout_.height;
   std::vector<int16_t> steps(energy_.size());
   for (size_t b = 0; b < steps.size(); ++b) {
+    const int64_t offset = band_offset(count, layout_.levels, static_cast<int>(b));
+    const int64_t size = band_size(count, layout_.levels, band_level(static_cast<int>(b)));
+    float peak = 0;
+    for (int64_t i = offset; i < offset + size; ++i)
+      peak = std::max(peak, std::abs(coefficients[static_cast<size_t>(i)]));
     double s = std::round(delta * unit / std::sqrt(energy_[b]));
     // The largest magnitude a code holds is 16383.
-    s = std::max(s, std::ceil(band_peak_[b] / (kMaxMagnitude - 1.0)));
+    s = std::max(s, std::ceil(peak / (kMaxMagnitude - 1.0)));
     s = std::clamp(s, 1.0, 32767.0);
     steps[b] = static_cast<int16_t>(negative ? -s : s);
   }
   return steps;
 }
 
-std::vector<int16_t> PlaneEncoder::quantize(std::span<const int16_t> steps, const QuantizerShape& shape) const {
+const QuantizedPlane& PlaneEncoder::quantize_refined(double delta, const QuantizerShape& shape, bool negative_steps,
+                                                     double lambda, PlaneScratch& scratch,
+                                                     std::span<const float> coefficients) const {
+  if (coefficients.empty()) coefficients = coefficients_;
+  QuantizedPlane& plane = scratch.quantized;
+  plane.steps = steps_for(delta, negative_steps, coefficients);
   const int32_t count = layout_.width * layout_.height;
-  std::vector<int16_t> q(static_cast<size_t>(count));
+  plane.values.resize(static_cast<size_t>(count));
   for (int b = 0; b < band_count(layout_.levels); ++b) {
     const int64_t offset = band_offset(count, layout_.levels, b);
     const int64_t size = band_size(count, layout_.levels, band_level(b));
-    const int16_t step = steps[static_cast<size_t>(b)];
+    const int16_t step = plane.steps[static_cast<size_t>(b)];
     for (int64_t i = offset; i < offset + size; ++i)
-      q[static_cast<size_t>(i)] = quantize_value(coefficients_[static_cast<size_t>(i)], step, shape);
+      plane.values[static_cast<size_t>(i)] = quantize_value(coefficients[static_cast<size_t>(i)], step, shape);
   }
-  return q;
-}
-
-QuantizedPlane PlaneEncoder::quantize_refined(double delta, const QuantizerShape& shape, bool negative_steps,
-                                              double lambda) const {
-  QuantizedPlane plane;
-  plane.steps = steps_for(delta, negative_steps);
-  plane.values = quantize(plane.steps, shape);
   if (lambda > 0) {
-    const int32_t count = layout_.width * layout_.height;
-    CodeBook book;
-    std::vector<uint16_t> codes;
     // On the ordinary band groups, whatever the knobs say, so that the knobs
     // keep the picture.
     for (const auto& group : band_groups(layout_.levels, TestKnobs{})) {
@@ -433,27 +420,22 @@ QuantizedPlane PlaneEncoder::quantize_refined(double delta, const QuantizerShape
       }
       const GroupSpan at = group_span(count, layout_.levels, group);
       auto span = std::span(plane.values).subspan(at.offset, at.length);
-      auto coefficients = std::span(coefficients_).subspan(at.offset, at.length);
+      auto values = coefficients.subspan(at.offset, at.length);
       // Twice: the second pass codes with the lengths the first one left.
-      for (int pass = 0; pass < 2; ++pass) refine_span(span, coefficients, bands, lambda, book, codes);
+      for (int pass = 0; pass < 2; ++pass) refine_span(span, values, bands, lambda, scratch.book, scratch.codes);
     }
   }
   return plane;
 }
 
-void PlaneEncoder::write(std::vector<uint8_t>& out, double delta, const QuantizerShape& shape, const TestKnobs& knobs,
-                         double lambda) const {
-  const QuantizedPlane plane = quantize_refined(delta, shape, knobs.negative_steps, lambda);
-  write_plane_stream(out, layout_, plane.steps, plane.values, knobs);
-}
-
-std::vector<uint8_t> reconstruct(const PlaneLayout& layout, const QuantizedPlane& plane) {
+void reconstruct(const PlaneLayout& layout, const QuantizedPlane& plane, PlaneScratch& scratch) {
   const size_t count = size_t(layout.width) * size_t(layout.height);
-  std::vector<int32_t> odd(count / 4), even(count / 16 + 1);
-  std::vector<uint8_t> samples(count);
+  scratch.levels_odd.resize(count / 4);
+  scratch.levels_even.resize(count / 16);
+  scratch.samples.resize(count);
   const SampleScaler scaler(layout.scale, count);
-  synthesise_plane(plane.values, plane.steps, odd, even, layout.width, layout.height, layout.levels, scaler, samples);
-  return samples;
+  synthesise_plane(plane.values, plane.steps, scratch.levels_odd, scratch.levels_even, layout.width, layout.height,
+                   layout.levels, scaler, scratch.samples);
 }
 
 }  // namespace qzr::enc

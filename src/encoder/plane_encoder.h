@@ -10,6 +10,8 @@
 #include <span>
 #include <vector>
 
+#include "encoder/forward_wavelet.h"
+
 namespace qzr::enc {
 
 // How the bands of a plane are split into band groups (always adjacent bands
@@ -115,9 +117,10 @@ struct PlaneLayout {
   int16_t scale = 1;
 };
 
-// Appends one plane stream: the 8-byte header and the band groups.
+// Appends one plane stream: the 8-byte header and the band groups. `book`,
+// when given, is the scratch space for the groups' codes.
 void write_plane_stream(std::vector<uint8_t>& out, const PlaneLayout& layout, std::span<const int16_t> steps,
-                        std::span<const int16_t> quantized, const TestKnobs& knobs);
+                        std::span<const int16_t> quantized, const TestKnobs& knobs, CodeBook* book = nullptr);
 
 // A plane's steps (by band index) and quantized values (in the band layout).
 struct QuantizedPlane {
@@ -125,8 +128,24 @@ struct QuantizedPlane {
   std::vector<int16_t> values;
 };
 
-// The 8-bit samples the decoder makes of a quantized plane.
-std::vector<uint8_t> reconstruct(const PlaneLayout& layout, const QuantizedPlane& plane);
+// Working storage of one plane's coding, kept from one attempt of the
+// bit-rate search to the next so that the large buffers are neither
+// allocated nor cleared again each time. A plane is coded on one thread at a
+// time, with its own.
+struct PlaneScratch {
+  CodeBook book;
+  std::vector<uint16_t> codes;
+  QuantizedPlane quantized;
+  std::vector<float> coefficients;  // a changed plane's (PlaneEncoder::change)
+  std::vector<float> scaled;
+  AnalysisScratch analysis;
+  std::vector<int32_t> levels_odd, levels_even;
+  std::vector<uint8_t> samples;  // reconstruct's
+};
+
+// The 8-bit samples the decoder makes of a quantized plane, in
+// scratch.samples.
+void reconstruct(const PlaneLayout& layout, const QuantizedPlane& plane, PlaneScratch& scratch);
 
 // Holds one plane's analysed coefficients so that it can be coded at many
 // step sizes (the bit-rate search) without analysing it again.
@@ -135,25 +154,20 @@ class PlaneEncoder {
   // `target` holds width x height samples in units 0..255.
   PlaneEncoder(std::span<const float> target, int width, int height, int levels, int16_t scale);
 
-  // The same plane with `change` (width x height samples, in units 0..255)
-  // added to its target.
-  PlaneEncoder with_change(std::span<const float> change) const;
+  // The coefficients of the plane with `change` (width x height samples, in
+  // units 0..255) added to its target, in scratch.coefficients.
+  void change(std::span<const float> change, PlaneScratch& scratch) const;
 
   // Steps for a base step of `delta` sample units at the finest level, each
   // band's step shrinking with the weight of its coefficients; at least 1 and
-  // large enough that no magnitude exceeds 16383.
-  std::vector<int16_t> steps_for(double delta, bool negative) const;
+  // large enough that no magnitude of `coefficients` exceeds 16383.
+  std::vector<int16_t> steps_for(double delta, bool negative, std::span<const float> coefficients) const;
 
-  std::vector<int16_t> quantize(std::span<const int16_t> steps, const QuantizerShape& shape) const;
-
-  // Quantizes at the steps for `delta` and refines each band group's values
-  // for rate (refine_span; lambda 0 leaves them).
-  QuantizedPlane quantize_refined(double delta, const QuantizerShape& shape, bool negative_steps,
-                                  double lambda = 0) const;
-
-  // quantize_refined, then the plane stream appended to `out`.
-  void write(std::vector<uint8_t>& out, double delta, const QuantizerShape& shape, const TestKnobs& knobs,
-             double lambda = 0) const;
+  // Quantizes `coefficients` (the plane's own when empty) at the steps for
+  // `delta` and refines each band group's values for rate (refine_span;
+  // lambda 0 leaves them), into scratch.quantized.
+  const QuantizedPlane& quantize_refined(double delta, const QuantizerShape& shape, bool negative_steps, double lambda,
+                                         PlaneScratch& scratch, std::span<const float> coefficients = {}) const;
 
   const PlaneLayout& layout() const { return layout_; }
   std::span<const float> coefficients() const { return coefficients_; }
@@ -162,9 +176,6 @@ class PlaneEncoder {
   PlaneLayout layout_;
   std::vector<float> coefficients_;
   std::vector<double> energy_;
-  std::vector<float> band_peak_;
-
-  void find_peaks();
 };
 
 }  // namespace qzr::enc

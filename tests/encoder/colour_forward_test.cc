@@ -37,7 +37,8 @@ TEST(LumaForChroma, RoundsToTheBestLumaForTheDecodedChroma) {
     first[i] = static_cast<uint8_t>(rng() % 256);
     second[i] = static_cast<uint8_t>(rng() % 256);
   }
-  const std::vector<float> luma = luma_for_chroma(image, width, height, first, second);
+  std::vector<float> luma;
+  luma_for_chroma(image, width, height, first, second, luma);
   int worse = 0;
   for (int r = 0; r < height; ++r) {
     // Plane row r holds picture row height - 1 - r.
