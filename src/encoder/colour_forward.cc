@@ -145,7 +145,7 @@ PlaneTargets forward_colour(const Image& image) {
 }
 
 void luma_for_chroma(const Image& image, int width, int height, std::span<const uint8_t> first,
-                     std::span<const uint8_t> second, std::vector<float>& luma) {
+                     std::span<const uint8_t> second, RawVector<float>& luma) {
   const size_t pw = static_cast<size_t>(width), ph = static_cast<size_t>(height), cw = pw / 2;
   luma.resize(pw * ph);
   const int last_column = image.width - 1, last_row = image.height - 1;

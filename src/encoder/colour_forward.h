@@ -10,6 +10,7 @@
 #include <span>
 #include <vector>
 
+#include "common/raw_vector.h"
 #include "qzr/qzr.h"
 
 namespace qzr::enc {
@@ -17,11 +18,11 @@ namespace qzr::enc {
 using Image = ::qzr::Picture;
 
 struct PlaneTargets {
-  int width = 0;                     // padded luma width; the chroma planes are width / 2 wide
-  int height = 0;                    // padded height
-  std::vector<float> luma;           // width x height, sample units 0..255
-  std::vector<float> first_chroma;   // (width / 2) x height, drives byte 0 (blue)
-  std::vector<float> second_chroma;  // (width / 2) x height, drives byte 2 (red)
+  int width = 0;                   // padded luma width; the chroma planes are width / 2 wide
+  int height = 0;                  // padded height
+  RawVector<float> luma;           // width x height, sample units 0..255
+  RawVector<float> first_chroma;   // (width / 2) x height, drives byte 0 (blue)
+  RawVector<float> second_chroma;  // (width / 2) x height, drives byte 2 (red)
 };
 
 // The picture's planes as real-valued targets. The chroma of a pixel pair is
@@ -36,6 +37,6 @@ PlaneTargets forward_colour(const Image& image);
 // and blue come closest to the picture's, so that luma takes up the part of
 // the chroma's coding error that lies along grey. Into `luma`, width x height.
 void luma_for_chroma(const Image& image, int width, int height, std::span<const uint8_t> first,
-                     std::span<const uint8_t> second, std::vector<float>& luma);
+                     std::span<const uint8_t> second, RawVector<float>& luma);
 
 }  // namespace qzr::enc

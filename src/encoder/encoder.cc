@@ -73,7 +73,7 @@ class FileEncoder {
     });
     planes_[1] = std::make_unique<PlaneEncoder>(t.first_chroma, cw, t.height,
                                                 levels_for_plane(cw, t.height, options.levels), scale);
-    std::vector<float>().swap(t.first_chroma);
+    RawVector<float>().swap(t.first_chroma);
     planes_[2] = std::make_unique<PlaneEncoder>(t.second_chroma, cw, t.height,
                                                 levels_for_plane(cw, t.height, options.levels), scale);
     planes_[0] = luma.get();  // rethrows what the thread threw
@@ -135,8 +135,8 @@ class FileEncoder {
   const Image& image_;
   const TestKnobs& knobs_;
   std::unique_ptr<PlaneEncoder> planes_[3];
-  std::vector<float> luma_target_;  // the luma plane's target before the chroma is known
-  std::vector<float> change_;       // what fitting to the chroma changes in it
+  RawVector<float> luma_target_;  // the luma plane's target before the chroma is known
+  RawVector<float> change_;       // what fitting to the chroma changes in it
   PlaneScratch scratch_[3];
 };
 

@@ -170,16 +170,16 @@ void analyse_adding(std::span<const float> samples, std::span<float> coefficient
   analyse_with(samples, coefficients, width, height, levels, sized(scratch, size_t(width) * size_t(height)), true);
 }
 
-std::vector<float> analyse_refined(std::span<const float> target, int width, int height, int levels, int iterations) {
+RawVector<float> analyse_refined(std::span<const float> target, int width, int height, int levels, int iterations) {
   const size_t count = size_t(width) * size_t(height);
   AnalysisScratch scratch;
   AnalysisScratch& ws = sized(scratch, count);
-  std::vector<float> coefficients(count);
+  RawVector<float> coefficients(count);
   analyse_with(target, coefficients, width, height, levels, ws, false);
   if (iterations <= 0) return coefficients;
-  std::vector<int32_t> rounded(count);
-  std::vector<int32_t> synthesised(count);
-  std::vector<float> residual(count);
+  RawVector<int32_t> rounded(count);
+  RawVector<int32_t> synthesised(count);
+  RawVector<float> residual(count);
   for (int it = 0; it < iterations; ++it) {
     for (size_t i = 0; i < count; ++i) {
       // Round half away from zero; the clamp keeps the conversion defined.

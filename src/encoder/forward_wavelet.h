@@ -14,6 +14,8 @@
 #include <span>
 #include <vector>
 
+#include "common/raw_vector.h"
+
 namespace qzr::enc {
 
 // Splits a width x height plane (row-major; width and height positive
@@ -24,7 +26,7 @@ void analyse(std::span<const float> samples, std::span<float> coefficients, int 
 
 // Working storage of an analysis, kept by a caller that analyses often.
 struct AnalysisScratch {
-  std::vector<float> rows, cols, approximation;
+  RawVector<float> rows, cols, approximation;
 };
 
 // The same, adding the coefficients to those already in `coefficients`.
@@ -34,7 +36,7 @@ void analyse_adding(std::span<const float> samples, std::span<float> coefficient
 // The coefficients, rounded to integers, that inverse_wavelet turns into
 // `target` most closely: the real analysis, then `iterations` rounds of
 // analysing what the integer synthesis still misses and adding it.
-std::vector<float> analyse_refined(std::span<const float> target, int width, int height, int levels, int iterations);
+RawVector<float> analyse_refined(std::span<const float> target, int width, int height, int levels, int iterations);
 
 // Energy (sum of squared synthesis weights) of one coefficient of each band
 // away from the borders, indexed by band index: how much a unit error in that

@@ -358,7 +358,7 @@ PlaneEncoder::PlaneEncoder(std::span<const float> target, int width, int height,
   // Samples are stored multiplied by the scale; the decoder divides it out
   // with rounding. A zero scale turns every positive sample into 255 and
   // every other into 0, so the target is then the sample less its midpoint.
-  std::vector<float> scaled(target.size());
+  RawVector<float> scaled(target.size());
   for (size_t i = 0; i < target.size(); ++i)
     scaled[i] = scale == 0 ? target[i] - 127.5f : target[i] * static_cast<float>(scale);
   coefficients_ = analyse_refined(scaled, width, height, levels, 1);

@@ -125,7 +125,7 @@ void write_plane_stream(std::vector<uint8_t>& out, const PlaneLayout& layout, st
 // A plane's steps (by band index) and quantized values (in the band layout).
 struct QuantizedPlane {
   std::vector<int16_t> steps;
-  std::vector<int16_t> values;
+  RawVector<int16_t> values;
 };
 
 // Working storage of one plane's coding, kept from one attempt of the
@@ -136,11 +136,11 @@ struct PlaneScratch {
   CodeBook book;
   std::vector<uint16_t> codes;
   QuantizedPlane quantized;
-  std::vector<float> coefficients;  // a changed plane's (PlaneEncoder::change)
-  std::vector<float> scaled;
+  RawVector<float> coefficients;  // a changed plane's (PlaneEncoder::change)
+  RawVector<float> scaled;
   AnalysisScratch analysis;
-  std::vector<int32_t> levels_odd, levels_even;
-  std::vector<uint8_t> samples;  // reconstruct's
+  RawVector<int32_t> levels_odd, levels_even;
+  RawVector<uint8_t> samples;  // reconstruct's
 };
 
 // The 8-bit samples the decoder makes of a quantized plane, in
@@ -174,7 +174,7 @@ class PlaneEncoder {
 
  private:
   PlaneLayout layout_;
-  std::vector<float> coefficients_;
+  RawVector<float> coefficients_;
   std::vector<double> energy_;
 };
 

@@ -37,7 +37,7 @@ TEST(LumaForChroma, RoundsToTheBestLumaForTheDecodedChroma) {
     first[i] = static_cast<uint8_t>(rng() % 256);
     second[i] = static_cast<uint8_t>(rng() % 256);
   }
-  std::vector<float> luma;
+  RawVector<float> luma;
   luma_for_chroma(image, width, height, first, second, luma);
   int worse = 0;
   for (int r = 0; r < height; ++r) {

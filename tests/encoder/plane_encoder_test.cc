@@ -116,7 +116,8 @@ TEST(Refinement, MovesValuesTowardZeroWherePaysAndNowhereElse) {
       if (i < 1000) {
         ASSERT_EQ(r[i], q[i]) << i;
       } else {
-        ASSERT_TRUE(r[i] == q[i] || r[i] == 0 || r[i] == q[i] - (q[i] > 0 ? 1 : -1)) << i << ": " << q[i] << " -> " << r[i];
+        ASSERT_TRUE(r[i] == q[i] || r[i] == 0 || r[i] == q[i] - (q[i] > 0 ? 1 : -1))
+            << i << ": " << q[i] << " -> " << r[i];
       }
     }
     const size_t b = bits(r);
@@ -154,7 +155,7 @@ TEST(ForwardWavelet, IntegerSynthesisReproducesTheTargetAtEveryLevelCount) {
     std::vector<float> target(size_t(w) * h);
     for (size_t i = 0; i < target.size(); ++i)
       target[i] = 64.0f * (128 + 90 * std::sin(0.07 * (i % w)) * std::cos(0.05 * (i / w)) + rng() % 32);
-    const std::vector<float> c = analyse_refined(target, w, h, levels, 1);
+    const auto c = analyse_refined(target, w, h, levels, 1);
     std::vector<int32_t> ci(c.size()), s(c.size());
     for (size_t i = 0; i < c.size(); ++i) ci[i] = static_cast<int32_t>(std::lround(c[i]));
     inverse_wavelet(ci, s, w, h, levels);
