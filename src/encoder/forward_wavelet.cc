@@ -193,33 +193,39 @@ RawVector<float> analyse_refined(std::span<const float> target, int width, int h
   return coefficients;
 }
 
-std::vector<double> band_energies(int levels) {
-  // One-dimensional synthesis weights of a low-pass and a high-pass
-  // coefficient after j levels: each further level spreads the previous
-  // weights onto every other sample and smooths them with 1/2, 1, 1/2.
-  auto refine = [](const std::vector<double>& w) {
+namespace {
+
+// One-dimensional synthesis weights of a low-pass or a high-pass coefficient
+// of the j-th level counted from the finest (j = 1): each further level
+// spreads the previous weights onto every other sample and smooths them with
+// 1/2, 1, 1/2.
+std::vector<double> synthesis_weights(int j, bool high) {
+  std::vector<double> w = high ? std::vector<double>{-0.5, 1.0, -0.5} : std::vector<double>{0.5, 1.0, 0.5};
+  for (int level = 1; level < j; ++level) {
     std::vector<double> out(2 * w.size() + 1, 0.0);
     for (size_t i = 0; i < w.size(); ++i) {
       out[2 * i] += 0.5 * w[i];
       out[2 * i + 1] += w[i];
       out[2 * i + 2] += 0.5 * w[i];
     }
-    return out;
-  };
-  auto energy = [](const std::vector<double>& w) {
-    double e = 0;
-    for (double v : w) e += v * v;
-    return e;
-  };
-  // low[j], high[j]: weights of a coefficient of the j-th level counted from
-  // the finest (j = 1).
+    w = std::move(out);
+  }
+  return w;
+}
+
+double energy(const std::vector<double>& w) {
+  double e = 0;
+  for (double v : w) e += v * v;
+  return e;
+}
+
+}  // namespace
+
+std::vector<double> band_energies(int levels) {
   std::vector<double> low_energy(static_cast<size_t>(levels) + 1), high_energy(static_cast<size_t>(levels) + 1);
-  std::vector<double> low = {0.5, 1.0, 0.5}, high = {-0.5, 1.0, -0.5};
   for (int j = 1; j <= levels; ++j) {
-    low_energy[static_cast<size_t>(j)] = energy(low);
-    high_energy[static_cast<size_t>(j)] = energy(high);
-    low = refine(low);
-    high = refine(high);
+    low_energy[static_cast<size_t>(j)] = energy(synthesis_weights(j, false));
+    high_energy[static_cast<size_t>(j)] = energy(synthesis_weights(j, true));
   }
   std::vector<double> e(static_cast<size_t>(3 * levels + 1));
   e[0] = low_energy[static_cast<size_t>(levels)] * low_energy[static_cast<size_t>(levels)];
@@ -230,6 +236,14 @@ std::vector<double> band_energies(int levels) {
     e[static_cast<size_t>(1 + 3 * k + 2)] = high_energy[j] * high_energy[j];
   }
   return e;
+}
+
+double neighbour_overlap(int j, bool high) {
+  const std::vector<double> w = synthesis_weights(j, high);
+  const size_t shift = size_t{1} << j;  // a neighbour's weights lie 2^j samples on
+  double overlap = 0;
+  for (size_t i = 0; i + shift < w.size(); ++i) overlap += w[i] * w[i + shift];
+  return overlap / energy(w);
 }
 
 }  // namespace qzr::enc

@@ -43,4 +43,15 @@ RawVector<float> analyse_refined(std::span<const float> target, int width, int h
 // band adds to the squared error of the plane.
 std::vector<double> band_energies(int levels);
 
+// In one dimension, the overlap (inner product) of the synthesis weights of
+// a coefficient of the j-th level from the finest (j = 1) with those of its
+// neighbour in the band, over their own energy: 1/6 at the finest level. A
+// neighbour's weights lie 2^j samples on, and no further one's reach. In
+// two dimensions a band's neighbours overlap by these and their products
+// (the diagonal ones): how the error of one coefficient adds to another's in
+// the synthesised plane. The finest level's detail bands overlap no other
+// band (its high-pass weights are orthogonal to every low-pass one); the
+// coarser bands overlap each other's a little too.
+double neighbour_overlap(int j, bool high);
+
 }  // namespace qzr::enc

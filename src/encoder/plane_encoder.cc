@@ -107,8 +107,24 @@ int16_t quantize_value(float c, int16_t step, const QuantizerShape& shape) {
   return static_cast<int16_t>(sign * k);
 }
 
+SpanBand span_band(const PlaneLayout& layout, int band, int16_t step) {
+  const int32_t count = layout.width * layout.height;
+  SpanBand sb{band_size(count, layout.levels, band_level(band)), step};
+  if (band == 0) return sb;
+  // Orientation 0 is low-pass along x and high-pass along y, stored row by
+  // row; 1 the other way round, stored column by column; 2 high-pass both
+  // ways, row by row.
+  const int orientation = (band - 1) % 3, j = layout.levels - band_level(band);
+  const double x = neighbour_overlap(j, orientation != 0), y = neighbour_overlap(j, orientation != 1);
+  const bool by_columns = orientation == 1;
+  sb.row = (by_columns ? layout.height : layout.width) >> j;
+  sb.along = by_columns ? y : x;
+  sb.across = by_columns ? x : y;
+  return sb;
+}
+
 void refine_span(std::span<int16_t> quantized, std::span<const float> coefficients, std::span<const SpanBand> bands,
-                 double lambda, CodeBook& book, std::vector<uint16_t>& codes) {
+                 double lambda, CodeBook& book, std::vector<uint16_t>& codes, std::vector<float>& errors) {
   if (lambda <= 0 || quantized.empty()) return;
   codes.clear();
   append_span_codes(quantized, TestKnobs{}, codes);
@@ -130,29 +146,61 @@ void refine_span(std::span<int16_t> quantized, std::span<const float> coefficien
     return b;
   };
   const size_t n = quantized.size();
+  auto band_step = [&](size_t b) { return bands.empty() ? int16_t{1} : bands[b].step; };
+
+  // Each value's current error, where the bands' overlaps couple them.
+  const bool coupled = std::any_of(bands.begin(), bands.end(), [](const SpanBand& b) { return b.row > 0 && b.refine; });
+  if (coupled) {
+    errors.resize(n);
+    size_t b = 0;
+    for (int64_t k = 0, end = bands[0].length; k < static_cast<int64_t>(n); ++k) {
+      while (b + 1 < bands.size() && k >= end) end += bands[++b].length;
+      errors[static_cast<size_t>(k)] =
+          coefficients[static_cast<size_t>(k)] -
+          static_cast<float>(dequantize_value(bands[b].step, quantized[static_cast<size_t>(k)]));
+    }
+  }
+  // What value i of a band starting at `start` aims at: its coefficient plus
+  // the overlapping part of its neighbours' errors.
+  auto aim = [&](size_t i, const SpanBand& sb, int64_t start) {
+    double a = coefficients[i];
+    if (sb.row <= 0) return a;
+    const int64_t at = static_cast<int64_t>(i) - start, x = at % sb.row, y = at / sb.row, rows = sb.length / sb.row;
+    for (int dy = -1; dy <= 1; ++dy) {
+      if (y + dy < 0 || y + dy >= rows) continue;
+      for (int dx = -1; dx <= 1; ++dx) {
+        if ((dx == 0 && dy == 0) || x + dx < 0 || x + dx >= sb.row) continue;
+        const double w = (dx != 0 ? sb.along : 1.0) * (dy != 0 ? sb.across : 1.0);
+        a += w * errors[static_cast<size_t>(static_cast<int64_t>(i) + dy * sb.row + dx)];
+      }
+    }
+    return a;
+  };
+
   size_t i = 0, run_before = 0;  // zeros just before i
   size_t band = 0;
   int64_t band_end = bands.empty() ? static_cast<int64_t>(n) : bands[0].length;
   while (i < n) {
     while (band + 1 < bands.size() && static_cast<int64_t>(i) >= band_end) band_end += bands[++band].length;
     const int16_t v = quantized[i];
-    if (v == 0) {
+    const bool refine = bands.empty() || bands[band].refine;
+    const bool coupled_band = refine && !bands.empty() && bands[band].row > 0;
+    const int16_t step = band_step(band);
+    // A zero is reconsidered only in a coupled band, and only when its
+    // coefficient is within reach of the dead zone's edge.
+    if (!refine || (v == 0 && !(coupled_band && std::abs(coefficients[i]) >= 0.3 * std::abs(step)))) {
+      run_before = v == 0 ? run_before + 1 : 0;
+      ++i;
+      continue;
+    }
+    const double target = coupled_band ? aim(i, bands[band], band_end - bands[band].length) : coefficients[i];
+    const int16_t nearest = coupled_band ? quantize_value(static_cast<float>(target), step, QuantizerShape{}) : 0;
+    if (v == 0 && nearest == 0) {
       ++run_before;
       ++i;
       continue;
     }
-    if (!bands.empty() && !bands[band].refine) {
-      run_before = 0;
-      ++i;
-      continue;
-    }
-    const int16_t step = bands.empty() ? 1 : bands[band].step;
     const double weight = lambda * static_cast<double>(step) * step;
-    const double c = coefficients[i];
-    auto error = [&](int16_t k) {
-      const double d = c - dequantize_value(step, k);
-      return d * d;
-    };
     // Zeros just after i, up to the next value or the span's end (where the
     // trailing run is one code, which this leaves as it is).
     size_t j = i + 1;
@@ -160,24 +208,32 @@ void refine_span(std::span<int16_t> quantized, std::span<const float> coefficien
     const size_t run_after = j - i - 1;
     const bool trailing = j == n;
     const double keep_runs = run_cost(run_before) + (trailing ? 0 : run_cost(run_after));
-    double best = error(v) + weight * (bits(value_code(v)) + keep_runs);
-    int16_t choice = v;
-    const int16_t toward = static_cast<int16_t>(v > 0 ? v - 1 : v + 1);
-    if (toward != 0) {
-      const double cost = error(toward) + weight * (bits(value_code(toward)) + keep_runs);
-      if (cost < best) {
-        best = cost;
-        choice = toward;
-      }
-    }
     const double merged = trailing ? (run_before > 0 ? run_cost(run_before) : 0) : run_cost(run_before + 1 + run_after);
-    if (error(0) + weight * merged < best) choice = 0;
-    quantized[i] = choice;
-    if (choice == 0) {
-      ++run_before;
+    auto cost = [&](int16_t k) {
+      const double d = target - dequantize_value(step, k);
+      return d * d + weight * (k == 0 ? merged : bits(value_code(k)) + keep_runs);
+    };
+    // The current value first, so that it stays on a tie.
+    int16_t choice = v;
+    double best = cost(v);
+    auto consider = [&](int16_t k) {
+      if (k == choice) return;
+      const double c = cost(k);
+      if (c < best) {
+        best = c;
+        choice = k;
+      }
+    };
+    if (v != 0) {
+      consider(static_cast<int16_t>(v > 0 ? v - 1 : v + 1));
+      if (nearest != 0 && (nearest > 0) == (v > 0)) consider(nearest);
     } else {
-      run_before = 0;
+      consider(nearest);
     }
+    consider(0);
+    quantized[i] = choice;
+    if (coupled) errors[i] = coefficients[i] - static_cast<float>(dequantize_value(step, choice));
+    run_before = choice == 0 ? run_before + 1 : 0;
     ++i;
   }
 }
@@ -414,15 +470,18 @@ const QuantizedPlane& PlaneEncoder::quantize_refined(double delta, const Quantiz
     for (const auto& group : band_groups(layout_.levels, TestKnobs{})) {
       std::vector<SpanBand> bands;
       for (int b : group) {
+        SpanBand sb = span_band(layout_, b, plane.steps[static_cast<size_t>(b)]);
         // The low-pass band stays as quantized: it carries flat areas,
         // which come back exactly.
-        bands.push_back({band_size(count, layout_.levels, band_level(b)), plane.steps[static_cast<size_t>(b)], b != 0});
+        sb.refine = b != 0;
+        bands.push_back(sb);
       }
       const GroupSpan at = group_span(count, layout_.levels, group);
       auto span = std::span(plane.values).subspan(at.offset, at.length);
       auto values = coefficients.subspan(at.offset, at.length);
       // Twice: the second pass codes with the lengths the first one left.
-      for (int pass = 0; pass < 2; ++pass) refine_span(span, values, bands, lambda, scratch.book, scratch.codes);
+      for (int pass = 0; pass < 2; ++pass)
+        refine_span(span, values, bands, lambda, scratch.book, scratch.codes, scratch.errors);
     }
   }
   return plane;

@@ -75,15 +75,26 @@ int16_t quantize_value(float c, int16_t step, const QuantizerShape& shape);
 // it adds, in the band's coefficient units, costs less than `lambda` x the
 // band's step squared per bit saved (zeros merge the runs around them).
 // `bands` are the span's bands in order; those without `refine` keep their
-// values. `book` and `codes` are scratch space, kept between calls.
+// values. A band that gives its stored rows and its neighbour overlaps
+// (neighbour_overlap) has its values chosen for the error the synthesis
+// makes of them: each value aims at its coefficient plus the overlapping
+// part of its eight neighbours' current errors, so a value may also move to
+// the nearest level of that aim, and a zero become a value where that pays.
+// `book`, `codes` and `errors` are scratch space, kept between calls.
 struct SpanBand {
   int64_t length;
   int16_t step;
   bool refine = true;
+  int64_t row = 0;    // values in a stored row; 0: the band's geometry is not given
+  double along = 0;   // overlap with the next value in a stored row
+  double across = 0;  // overlap with the value a stored row further
 };
 class CodeBook;
+struct PlaneLayout;
+// A band of a plane with its step, its stored rows and its overlaps.
+SpanBand span_band(const PlaneLayout& layout, int band, int16_t step);
 void refine_span(std::span<int16_t> quantized, std::span<const float> coefficients, std::span<const SpanBand> bands,
-                 double lambda, CodeBook& book, std::vector<uint16_t>& codes);
+                 double lambda, CodeBook& book, std::vector<uint16_t>& codes, std::vector<float>& errors);
 
 // Codes of one group span in stored order. Zero runs are split into powers of
 // two, largest first; the span's trailing run is one code.
@@ -135,6 +146,7 @@ struct QuantizedPlane {
 struct PlaneScratch {
   CodeBook book;
   std::vector<uint16_t> codes;
+  std::vector<float> errors;  // refine_span's
   QuantizedPlane quantized;
   RawVector<float> coefficients;  // a changed plane's (PlaneEncoder::change)
   RawVector<float> scaled;
