@@ -155,9 +155,9 @@ void refine_span(std::span<int16_t> quantized, std::span<const float> coefficien
     size_t b = 0;
     for (int64_t k = 0, end = bands[0].length; k < static_cast<int64_t>(n); ++k) {
       while (b + 1 < bands.size() && k >= end) end += bands[++b].length;
-      errors[static_cast<size_t>(k)] =
-          coefficients[static_cast<size_t>(k)] -
-          static_cast<float>(dequantize_value(bands[b].step, quantized[static_cast<size_t>(k)]));
+      const int16_t v = quantized[static_cast<size_t>(k)];
+      errors[static_cast<size_t>(k)] = coefficients[static_cast<size_t>(k)] -
+                                       (v == 0 ? 0.0f : static_cast<float>(dequantize_value(bands[b].step, v)));
     }
   }
   // What value i of a band starting at `start` aims at: its coefficient plus
@@ -178,17 +178,25 @@ void refine_span(std::span<int16_t> quantized, std::span<const float> coefficien
   };
 
   size_t i = 0, run_before = 0;  // zeros just before i
+  size_t next_value = 0;         // the first value after i, once looked for
   size_t band = 0;
   int64_t band_end = bands.empty() ? static_cast<int64_t>(n) : bands[0].length;
   while (i < n) {
     while (band + 1 < bands.size() && static_cast<int64_t>(i) >= band_end) band_end += bands[++band].length;
-    const int16_t v = quantized[i];
     const bool refine = bands.empty() || bands[band].refine;
     const bool coupled_band = refine && !bands.empty() && bands[band].row > 0;
     const int16_t step = band_step(band);
     // A zero is reconsidered only in a coupled band, and only when its
-    // coefficient is within reach of the dead zone's edge.
-    if (!refine || (v == 0 && !(coupled_band && std::abs(coefficients[i]) >= 0.3 * std::abs(step)))) {
+    // coefficient is within reach of the dead zone's edge: the others are
+    // passed over in one tight loop.
+    const float reach = coupled_band ? 0.3f * std::abs(static_cast<float>(step)) : HUGE_VALF;
+    const size_t limit = std::min(n, static_cast<size_t>(band_end));
+    const size_t zeros_from = i;
+    while (i < limit && quantized[i] == 0 && !(std::abs(coefficients[i]) >= reach)) ++i;
+    run_before += i - zeros_from;
+    if (i == limit) continue;
+    const int16_t v = quantized[i];
+    if (!refine) {
       run_before = v == 0 ? run_before + 1 : 0;
       ++i;
       continue;
@@ -202,9 +210,13 @@ void refine_span(std::span<int16_t> quantized, std::span<const float> coefficien
     }
     const double weight = lambda * static_cast<double>(step) * step;
     // Zeros just after i, up to the next value or the span's end (where the
-    // trailing run is one code, which this leaves as it is).
-    size_t j = i + 1;
-    while (j < n && quantized[j] == 0) ++j;
+    // trailing run is one code, which this leaves as it is). Nothing past i
+    // has changed since the last look, so a run is scanned once.
+    if (next_value <= i) {
+      next_value = i + 1;
+      while (next_value < n && quantized[next_value] == 0) ++next_value;
+    }
+    const size_t j = next_value;
     const size_t run_after = j - i - 1;
     const bool trailing = j == n;
     const double keep_runs = run_cost(run_before) + (trailing ? 0 : run_cost(run_after));
