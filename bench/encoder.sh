@@ -6,11 +6,11 @@
 # about 0.5, 1 and 2 bits per pixel, then by opj_compress and cjpeg matched
 # to the size of each QZR file. PSNR over the RGB bytes against the source,
 # of qzrdec's BMP, opj_decompress's and djpeg's output; the bit rate qzrenc
-# reached and its encoding time beside opj_compress's; and for each
-# photograph the best PSNR any QZR file can give it (its colour planes
-# exact: half-width chroma and 8-bit samples through the decoder's colour
-# formula, each pixel pair's samples the best whole values near the exact
-# ones). Writes DATA/encoder/results.md.
+# reached and its encoding time beside opj_compress's (medians of three);
+# and for each photograph the best PSNR any QZR file can give it (its
+# colour planes exact: half-width chroma and 8-bit samples through the
+# decoder's colour formula, each pixel pair's samples the best whole values
+# near the exact ones). Writes DATA/encoder/results.md.
 # usage: bench/encoder.sh   (QZR_BUILD_DIR, QZR_BENCH_DATA as for compare.sh;
 #                            QZR_ENCODER_PHOTOS="Autumn Kite ..." for others)
 set -euo pipefail
@@ -92,6 +92,9 @@ seconds() { # command... -> prints its wall time in seconds
   end=$(date +%s.%N)
   awk -v a="$start" -v b="$end" 'BEGIN { printf "%.2f", b - a }'
 }
+median() { # values... -> the middle one
+  printf '%s\n' "$@" | sort -n | sed -n "$((($# + 1) / 2))p"
+}
 
 results=$out/results.md
 {
@@ -116,11 +119,18 @@ for photo in "${photos[@]}"; do
   pixels=$((1536 * 1152))
   for rate in "${rates[@]}"; do
     base=$photo-$rate
-    t_qzr=$(seconds "$qzrenc" --bpp "$rate" "$photo.ppm" "$base.qzr")
+    "$qzrenc" --bpp "$rate" "$photo.ppm" "$base.qzr" >/dev/null
     size=$(filesize "$base.qzr")
     "$qzrdec" "$base.qzr" "$base.bmp" </dev/null >/dev/null
     ratio=$(jp2_at_size "$photo.ppm" "$size" "$raw" "$base.jp2")
-    t_opj=$(seconds opj_compress -i "$photo.ppm" -o "$base-timed.jp2" -r "$ratio")
+    # The encoding times: the median of three runs of each, taken in turns,
+    # since a shared machine's speed drifts.
+    times_qzr=() times_opj=()
+    for _ in 1 2 3; do
+      times_qzr+=("$(seconds "$qzrenc" --bpp "$rate" "$photo.ppm" "$base-timed.qzr")")
+      times_opj+=("$(seconds opj_compress -i "$photo.ppm" -o "$base-timed.jp2" -r "$ratio")")
+    done
+    t_qzr=$(median "${times_qzr[@]}") t_opj=$(median "${times_opj[@]}")
     opj_decompress -i "$base.jp2" -o "$base-jp2.ppm" >/dev/null 2>&1 || die "opj_decompress failed on $base.jp2"
     jpeg_at_size "$photo.ppm" "$size" "$base.jpg" >/dev/null
     djpeg -pnm -outfile "$base-jpg.ppm" "$base.jpg"
@@ -128,16 +138,18 @@ for photo in "${photos[@]}"; do
     q_jpg=$(psnr "$base-jpg.ppm" "$photo.ppm")
     bpp() { awk -v s="$1" -v n="$pixels" 'BEGIN { printf "%.3f", 8 * s / n }'; }
     echo "| $photo | $rate | $(bpp "$size") | $q_qzr | $(bpp "$(filesize "$base.jp2")") | $q_opj | $(bpp "$(filesize "$base.jpg")") | $q_jpg | $(awk -v a="$q_qzr" -v b="$q_opj" 'BEGIN { printf "%+.2f", a - b }') | $bound | $t_qzr | $t_opj |" >>"$results"
-    rm -f "$base.bmp" "$base-jp2.ppm" "$base-jpg.ppm" "$base-timed.jp2"
+    rm -f "$base.bmp" "$base-jp2.ppm" "$base-jpg.ppm" "$base-timed.jp2" "$base-timed.qzr"
   done
 done
 # The mean difference from opj_compress, by rate and in all; and over the
 # rows where opj_compress stays at least 3 dB below the QZR bound, where the
 # format's colour planes do not already cap what a QZR file can reach.
 awk -F'|' 'NR > 9 { d = $10 + 0; all += d; n++; by[$3 + 0] += d; m[$3 + 0]++
-                    if ($11 == " inf " || $11 - $7 >= 3) { free += d; nf++ } }
+                    if ($11 == " inf " || $11 - $7 >= 3) { free += d; nf++ }
+                    tq += $12; to += $13; if ($12 + 0 <= $13 + 0) faster++ }
   END { printf "\nMean qzr - opj_compress: %+.2f dB;", all / n
         for (r in by) printf " at %s bpp %+.2f;", r, by[r] / m[r]
         if (nf) printf " where the QZR bound is 3 dB or more above opj_compress (%d of %d): %+.2f", nf, n, free / nf
-        print "" }' "$results" >>"$results"
+        printf "\nEncoding time in all: qzrenc %.2f s, opj_compress %.2f s; qzrenc as fast or faster on %d of %d\n", tq, to, faster, n
+        }' "$results" >>"$results"
 cat "$results"
