@@ -107,7 +107,7 @@ class FileEncoder {
     for (size_t i = 0; i < change_.size(); ++i) change_[i] -= luma_target_[i];
     planes_[0]->change(change_, s);
     const QuantizedPlane& q =
-        planes_[0]->quantize_refined(delta * factor[0], shape, knobs_.negative_steps, lambda, s, s.coefficients);
+        planes_[0]->quantize_refined(delta * factor[0], shape, knobs_.negative_steps, lambda, s, s.coefficients, true);
     write_plane_stream(streams[0], l, q.steps, q.values, knobs_, &s.book);
     std::vector<uint8_t> data;
     const int junk_bytes = std::max(knobs_.junk_bytes, 0);

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <bit>
 #include <cmath>
+#include <future>
 #include <memory>
 
 #include "codec/band_layout.h"
@@ -463,38 +464,45 @@ std::vector<int16_t> PlaneEncoder::steps_for(double delta, bool negative, std::s
 
 const QuantizedPlane& PlaneEncoder::quantize_refined(double delta, const QuantizerShape& shape, bool negative_steps,
                                                      double lambda, PlaneScratch& scratch,
-                                                     std::span<const float> coefficients) const {
+                                                     std::span<const float> coefficients, bool two_threads) const {
   if (coefficients.empty()) coefficients = coefficients_;
   QuantizedPlane& plane = scratch.quantized;
   plane.steps = steps_for(delta, negative_steps, coefficients);
   const int32_t count = layout_.width * layout_.height;
   plane.values.resize(static_cast<size_t>(count));
-  for (int b = 0; b < band_count(layout_.levels); ++b) {
-    const int64_t offset = band_offset(count, layout_.levels, b);
-    const int64_t size = band_size(count, layout_.levels, band_level(b));
-    const int16_t step = plane.steps[static_cast<size_t>(b)];
-    for (int64_t i = offset; i < offset + size; ++i)
-      plane.values[static_cast<size_t>(i)] = quantize_value(coefficients[static_cast<size_t>(i)], step, shape);
-  }
-  if (lambda > 0) {
-    // On the ordinary band groups, whatever the knobs say, so that the knobs
-    // keep the picture.
-    for (const auto& group : band_groups(layout_.levels, TestKnobs{})) {
-      std::vector<SpanBand> bands;
-      for (int b : group) {
-        SpanBand sb = span_band(layout_, b, plane.steps[static_cast<size_t>(b)]);
-        // The low-pass band stays as quantized: it carries flat areas,
-        // which come back exactly.
-        sb.refine = b != 0;
-        bands.push_back(sb);
-      }
-      const GroupSpan at = group_span(count, layout_.levels, group);
-      auto span = std::span(plane.values).subspan(at.offset, at.length);
-      auto values = coefficients.subspan(at.offset, at.length);
-      // Twice: the second pass codes with the lengths the first one left.
-      for (int pass = 0; pass < 2; ++pass)
-        refine_span(span, values, bands, lambda, scratch.book, scratch.codes, scratch.errors);
+  // Group by group (the ordinary band groups, whatever the knobs say, so that
+  // the knobs keep the picture): each group's values depend on its own
+  // coefficients and code alone.
+  auto code_group = [&](const std::vector<int>& group, RefineScratch& r) {
+    std::vector<SpanBand> bands;
+    for (int b : group) {
+      const int64_t offset = band_offset(count, layout_.levels, b);
+      const int64_t size = band_size(count, layout_.levels, band_level(b));
+      const int16_t step = plane.steps[static_cast<size_t>(b)];
+      for (int64_t i = offset; i < offset + size; ++i)
+        plane.values[static_cast<size_t>(i)] = quantize_value(coefficients[static_cast<size_t>(i)], step, shape);
+      SpanBand sb = span_band(layout_, b, step);
+      // The low-pass band stays as quantized: it carries flat areas, which
+      // come back exactly.
+      sb.refine = b != 0;
+      bands.push_back(sb);
     }
+    if (lambda <= 0) return;
+    const GroupSpan at = group_span(count, layout_.levels, group);
+    auto span = std::span(plane.values).subspan(at.offset, at.length);
+    auto values = coefficients.subspan(at.offset, at.length);
+    // Twice: the second pass codes with the lengths the first one left.
+    for (int pass = 0; pass < 2; ++pass) refine_span(span, values, bands, lambda, r.book, r.codes, r.errors);
+  };
+  const auto groups = band_groups(layout_.levels, TestKnobs{});
+  if (two_threads && groups.size() > 1) {
+    // The finest level's group, three quarters of the values, on a second
+    // thread; the others on this one.
+    auto finest = std::async(std::launch::async, [&] { code_group(groups.back(), scratch.refine[1]); });
+    for (size_t g = 0; g + 1 < groups.size(); ++g) code_group(groups[g], scratch.refine[0]);
+    finest.get();
+  } else {
+    for (const auto& group : groups) code_group(group, scratch.refine[0]);
   }
   return plane;
 }

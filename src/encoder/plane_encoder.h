@@ -143,10 +143,14 @@ struct QuantizedPlane {
 // bit-rate search to the next so that the large buffers are neither
 // allocated nor cleared again each time. A plane is coded on one thread at a
 // time, with its own.
-struct PlaneScratch {
+struct RefineScratch {
   CodeBook book;
   std::vector<uint16_t> codes;
-  std::vector<float> errors;  // refine_span's
+  std::vector<float> errors;
+};
+struct PlaneScratch {
+  CodeBook book;            // the plane stream's
+  RefineScratch refine[2];  // refine_span's, one for each thread
   QuantizedPlane quantized;
   RawVector<float> coefficients;  // a changed plane's (PlaneEncoder::change)
   RawVector<float> scaled;
@@ -177,9 +181,11 @@ class PlaneEncoder {
 
   // Quantizes `coefficients` (the plane's own when empty) at the steps for
   // `delta` and refines each band group's values for rate (refine_span;
-  // lambda 0 leaves them), into scratch.quantized.
+  // lambda 0 leaves them), into scratch.quantized; with `two_threads` the
+  // finest level's group on a second thread (the same values).
   const QuantizedPlane& quantize_refined(double delta, const QuantizerShape& shape, bool negative_steps, double lambda,
-                                         PlaneScratch& scratch, std::span<const float> coefficients = {}) const;
+                                         PlaneScratch& scratch, std::span<const float> coefficients = {},
+                                         bool two_threads = false) const;
 
   const PlaneLayout& layout() const { return layout_; }
   std::span<const float> coefficients() const { return coefficients_; }
