@@ -182,7 +182,7 @@ Result<Encoded> encode_checked(const Image& image, const EncodeOptions& options,
   // give one) aim a little below the target, then the bracket closes in by
   // interpolating, kept inside the middle of the bracket so that it shrinks
   // at every step, until the file is within half a percent below the target
-  // or the bracket is narrow. Photographs take four to six files.
+  // or the bracket is narrow. Photographs take three to five files.
   auto attempt = [&](double q) -> Result<Encoded> {
     Result<std::vector<uint8_t>> file = encoder.encode(q);
     if (!file.ok()) return file.failure();
@@ -227,20 +227,15 @@ Result<Encoded> encode_checked(const Image& image, const EncodeOptions& options,
       const double y0 = std::log(below->bits_per_pixel), y1 = std::log(above->bits_per_pixel);
       double t = (aim - y0) / (y1 - y0);
       if (!std::isfinite(t)) t = 0.5;
-      const double x = x0 + (x1 - x0) * std::clamp(t, 0.1, 0.9);
-      // Back from the step to the quality (base_step's inverse).
-      const double percent = std::exp(x) / 0.36;
-      next = percent <= 100 ? 100.0 - percent / 2 : 5000.0 / percent;
-      next = std::clamp(next, below->quality, above->quality);
+      next = std::clamp(quality_for_step(std::exp(x0 + (x1 - x0) * std::clamp(t, 0.1, 0.9))), below->quality,
+                        above->quality);
     } else {
       if (below && q >= 100.0) break;  // even the best quality fits
       if (above && q <= 1.0) {         // even the least does not
         above->target_reached = false;
         return std::move(*above);
       }
-      const double x = log_step(q) + (aim - log_size) / slope;
-      const double percent = std::exp(x) / 0.36;
-      next = percent <= 100 ? 100.0 - percent / 2 : 5000.0 / percent;
+      next = quality_for_step(std::exp(log_step(q) + (aim - log_size) / slope));
       if (!std::isfinite(next)) next = below ? 100.0 : 1.0;
     }
     const double stepped = on_grid(next);
@@ -261,7 +256,12 @@ double base_step(double quality) {
   // below 50, 200 - 2q above; quality 100 keeps a small step.
   const double q = std::clamp(quality, 1.0, 100.0);
   const double percent = q < 50 ? 5000.0 / q : 200.0 - 2.0 * q;
-  return std::max(0.5, 0.36 * percent);
+  return std::max(0.5, kStepPerPercent * percent);
+}
+
+double quality_for_step(double step) {
+  const double percent = step / kStepPerPercent;
+  return percent <= 100 ? 100.0 - percent / 2 : 5000.0 / percent;
 }
 
 Result<Encoded> encode_image_detailed(const Image& image, const EncodeOptions& options, const TestKnobs& knobs) {

@@ -48,6 +48,11 @@ Result<std::vector<uint8_t>> encode_image(const Image& image, const EncodeOption
 
 // The step, in sample units, of the finest level's bands at a quality; the
 // bands of coarser levels and of the approximation get smaller steps.
+constexpr double kStepPerPercent = 0.36;  // the step at quality 50, a hundredth of it
 double base_step(double quality);
+
+// base_step's inverse where the step is above its floor (unclamped: the
+// quality may come out beyond 1..100).
+double quality_for_step(double step);
 
 }  // namespace qzr::enc

@@ -139,15 +139,17 @@ struct QuantizedPlane {
   RawVector<int16_t> values;
 };
 
-// Working storage of one plane's coding, kept from one attempt of the
-// bit-rate search to the next so that the large buffers are neither
-// allocated nor cleared again each time. A plane is coded on one thread at a
-// time, with its own.
+// refine_span's scratch space, one for each thread refining a plane.
 struct RefineScratch {
   CodeBook book;
   std::vector<uint16_t> codes;
   std::vector<float> errors;
 };
+
+// Working storage of one plane's coding, kept from one attempt of the
+// bit-rate search to the next so that the large buffers are neither
+// allocated nor cleared again each time. A plane is coded by one caller at a
+// time, with its own.
 struct PlaneScratch {
   CodeBook book;            // the plane stream's
   RefineScratch refine[2];  // refine_span's, one for each thread
