@@ -19,4 +19,15 @@ constexpr int kRedFromV = 454;
 constexpr int kShift = 8;         // the products' divisor, 2^8
 constexpr int kChromaZero = 128;  // the chroma sample of no colour
 
+// What a pixel pair's chroma samples add to each byte of its pixels, before
+// the clamp: byte 0 (blue), 1 (green), 2 (red).
+struct ChromaAdditions {
+  int byte0, byte1, byte2;
+};
+constexpr ChromaAdditions chroma_additions(int first_chroma, int second_chroma) {
+  const int du = first_chroma - kChromaZero, dv = second_chroma - kChromaZero;
+  return {(kBlueFromU * du) >> kShift, -((kGreenFromV * dv) >> kShift) - ((kGreenFromU * du) >> kShift),
+          (kRedFromV * dv) >> kShift};
+}
+
 }  // namespace qzr::colour

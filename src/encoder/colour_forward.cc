@@ -26,6 +26,18 @@ constexpr double kLumaNorm = 1.0 / (1.0 + kA + kB);
 
 float clamp255(double v) { return static_cast<float>(std::clamp(v, 0.0, 255.0)); }
 
+// The picture's pixels at plane positions: plane row 0 is the picture's
+// bottom row; rows past the top and columns past the right edge repeat the
+// edge.
+const uint8_t* source_row(const Image& image, size_t plane_row) {
+  const int last_row = image.height - 1;
+  const int row = last_row - std::min(static_cast<int>(plane_row), last_row);
+  return image.rgb.data() + static_cast<size_t>(row) * static_cast<size_t>(image.width) * 3;
+}
+const uint8_t* source_pixel(const Image& image, const uint8_t* row, size_t plane_column) {
+  return row + static_cast<size_t>(std::min(static_cast<int>(plane_column), image.width - 1)) * 3;
+}
+
 // Squared error of a pixel (red, green, blue) decoded from luma y with the
 // chroma's additions.
 double luma_error(double y, const uint8_t* rgb, const int add[3]) {
@@ -105,19 +117,14 @@ PlaneTargets forward_colour(const Image& image) {
   t.luma.resize(pw * ph);
   t.first_chroma.resize(cw * ph);
   t.second_chroma.resize(cw * ph);
-  const int last_column = image.width - 1, last_row = image.height - 1;
-
   for (size_t r = 0; r < ph; ++r) {
-    // Plane row 0 is the picture's bottom row; rows past the top repeat it.
-    const int src_row = last_row - std::min(static_cast<int>(r), last_row);
-    const uint8_t* row = image.rgb.data() + static_cast<size_t>(src_row) * static_cast<size_t>(image.width) * 3;
+    const uint8_t* row = source_row(image, r);
     float* luma = t.luma.data() + r * pw;
     for (size_t j = 0; j < cw; ++j) {
       double red[2], green[2], blue[2];
       double du = 0, dv = 0;
       for (int k = 0; k < 2; ++k) {
-        const int c = std::min(static_cast<int>(2 * j) + k, last_column);
-        const uint8_t* p = row + static_cast<size_t>(c) * 3;
+        const uint8_t* p = source_pixel(image, row, 2 * j + static_cast<size_t>(k));
         red[k] = p[0];
         green[k] = p[1];
         blue[k] = p[2];
@@ -148,23 +155,14 @@ void luma_for_chroma(const Image& image, int width, int height, std::span<const 
                      std::span<const uint8_t> second, RawVector<float>& luma) {
   const size_t pw = static_cast<size_t>(width), ph = static_cast<size_t>(height), cw = pw / 2;
   luma.resize(pw * ph);
-  const int last_column = image.width - 1, last_row = image.height - 1;
   auto rows = [&](size_t from, size_t to) {
     for (size_t r = from; r < to; ++r) {
-      const int src_row = last_row - std::min(static_cast<int>(r), last_row);
-      const uint8_t* row = image.rgb.data() + static_cast<size_t>(src_row) * static_cast<size_t>(image.width) * 3;
+      const uint8_t* row = source_row(image, r);
       for (size_t j = 0; j < cw; ++j) {
-        const int du = first[r * cw + j] - colour::kChromaZero;
-        const int dv = second[r * cw + j] - colour::kChromaZero;
-        // What the chroma adds to each byte, exactly as the decoder adds it.
-        const int add[3] = {
-            (colour::kRedFromV * dv) >> colour::kShift,
-            -((colour::kGreenFromV * dv) >> colour::kShift) - ((colour::kGreenFromU * du) >> colour::kShift),
-            (colour::kBlueFromU * du) >> colour::kShift};
-        for (int k = 0; k < 2; ++k) {
-          const int c = std::min(static_cast<int>(2 * j) + k, last_column);
-          luma[r * pw + 2 * j + static_cast<size_t>(k)] = best_luma(row + static_cast<size_t>(c) * 3, add);
-        }
+        // What the chroma adds to red, green and blue, as the decoder adds it.
+        const colour::ChromaAdditions a = colour::chroma_additions(first[r * cw + j], second[r * cw + j]);
+        const int add[3] = {a.byte2, a.byte1, a.byte0};
+        for (size_t k = 0; k < 2; ++k) luma[r * pw + 2 * j + k] = best_luma(source_pixel(image, row, 2 * j + k), add);
       }
     }
   };

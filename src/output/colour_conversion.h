@@ -18,12 +18,9 @@ struct Pixel3 {
 // One pixel from its luma and the pair's chroma samples, by the colour
 // formula's integer form.
 constexpr Pixel3 convert_pixel(int y, int first_chroma, int second_chroma) {
-  using namespace colour;
-  const int du = first_chroma - kChromaZero, dv = second_chroma - kChromaZero;
+  const colour::ChromaAdditions add = colour::chroma_additions(first_chroma, second_chroma);
   auto clamp = [](int v) { return static_cast<uint8_t>(v < 0 ? 0 : v > 255 ? 255 : v); };
-  return Pixel3{clamp(y + ((kBlueFromU * du) >> kShift)),
-                clamp(y - ((kGreenFromV * dv) >> kShift) - ((kGreenFromU * du) >> kShift)),
-                clamp(y + ((kRedFromV * dv) >> kShift))};
+  return Pixel3{clamp(y + add.byte0), clamp(y + add.byte1), clamp(y + add.byte2)};
 }
 
 // The planes must hold at least what the conversion reads: luma

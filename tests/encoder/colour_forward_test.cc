@@ -5,22 +5,17 @@
 #include <cmath>
 #include <random>
 
-#include "common/colour_formula.h"
+#include "output/colour_conversion.h"
 
 namespace qzr::enc {
 namespace {
 
-// Squared error of one decoded pixel against the picture's.
-int pixel_error(int y, int du, int dv, const uint8_t* rgb) {
-  using namespace colour;
-  const int decoded[3] = {y + ((kRedFromV * dv) >> kShift),
-                          y - ((kGreenFromV * dv) >> kShift) - ((kGreenFromU * du) >> kShift),
-                          y + ((kBlueFromU * du) >> kShift)};
+// Squared error of one pixel (red, green, blue) as the decoder makes it.
+int pixel_error(int y, int first, int second, const uint8_t* rgb) {
+  const Pixel3 p = convert_pixel(y, first, second);
+  const int decoded[3] = {p.b2, p.b1, p.b0};
   int e = 0;
-  for (int c = 0; c < 3; ++c) {
-    const int d = std::clamp(decoded[c], 0, 255) - rgb[c];
-    e += d * d;
-  }
+  for (int c = 0; c < 3; ++c) e += (decoded[c] - rgb[c]) * (decoded[c] - rgb[c]);
   return e;
 }
 
@@ -45,13 +40,13 @@ TEST(LumaForChroma, RoundsToTheBestLumaForTheDecodedChroma) {
     const uint8_t* row = image.rgb.data() + size_t(height - 1 - r) * width * 3;
     for (int c = 0; c < width; ++c) {
       const size_t chroma = size_t(r) * (width / 2) + c / 2;
-      const int du = first[chroma] - 128, dv = second[chroma] - 128;
+      const int u = first[chroma], v = second[chroma];
       int best = 1 << 30;
-      for (int y = 0; y < 256; ++y) best = std::min(best, pixel_error(y, du, dv, row + 3 * c));
+      for (int y = 0; y < 256; ++y) best = std::min(best, pixel_error(y, u, v, row + 3 * c));
       const float target = luma[size_t(r) * width + c];
       ASSERT_GE(target, 0.0f);
       ASSERT_LE(target, 255.0f);
-      const int got = pixel_error(static_cast<int>(std::floor(target + 0.5f)), du, dv, row + 3 * c);
+      const int got = pixel_error(static_cast<int>(std::floor(target + 0.5f)), u, v, row + 3 * c);
       if (got > best) ++worse;
     }
   }
