@@ -30,7 +30,7 @@ std::vector<uint8_t> random_payload(uint32_t length, size_t code_bytes) {
   return p;
 }
 
-using Expander = Result<uint64_t> (*)(ByteReader&, ByteWriter&, uint64_t);
+using Expander = Result<uint64_t> (*)(ByteReader&, ByteWriter&, uint64_t, uint64_t*);
 
 void run_expansion(benchmark::State& state, Expander expand, const std::vector<uint8_t>& payload, uint32_t length) {
   std::vector<uint8_t> out;
@@ -39,7 +39,7 @@ void run_expansion(benchmark::State& state, Expander expand, const std::vector<u
     out.clear();
     ByteReader in = memory_reader(payload);
     ByteWriter w = memory_writer(out);
-    Result<uint64_t> n = expand(in, w, kNoLimit);
+    Result<uint64_t> n = expand(in, w, kNoLimit, nullptr);
     w.flush();
     benchmark::DoNotOptimize(n.ok());
   }

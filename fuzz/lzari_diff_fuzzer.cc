@@ -14,6 +14,7 @@ using namespace qzr;
 struct Expansion {
   bool ok;
   uint64_t count;
+  uint64_t bits_taken;
   std::string failure;
   std::vector<uint8_t> bytes;
   bool operator==(const Expansion&) const = default;
@@ -25,7 +26,7 @@ template <class Expand>
 Expansion expand(Expand decode, ByteReader in) {
   Expansion e{};
   ByteWriter w = memory_writer(e.bytes);
-  Result<uint64_t> r = decode(in, w, kLimit);
+  Result<uint64_t> r = decode(in, w, kLimit, &e.bits_taken);
   w.flush();
   e.ok = r.ok();
   if (r.ok())

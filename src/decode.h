@@ -49,6 +49,12 @@ PayloadStore memory_store(std::vector<uint8_t>& bytes);
 struct DecodedPlanes {
   QzrHeader header;
   Plane planes[3];  // checked: they hold what the conversion reads
+  // What the file showed that a sound encoder's file never does, though the
+  // decode went on: its code cut short or followed by bytes nothing reads,
+  // bytes skipped before a segment or left after the last plane, a plane of
+  // another size than the picture's, and the band groups' own signs. Such a
+  // file is damaged: its picture may not be the one its encoder made.
+  DamageSigns damage;
 };
 
 // Called with the header once it is read and checked (the console program
@@ -73,11 +79,12 @@ struct DecodedFile {
 
 // A file held in memory, its payload too, to the bytes of its BMP file. Out
 // of memory is a failure, not an exception.
+// `damage`, when given, gets the file's signs of damage (DecodedPlanes).
 Result<DecodedFile> decode_qzr(std::span<const uint8_t> file, const DecodeLimits& limits = {},
-                               std::string_view input_name = "(memory)");
+                               std::string_view input_name = "(memory)", DamageSigns* damage = nullptr);
 
 // The visible picture, rows top to bottom, R, G, B.
 Result<Picture> decode_picture(std::span<const uint8_t> file, const DecodeLimits& limits = {},
-                               std::string_view input_name = "(memory)");
+                               std::string_view input_name = "(memory)", DamageSigns* damage = nullptr);
 
 }  // namespace qzr

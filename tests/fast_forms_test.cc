@@ -23,16 +23,17 @@ struct Expansion {
   bool ok = false;
   std::string failure;
   uint64_t count = 0;
+  uint64_t bits_taken = 0;
   std::vector<uint8_t> bytes;
 };
 
-using Expander = Result<uint64_t> (*)(ByteReader&, ByteWriter&, uint64_t);
+using Expander = Result<uint64_t> (*)(ByteReader&, ByteWriter&, uint64_t, uint64_t*);
 
 Expansion expand_with(Expander expand, const std::vector<uint8_t>& payload, uint64_t limit = kNoLimit) {
   Expansion e;
   ByteReader in = memory_reader(payload);
   ByteWriter w = memory_writer(e.bytes);
-  Result<uint64_t> r = expand(in, w, limit);
+  Result<uint64_t> r = expand(in, w, limit, &e.bits_taken);
   w.flush();
   e.ok = r.ok();
   if (r.ok())
@@ -48,6 +49,7 @@ void expect_same_expansion(const std::vector<uint8_t>& payload, uint64_t limit =
   ASSERT_EQ(fast.ok, plain.ok);
   EXPECT_EQ(fast.failure, plain.failure);
   EXPECT_EQ(fast.count, plain.count);
+  EXPECT_EQ(fast.bits_taken, plain.bits_taken);  // what an audit compares with the file's bits
   ASSERT_EQ(fast.bytes.size(), plain.bytes.size());
   EXPECT_TRUE(fast.bytes == plain.bytes);
 }

@@ -81,6 +81,7 @@ void walk_codes_bitwise(ByteReader& in, const CodeTree& tree, int64_t count, Sin
   bool byte_is_end = false;  // the current byte stands for the end of the data
   for (int64_t i = 0; i < count; ++i) {
     if (byte_is_end || (mask == 0 && in.at_end())) {
+      if (!byte_is_end) ++in.ends_met;
       sink.repeated(all_ones_code(tree), static_cast<uint64_t>(count - i));
       return;
     }
@@ -214,6 +215,7 @@ void walk_codes_in_memory(ByteReader& in, const CodeTree& tree, int64_t count, S
     sink.one(node->code);
   }
   if (i < count) sink.repeated(all_ones_code(tree), static_cast<uint64_t>(count - i));
+  if (i < count || at > total_bits) ++in.ends_met;
   // Every byte that gave a bit is consumed; those past the end were never there.
   in.pos = data + std::min(size, (at + 7) / 8);
 }

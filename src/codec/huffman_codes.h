@@ -54,7 +54,8 @@ SpanExpander make_span_expander(std::span<int16_t> coefficients, int64_t offset,
 // Decodes `symbol_count` codes (LSB-first bits, starting on a fresh byte) and
 // expands them into the span. Consumes exactly the bits those codes take; once
 // only end-of-data bits (all ones) remain, the rest of the codes are all one
-// leaf and are expanded without walking, so a huge count cannot hang.
+// leaf and are expanded without walking, so a huge count cannot hang (and the
+// reader's ends_met counts that the codes ran past the end).
 // `over_zeros` tells that the span holds only zeros yet, so that zero runs
 // need not be written out.
 //

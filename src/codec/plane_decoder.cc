@@ -20,8 +20,12 @@ Failure plane_failure(const char* what, const char* segment) {
 
 }  // namespace
 
+void note_damage(DamageSigns* signs, std::string sign) {
+  if (signs != nullptr && signs->size() < kMaxDamageSigns) signs->push_back(std::move(sign));
+}
+
 Status read_band_groups(ByteReader& in, int levels, std::span<int16_t> quantized, std::span<int16_t> steps,
-                        const char* segment) {
+                        const char* segment, DamageSigns* damage) {
   const int32_t count = static_cast<int32_t>(quantized.size());
   const int bands = band_count(levels);
   int headers = 0;
@@ -35,8 +39,10 @@ Status read_band_groups(ByteReader& in, int levels, std::span<int16_t> quantized
   // Everything from here on has not been written yet (and is zero): band
   // groups normally fill their spans in rising order, each over fresh zeros.
   int64_t unwritten_from = 0;
+  uint64_t listed = 0;  // bit b: band b has had its header (bands <= 3 x 15 + 1)
   while (headers < bands) {
     bool first = true;
+    int previous_band = -1;
     int byte = in.read_byte();
     while (byte == kEndOfFile || (byte & kBandHeaderFlag)) {
       // The format would read the end of the data as band 127 without end.
@@ -44,6 +50,15 @@ Status read_band_groups(ByteReader& in, int levels, std::span<int16_t> quantized
       const int b = byte & kBandIndexMask;
       if (b >= bands) return format_failure(format_text("\nBand index %d out of range in segment %s !\n", b, segment));
       const int64_t size = band_size(count, levels, band_level(b));
+      if (damage != nullptr) {
+        if (listed >> b & 1)
+          note_damage(damage, format_text("band %d is listed twice in segment %s", b, segment));
+        else if (!first && band_offset(count, levels, b) != span_offset + span_length)
+          note_damage(damage, format_text("band %d does not follow band %d in its group in segment %s", b,
+                                          previous_band, segment));
+        listed |= uint64_t{1} << b;
+        previous_band = b;
+      }
       if (first) {
         span_offset = band_offset(count, levels, b);
         span_length = size;
@@ -65,6 +80,10 @@ Status read_band_groups(ByteReader& in, int levels, std::span<int16_t> quantized
     SpanExpander span = make_span_expander(quantized, span_offset, span_length);
     const bool over_zeros = span_offset >= unwritten_from;
     decode_and_expand(in, tree.value(), symbol_count, span, over_zeros);
+    if (!span.full())
+      note_damage(damage, format_text("a band group's codes end %lld values short of its bands in segment %s",
+                                      static_cast<long long>(span.limit - span.filled), segment));
+
     if (span.filled > 0) unwritten_from = std::max(unwritten_from, span.offset + span.filled);
     filled += span.filled;
     if (filled > fill_budget) return plane_failure("Band groups refill the plane without end", segment);
@@ -76,6 +95,7 @@ namespace {
 
 Result<PlaneCoefficients> read_plane_checked(ByteReader& in, const char* segment, int64_t max_samples,
                                              PlaneWorkspace& work) {
+  const uint64_t ends_before = in.ends_met;
   if ((in.read_byte() & 0xFF) != kPlaneMarker) return format_failure("\nNot QUORLEN QZR file!\n");
   PlaneCoefficients c;
   c.levels = static_cast<int8_t>(in.read_byte() & 0xFF);
@@ -106,7 +126,9 @@ Result<PlaneCoefficients> read_plane_checked(ByteReader& in, const char* segment
   if (!work.clean) std::fill(quantized.begin(), quantized.end(), int16_t{0});
   work.clean = false;
   c.steps.assign(static_cast<size_t>(band_count(L)), 0);
-  if (Status read = read_band_groups(in, L, quantized, c.steps, segment); !read.ok()) return read.failure;
+  if (Status read = read_band_groups(in, L, quantized, c.steps, segment, &c.damage); !read.ok()) return read.failure;
+  if (in.ends_met != ends_before)
+    note_damage(&c.damage, format_text("the plane stream of segment %s runs past the end of the payload", segment));
   return c;
 }
 

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <memory>
 #include <span>
+#include <string>
 #include <vector>
 
 #include "codec/plane.h"
@@ -18,12 +19,23 @@ namespace qzr {
 // How many times over the band groups may fill a plane's coefficients.
 constexpr int64_t kMaxPlaneRefills = 16;
 
+// Signs of damage that decoding tolerates, one line of text each, in the
+// order met: a stream from a sound encoder shows none of them. At most
+// kMaxDamageSigns are kept.
+using DamageSigns = std::vector<std::string>;
+constexpr size_t kMaxDamageSigns = 8;
+void note_damage(DamageSigns* signs, std::string sign);
+
 // Reads band groups into the cleared quantized coefficient array (width x
 // height values) and the StepTable (3L + 1 steps) until 3L + 1 band headers
 // have been read. Each group fills its span; spans reaching past the array
-// are cut at its end.
+// are cut at its end. `damage`, when given, gets what a sound stream never
+// holds: a band listed twice, a group whose bands do not follow one another
+// in the layout, codes that end short of the group's span. (Groups without
+// bands and codes left over once a span is full are the format's own
+// devices, which careful encoders use.)
 Status read_band_groups(ByteReader& in, int levels, std::span<int16_t> quantized, std::span<int16_t> steps,
-                        const char* segment);
+                        const char* segment, DamageSigns* damage = nullptr);
 
 // The working arrays of plane decoding (the quantized values, and the
 // synthesis' coarser levels: a quarter and a sixteenth of that), kept from
@@ -46,6 +58,7 @@ struct PlaneCoefficients {
   int width = 0, height = 0, levels = 0;
   int16_t scale = 0;
   std::vector<int16_t> steps;
+  DamageSigns damage;  // what the stream showed that a sound one never does
 };
 
 // Reads the plane stream at the current position of `in`; `segment` names the

@@ -48,7 +48,10 @@ bool ByteReader::refill() {
 }
 
 int ByteReader::refill_and_read() {
-  if (!refill()) return kEndOfFile;
+  if (!refill()) {
+    ++ends_met;
+    return kEndOfFile;
+  }
   return *pos++;
 }
 

@@ -22,6 +22,9 @@ struct ByteReader {
   std::vector<uint8_t> buffer;     // refill buffer of a file reader
   uint64_t consumed_before = 0;   // bytes of the source before `buffer`
   const uint8_t* base = nullptr;  // start of the current window
+  // Reads that found the end of the data (and stood for bytes it lacks):
+  // for an audit of a stream that should end where its own fields say.
+  uint64_t ends_met = 0;
 
   // Next byte 0..255, or kEndOfFile (-1) once the source is exhausted.
   int read_byte() { return pos != end ? *pos++ : refill_and_read(); }

@@ -9,6 +9,7 @@ namespace {
 // read is -1, so every bit is 1.
 inline uint32_t read_bit(LzariDecoder& d, ByteReader& in) {
   d.bit_mask >>= 1;
+  ++d.bits_taken;
   if (d.bit_mask == 0) {
     d.bit_buffer = in.read_byte();
     d.bit_mask = 0x80;
@@ -98,10 +99,11 @@ Result<uint32_t> read_payload_length(ByteReader& in, uint64_t limit) {
   return length;
 }
 
-Result<uint64_t> decode_lzari_plain(ByteReader& in, ByteWriter& out, uint64_t limit) {
+Result<uint64_t> decode_lzari_plain(ByteReader& in, ByteWriter& out, uint64_t limit, uint64_t* bits_taken) {
   Result<uint32_t> length_word = read_payload_length(in, limit);
   if (!length_word.ok()) return length_word.failure();
   const uint32_t length = length_word.value();
+  if (bits_taken != nullptr) *bits_taken = 0;
   if (length == 0) return uint64_t{0};
 
   auto d = std::make_unique<LzariDecoder>();
@@ -136,6 +138,7 @@ Result<uint64_t> decode_lzari_plain(ByteReader& in, ByteWriter& out, uint64_t li
       }
     }
   }
+  if (bits_taken != nullptr) *bits_taken = d->bits_taken;
   return count;
 }
 

@@ -17,6 +17,7 @@ struct LzariDecoder {
   uint32_t code_value = 0;
   int32_t bit_buffer = 0;  // last byte read, or -1 after the end of the input
   uint32_t bit_mask = 0;   // 0 means a new byte is needed
+  uint64_t bits_taken = 0;  // code bits read, those past the end of the input too
   LzariModel model;
   std::array<uint8_t, RING_SIZE> ring{};
 };
@@ -27,17 +28,21 @@ struct LzariDecoder {
 // kMaxBytesAfterInputEnd bytes of output before the length word was reached
 // (the missing bits read as ones; what they decode to holds no information,
 // and a 20-byte file must not fill a disk with it). A short length word fails
-// with status 1, "Read Error".
+// with status 1, "Read Error". `bits_taken`, when given, gets the number of
+// code bits the coder took after the length word, those past the end of the
+// input (read as ones) included: a file's audit compares it with the bits
+// the file holds.
 constexpr uint64_t kMaxBytesAfterInputEnd = uint64_t{1} << 20;
 // `limit` bounds the bytes produced: a length word above it fails with a
 // message before anything is written (for callers that hold the output in
 // memory); the default has no bound but the format's own.
 constexpr uint64_t kNoLimit = ~uint64_t{0};
-Result<uint64_t> decode_lzari(ByteReader& in, ByteWriter& out, uint64_t limit = kNoLimit);
+Result<uint64_t> decode_lzari(ByteReader& in, ByteWriter& out, uint64_t limit = kNoLimit,
+                              uint64_t* bits_taken = nullptr);
 
 // The expansion after the length word: decode_lzari is read_payload_length,
 // then this. Throws std::bad_alloc when its state cannot be had.
-uint64_t expand_lzari(ByteReader& in, ByteWriter& out, uint32_t length);
+uint64_t expand_lzari(ByteReader& in, ByteWriter& out, uint32_t length, uint64_t* bits_taken = nullptr);
 
 // Reads the length word; a short one fails with status 1, one above `limit`
 // with a message.
@@ -45,6 +50,7 @@ Result<uint32_t> read_payload_length(ByteReader& in, uint64_t limit);
 
 // The same expansion in its plainest form, one code bit and one model step at
 // a time: the reference the fast form is checked against.
-Result<uint64_t> decode_lzari_plain(ByteReader& in, ByteWriter& out, uint64_t limit = kNoLimit);
+Result<uint64_t> decode_lzari_plain(ByteReader& in, ByteWriter& out, uint64_t limit = kNoLimit,
+                                    uint64_t* bits_taken = nullptr);
 
 }  // namespace qzr

@@ -83,8 +83,10 @@ struct BitSource {
     available -= n;
     return bits;
   }
+  // Bits taken so far.
+  uint64_t taken() const { return loaded - static_cast<uint64_t>(available); }
   // True once the plain form would have read past the end of the input.
-  bool past_input() const { return loaded - static_cast<uint64_t>(available) > input_end_bit; }
+  bool past_input() const { return taken() > input_end_bit; }
 };
 
 // The adaptive model in 16-bit entries (the total never exceeds 0x7FFF), its
@@ -291,13 +293,14 @@ struct Coder {
 
 }  // namespace
 
-Result<uint64_t> decode_lzari(ByteReader& in, ByteWriter& out, uint64_t limit) {
+Result<uint64_t> decode_lzari(ByteReader& in, ByteWriter& out, uint64_t limit, uint64_t* bits_taken) {
   Result<uint32_t> length = read_payload_length(in, limit);
   if (!length.ok()) return length.failure();
-  return expand_lzari(in, out, length.value());
+  return expand_lzari(in, out, length.value(), bits_taken);
 }
 
-uint64_t expand_lzari(ByteReader& in, ByteWriter& out, uint32_t length) {
+uint64_t expand_lzari(ByteReader& in, ByteWriter& out, uint32_t length, uint64_t* bits_taken) {
+  if (bits_taken != nullptr) *bits_taken = 0;
   if (length == 0) return 0;
 
   struct State {
@@ -365,6 +368,7 @@ uint64_t expand_lzari(ByteReader& in, ByteWriter& out, uint32_t length) {
     }
   }
   out.write(output, held);
+  if (bits_taken != nullptr) *bits_taken = bits.taken();
   return count;
 }
 

@@ -8,6 +8,7 @@
 namespace qzr {
 
 constexpr uint8_t kSegmentStart = '$';
+constexpr uint64_t kSegmentMarkerSize = 5;  // "$" and four bytes
 
 // Advances `in` to just behind the next complete marker. The name serves the
 // message only: the first marker found is taken whatever its letter.

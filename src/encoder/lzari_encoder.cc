@@ -22,8 +22,10 @@ class BitSink {
       used_ = 0;
     }
   }
-  // Completes the last byte with 1 bits: the decoder reads 1 bits past the
-  // end of its input, so these and any trailing 0xFF bytes say nothing.
+  // Completes the last byte with 1 bits. The decoder reads ones past the end
+  // of its input too, but a file whose code ends more than 15 bits before
+  // the decoder's window does looks cut short to an audit: the last bytes
+  // stay, 0xFF or not.
   void finish() {
     while (used_ != 0) put(1);
   }
@@ -245,7 +247,6 @@ std::vector<uint8_t> lzari_encode(std::span<const uint8_t> data, const LzariEffo
   if (e.good_length < MIN_MATCH) e.good_length = MIN_MATCH;
   auto encoder = std::make_unique<Encoder>(data, e, out);
   encoder->run();
-  while (out.size() > 4 && out.back() == 0xFF) out.pop_back();
   return out;
 }
 
