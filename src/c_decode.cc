@@ -58,24 +58,45 @@ bool buffer_needed(uint64_t width, uint64_t height, size_t stride, size_t pixel,
   return true;
 }
 
+// The header and the length word against the options' limits: every failure
+// qzr_get_info reports comes before a buffer's.
+Result<QzrHeader> limited_header(std::span<const uint8_t> file, const qzr_decode_options& o) {
+  ByteReader header_in = memory_reader(file);
+  Result<QzrHeader> header = read_container_header(header_in, kInputName);
+  if (!header.ok()) return header;
+  if (Result<uint32_t> length = read_payload_length(header_in, o.max_payload); !length.ok()) return length.failure();
+  const QzrHeader& h = header.value();
+  if (uint64_t{h.width} * h.height > o.max_pixels)
+    return format_failure(format_text("\nPicture of %u x %u pixels is beyond the limit of %llu pixels !\n",
+                                      unsigned{h.width}, unsigned{h.height},
+                                      static_cast<unsigned long long>(o.max_pixels)),
+                          QZR_ERROR_LIMIT);
+  return header;
+}
+
+DecodeLimits limits_of(const qzr_decode_options& o) {
+  DecodeLimits limits;
+  limits.max_payload = o.max_payload;
+  return limits;
+}
+
+qzr_status check_file(std::span<const uint8_t> file, const qzr_decode_options& o) {
+  if (Result<QzrHeader> header = limited_header(file, o); !header.ok()) return report(o, header.failure());
+  Result<DecodedPlanes> d = decode_planes_in_memory(file, limits_of(o), kInputName);
+  if (!d.ok()) return report(o, d.failure());
+  if (d.value().damage.empty()) return QZR_OK;
+  copy_message(o, d.value().damage.front());
+  return QZR_ERROR_DAMAGED;
+}
+
 qzr_status decode_checked(std::span<const uint8_t> file, const qzr_decode_options& o, uint8_t* pixels, size_t stride,
                           size_t pixels_size) {
   const auto format = static_cast<long long>(raw_value(o.format));
   const size_t pixel = format >= 0 && format <= QZR_PIXEL_BGRA ? pixel_bytes(static_cast<PixelOrder>(format)) : 0;
   if (pixel == 0) return report(o, format_failure("\nUnknown pixel format !\n", QZR_ERROR_ARGUMENT));
-  ByteReader header_in = memory_reader(file);
-  Result<QzrHeader> header = read_container_header(header_in, kInputName);
+  Result<QzrHeader> header = limited_header(file, o);
   if (!header.ok()) return report(o, header.failure());
-  // The length word too, so that every failure qzr_get_info reports comes
-  // before a buffer's.
-  if (Result<uint32_t> length = read_payload_length(header_in, o.max_payload); !length.ok())
-    return report(o, length.failure());
   const QzrHeader& h = header.value();
-  if (uint64_t{h.width} * h.height > o.max_pixels)
-    return report(o, format_failure(format_text("\nPicture of %u x %u pixels is beyond the limit of %llu pixels !\n",
-                                                unsigned{h.width}, unsigned{h.height},
-                                                static_cast<unsigned long long>(o.max_pixels)),
-                                    QZR_ERROR_LIMIT));
   size_t needed = 0;
   if (stride < size_t{h.width} * pixel || !buffer_needed(h.width, h.height, stride, pixel, needed) ||
       pixels_size < needed)
@@ -84,9 +105,7 @@ qzr_status decode_checked(std::span<const uint8_t> file, const qzr_decode_option
                                                 pixels_size, stride, unsigned{h.width}, unsigned{h.height}, pixel),
                                     QZR_ERROR_ARGUMENT));
 
-  DecodeLimits limits;
-  limits.max_payload = o.max_payload;
-  Result<DecodedPlanes> d = decode_planes_in_memory(file, limits, kInputName);
+  Result<DecodedPlanes> d = decode_planes_in_memory(file, limits_of(o), kInputName);
   if (!d.ok()) return report(o, d.failure());
   write_picture_rows({d.value().planes, h.width, h.height, h.padded_width}, static_cast<PixelOrder>(format),
                      RowOrder::top_down, pixels, stride);
@@ -112,6 +131,7 @@ const char* qzr_status_string(qzr_status status) {
     case QZR_ERROR_LIMIT: return "limit exceeded";
     case QZR_ERROR_OUT_OF_MEMORY: return "out of memory";
     case QZR_ERROR_IO: return "input or output error";
+    case QZR_ERROR_DAMAGED: return "damaged data";
   }
   return "unknown status";
 }
@@ -143,12 +163,31 @@ void qzr_decode_options_init(qzr_decode_options* options) {
   *options = qzr_decode_options{QZR_PIXEL_RGB, QZR_DEFAULT_MAX_PIXELS, QZR_DEFAULT_MAX_PAYLOAD, nullptr, 0};
 }
 
-qzr_status qzr_decode_into(const uint8_t* data, size_t size, const qzr_decode_options* options, uint8_t* pixels,
-                           size_t stride, size_t pixels_size) {
+namespace {
+
+qzr_decode_options options_or_defaults(const qzr_decode_options* options) {
   qzr_decode_options o;
   qzr_decode_options_init(&o);
   if (options != nullptr) o = *options;
   copy_message(o, "");
+  return o;
+}
+
+}  // namespace
+
+qzr_status qzr_check(const uint8_t* data, size_t size, const qzr_decode_options* options) {
+  const qzr_decode_options o = options_or_defaults(options);
+  if (data == nullptr) return report(o, format_failure("\nNo data !\n", QZR_ERROR_ARGUMENT));
+  try {
+    return check_file({data, size}, o);
+  } catch (const std::bad_alloc&) {
+    return report(o, format_failure("\nOut of memory !\n", QZR_ERROR_OUT_OF_MEMORY));
+  }
+}
+
+qzr_status qzr_decode_into(const uint8_t* data, size_t size, const qzr_decode_options* options, uint8_t* pixels,
+                           size_t stride, size_t pixels_size) {
+  const qzr_decode_options o = options_or_defaults(options);
   if (data == nullptr || pixels == nullptr)
     return report(o, format_failure("\nNo data or no pixel buffer !\n", QZR_ERROR_ARGUMENT));
   try {

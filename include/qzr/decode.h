@@ -48,7 +48,8 @@ typedef enum qzr_status {
   QZR_ERROR_CORRUPT = 5,             /* the payload or a plane stream is damaged */
   QZR_ERROR_LIMIT = 6,               /* the picture or its payload is beyond a limit */
   QZR_ERROR_OUT_OF_MEMORY = 7,
-  QZR_ERROR_IO = 8 /* a file could not be read or written */
+  QZR_ERROR_IO = 8,     /* a file could not be read or written */
+  QZR_ERROR_DAMAGED = 9 /* qzr_check: the file decodes, but shows damage that the decode passes over */
 } qzr_status;
 
 /* A short English description of a status ("ok", "truncated data", ...);
@@ -122,6 +123,23 @@ QZR_API void qzr_decode_options_init(qzr_decode_options* options);
  * file). */
 QZR_API qzr_status qzr_decode_into(const uint8_t* data, size_t size, const qzr_decode_options* options, uint8_t* pixels,
                                    size_t stride, size_t pixels_size);
+
+/* Audits a whole QZR file in data[0..size): decodes it as qzr_decode_into
+ * does, without pixels, and looks for the damage that the decode passes
+ * over but a file from a sound encoder never shows: a payload whose code is
+ * cut short (the decode reads the missing bits as ones) or followed by
+ * bytes that nothing reads, a last match running past the payload's length,
+ * bytes between a plane stream and the next segment or after the last one,
+ * a plane of another size than the picture's, a band listed twice or out of
+ * layout order in its group, a group whose codes end before its bands do, a
+ * plane stream that reads past the end of the payload. The picture of such
+ * a file may not be the one its encoder made.
+ * QZR_OK for a sound file; QZR_ERROR_DAMAGED for one that shows such
+ * damage, with the first sign found as one line of text (no line feeds) in
+ * the options' message buffer; otherwise the failure qzr_decode_into
+ * reports, with its text. The options' limits apply; their format is not
+ * used. QZR_ERROR_ARGUMENT when data is NULL. */
+QZR_API qzr_status qzr_check(const uint8_t* data, size_t size, const qzr_decode_options* options);
 
 #ifdef __cplusplus
 }

@@ -168,8 +168,10 @@ void install_cleanup_on_signals() {
 }
 
 RunTotals run_jobs(const std::vector<Job>& jobs, int threads, bool progress,
-                   const std::function<FileResult(const Job&)>& work) {
+                   const std::function<FileResult(const Job&)>& work, const ResultReport& in_order) {
   RunTotals totals;
+  std::vector<std::optional<FileResult>> waiting(in_order ? jobs.size() : 0);  // finished before their turn
+  size_t reported = 0;  // jobs whose results went to in_order
   std::mutex out_mutex;  // standard error, and the totals
   std::atomic<size_t> next{0};
   const auto started = std::chrono::steady_clock::now();
@@ -198,20 +200,30 @@ RunTotals run_jobs(const std::vector<Job>& jobs, int threads, bool progress,
     for (size_t i; (i = next++) < jobs.size();) {
       const FileResult r = work(jobs[i]);
       std::lock_guard<std::mutex> lock(out_mutex);
-      if (r.outcome == Outcome::failed) {
+      if (in_order) {
+        waiting[i] = r;
+        if (line_shown && waiting[reported]) std::fputs("\r\033[K", stderr);
+        if (waiting[reported]) line_shown = false;
+        for (; reported < jobs.size() && waiting[reported]; ++reported) {
+          in_order(jobs[reported], *waiting[reported]);
+          waiting[reported].reset();
+        }
+      } else if (r.outcome == Outcome::failed || (r.outcome == Outcome::done && !r.message.empty())) {
         if (line_shown) std::fputs("\r\033[K", stderr);
         line_shown = false;
+        const char* kind = r.outcome == Outcome::done ? "warning: " : "";
         size_t start = 0;
         const std::string& m = r.message;
         while (start < m.size()) {
           size_t end = m.find('\n', start);
           if (end == std::string::npos) end = m.size();
           if (end > start)
-            std::fprintf(stderr, "%s: %.*s\n", jobs[i].input.string().c_str(), static_cast<int>(end - start),
+            std::fprintf(stderr, "%s: %s%.*s\n", jobs[i].input.string().c_str(), kind, static_cast<int>(end - start),
                          m.data() + start);
           start = end + 1;
         }
       }
+      if (r.outcome == Outcome::done && !r.message.empty()) ++totals.warned;
       (r.outcome == Outcome::done ? totals.done : r.outcome == Outcome::skipped ? totals.skipped : totals.failed)++;
       if (progress) draw(false);
     }

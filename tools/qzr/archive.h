@@ -52,20 +52,25 @@ void install_cleanup_on_signals();
 enum class Outcome { done, skipped, failed };
 struct FileResult {
   Outcome outcome = Outcome::done;
-  std::string message;  // for a failure: the reason, one or more lines
+  std::string message;  // for a failure: the reason, one or more lines; for a file done: a warning, or empty
 };
 
 struct RunTotals {
   uint64_t done = 0, skipped = 0, failed = 0;
+  uint64_t warned = 0;  // of those done, the ones with a warning
 };
 
 // Runs `work` on every job with `threads` threads. Each failure is printed
 // to standard error as one line per line of its message, "FILE: reason",
-// whole lines never mixed with another file's. On a terminal (`progress`)
-// a line of files done, pictures per second and time left is kept up to
-// date on standard error, redrawn in place.
+// and each warning of a file done as "FILE: warning: text",
+// whole lines never mixed with another file's; or, with `in_order`, every
+// result goes to it instead, in the jobs' order whatever order they finish
+// in, one call at a time. On a terminal (`progress`) a line of files done,
+// pictures per second and time left is kept up to date on standard error,
+// redrawn in place (and cleared before each failure or in_order call).
+using ResultReport = std::function<void(const Job&, const FileResult&)>;
 RunTotals run_jobs(const std::vector<Job>& jobs, int threads, bool progress,
-                   const std::function<FileResult(const Job&)>& work);
+                   const std::function<FileResult(const Job&)>& work, const ResultReport& in_order = {});
 
 // Bounds the pixels being decoded at once, whatever the thread count: a
 // picture waits until the others leave it room (one alone always goes).

@@ -46,9 +46,11 @@ uint64_t announced_pixels(const std::vector<uint8_t>& file) {
   return qzr_get_info(file.data(), file.size(), &info) == QZR_OK ? uint64_t{info.padded_width} * info.padded_height : 0;
 }
 
-// The file's bytes in the format, or a failure's text in `error`.
+// The file's bytes in the format, or a failure's text in `error`. `damage`
+// gets the signs of damage the decode passed over (the picture is the one
+// qzrdec makes all the same).
 std::optional<std::vector<uint8_t>> converted(const Job& job, FileFormat format, int png_level, PixelBudget& budget,
-                                              const DecodeLimits& limits, std::string& error) {
+                                              const DecodeLimits& limits, std::string& error, DamageSigns& damage) {
   std::optional<std::vector<uint8_t>> file = read_whole_file(job.input, error);
   if (!file) {
     error = "cannot read: " + error;
@@ -57,14 +59,14 @@ std::optional<std::vector<uint8_t>> converted(const Job& job, FileFormat format,
   const BudgetShare share(budget, announced_pixels(*file));
   const std::string name = job.input.string();
   if (format == FileFormat::bmp) {
-    Result<DecodedFile> d = decode_qzr(*file, limits, name);
+    Result<DecodedFile> d = decode_qzr(*file, limits, name, &damage);
     if (!d.ok()) {
       error = failure_text(d.failure());
       return std::nullopt;
     }
     return std::move(d.value().bmp);
   }
-  Result<Picture> p = decode_picture(*file, limits, name);
+  Result<Picture> p = decode_picture(*file, limits, name, &damage);
   if (!p.ok()) {
     error = failure_text(p.failure());
     return std::nullopt;
@@ -112,11 +114,14 @@ int run_convert(const std::vector<std::string>& inputs, const std::string& out_d
       return 2;
     }
     std::string error;
-    std::optional<std::vector<uint8_t>> bytes = converted(jobs[0], format, png_level, budget, limits, error);
+    DamageSigns damage;
+    std::optional<std::vector<uint8_t>> bytes = converted(jobs[0], format, png_level, budget, limits, error, damage);
     if (!bytes) {
       std::fprintf(stderr, "%s: %s\n", jobs[0].input.string().c_str(), error.c_str());
       return 1;
     }
+    if (!damage.empty())
+      std::fprintf(stderr, "%s: warning: %s\n", jobs[0].input.string().c_str(), damage.front().c_str());
     const bool ok = std::fwrite(bytes->data(), 1, bytes->size(), stdout) == bytes->size() && std::fflush(stdout) == 0;
     if (!ok) std::fputs("qzr convert: cannot write the standard output\n", stderr);
     return ok ? status : 1;
@@ -129,35 +134,18 @@ int run_convert(const std::vector<std::string>& inputs, const std::string& out_d
     std::error_code ec;
     if (!force && fs::exists(out, ec)) return {Outcome::skipped, {}};
     std::string error;
-    std::optional<std::vector<uint8_t>> bytes = converted(job, format, png_level, budget, limits, error);
+    DamageSigns damage;
+    std::optional<std::vector<uint8_t>> bytes = converted(job, format, png_level, budget, limits, error, damage);
     if (!bytes || !write_file_whole(out, *bytes, error)) return {Outcome::failed, error};
+    if (!damage.empty()) return {Outcome::done, damage.front() + " (converted as qzrdec decodes it)"};
     return {Outcome::done, {}};
   });
-  std::fprintf(stderr, "%llu converted, %llu skipped, %llu failed\n", static_cast<unsigned long long>(t.done),
+  std::fprintf(stderr, "%llu converted, %llu skipped, %llu failed", static_cast<unsigned long long>(t.done),
                static_cast<unsigned long long>(t.skipped), static_cast<unsigned long long>(t.failed));
-  return t.failed > 0 ? 1 : status;
-}
-
-int run_check(const std::vector<std::string>& inputs, int threads, bool recursive) {
-  int status = 0;
-  const std::vector<Job> jobs = jobs_or_report(inputs, recursive, status);
-  PixelBudget budget(kPixelsInFlight);
-  const DecodeLimits limits = per_picture(jobs.size(), threads);
-  const RunTotals t = run_jobs(jobs, threads, isatty(STDERR_FILENO) == 1, [&](const Job& job) -> FileResult {
-    std::string error;
-    std::optional<std::vector<uint8_t>> file = read_whole_file(job.input, error);
-    if (!file) return {Outcome::failed, "cannot read: " + error};
-    const BudgetShare share(budget, announced_pixels(*file));
-    try {
-      Result<DecodedPlanes> d = decode_planes_in_memory(*file, limits, job.input.string());
-      if (!d.ok()) return {Outcome::failed, failure_text(d.failure())};
-    } catch (const std::bad_alloc&) {
-      return {Outcome::failed, "Out of memory !"};
-    }
-    return {Outcome::done, {}};
-  });
-  std::fprintf(stderr, "%llu good, %llu damaged\n", static_cast<unsigned long long>(t.done),
-               static_cast<unsigned long long>(t.failed));
+  if (t.warned > 0)
+    std::fprintf(stderr, " (%llu converted with a warning: damaged, see qzr check)",
+                 static_cast<unsigned long long>(t.warned));
+  std::fputs("\n", stderr);
   return t.failed > 0 ? 1 : status;
 }
 
@@ -176,6 +164,72 @@ std::string json_string(const std::string& s) {
     }
   }
   return out + "\"";
+}
+
+// A decode failure's last line: what went wrong, without the size line
+// qzrdec prints before some of them.
+std::string last_line(const Failure& f) {
+  const std::string t = failure_text(f);
+  const size_t cut = t.rfind('\n');
+  return cut == std::string::npos ? t : t.substr(cut + 1);
+}
+
+// What `qzr check` found in one file.
+enum class Verdict { ok, damaged, unreadable };
+constexpr const char* kVerdictNames[] = {"ok", "damaged", "error"};
+
+// FileResult's outcome carries the verdict: done for a sound file, failed
+// for a damaged one, skipped for one that could not be read.
+Verdict verdict_of(const FileResult& r) {
+  return r.outcome == Outcome::done ? Verdict::ok : r.outcome == Outcome::failed ? Verdict::damaged : Verdict::unreadable;
+}
+
+int run_check(const std::vector<std::string>& inputs, int threads, bool recursive, bool quiet, bool json) {
+  int status = 0;
+  const std::vector<Job> jobs = jobs_or_report(inputs, recursive, status);
+  PixelBudget budget(kPixelsInFlight);
+  const DecodeLimits limits = per_picture(jobs.size(), threads);
+  uint64_t counts[3] = {0, 0, 0};
+  auto report = [&](const Job& job, const FileResult& r) {
+    const Verdict v = verdict_of(r);
+    ++counts[static_cast<int>(v)];
+    if (quiet && v == Verdict::ok) return;
+    const std::string name = job.input.string();
+    if (json) {
+      std::printf("{\"file\": %s, \"status\": \"%s\"", json_string(name).c_str(), kVerdictNames[static_cast<int>(v)]);
+      if (v != Verdict::ok) std::printf(", \"reason\": %s", json_string(r.message).c_str());
+      std::puts("}");
+    } else if (v == Verdict::ok) {
+      std::printf("%s: ok\n", name.c_str());
+    } else {
+      std::printf("%s: %s: %s\n", name.c_str(), kVerdictNames[static_cast<int>(v)], r.message.c_str());
+    }
+    std::fflush(stdout);
+  };
+  // The lines on standard output are the progress when it is a terminal.
+  const bool progress = isatty(STDERR_FILENO) == 1 && isatty(STDOUT_FILENO) != 1;
+  run_jobs(
+      jobs, threads, progress,
+      [&](const Job& job) -> FileResult {
+        std::string error;
+        std::optional<std::vector<uint8_t>> file = read_whole_file(job.input, error);
+        if (!file) return {Outcome::skipped, "cannot read: " + error};
+        const BudgetShare share(budget, announced_pixels(*file));
+        try {
+          Result<DecodedPlanes> d = decode_planes_in_memory(*file, limits, job.input.string());
+          if (!d.ok()) return {Outcome::failed, last_line(d.failure())};
+          if (!d.value().damage.empty()) return {Outcome::failed, d.value().damage.front()};
+        } catch (const std::bad_alloc&) {
+          return {Outcome::skipped, "out of memory"};
+        }
+        return {Outcome::done, {}};
+      },
+      report);
+  std::fprintf(stderr, "%llu good, %llu damaged", static_cast<unsigned long long>(counts[0]),
+               static_cast<unsigned long long>(counts[1]));
+  if (counts[2] > 0) std::fprintf(stderr, ", %llu unreadable", static_cast<unsigned long long>(counts[2]));
+  std::fputs("\n", stderr);
+  return counts[1] + counts[2] > 0 ? 1 : status;
 }
 
 int run_info(const std::vector<std::string>& files, bool json) {
@@ -227,7 +281,7 @@ int main(int argc, char** argv) {
   std::vector<std::string> inputs;
   std::string out_dir, format = "png";
   int threads = default_threads(), png_level = 1;
-  bool recursive = false, force = false, json = false;
+  bool recursive = false, force = false, json = false, quiet = false;
 
   CLI::App* convert = app.add_subcommand("convert", "decodes QZR files into PNG, BMP or PPM pictures");
   convert->add_option("INPUT", inputs, "QZR files, or directories of them")->required();
@@ -245,11 +299,14 @@ int main(int argc, char** argv) {
   convert->add_option("--png-level", png_level, "zlib compression level of PNG files, 0 to 9 (default 1: fast)")
       ->check(CLI::Range(0, 9));
 
-  CLI::App* check = app.add_subcommand("check", "decodes QZR files fully and reports the damaged ones");
+  CLI::App* check = app.add_subcommand(
+      "check", "audits QZR files: decodes each fully and looks for damage; one line per file, ok or damaged");
   check->add_option("INPUT", inputs, "QZR files, or directories of them")->required();
   check->add_option("-j,--jobs", threads, "files decoded at once (default: the number of cores)")
       ->check(CLI::Range(1, 1024));
   check->add_flag("-r,--recursive", recursive, "walk directories into their subdirectories");
+  check->add_flag("-q,--quiet", quiet, "list the damaged files alone");
+  check->add_flag("--json", json, "one JSON object per line: file, status (ok, damaged, error), reason");
 
   CLI::App* info = app.add_subcommand("info", "describes QZR files from their headers");
   info->add_option("FILE", inputs, "QZR files")->required();
@@ -262,6 +319,6 @@ int main(int argc, char** argv) {
     return code == 0 ? 0 : 2;
   }
   if (*convert) return run_convert(inputs, out_dir, format, threads, recursive, force, png_level);
-  if (*check) return run_check(inputs, threads, recursive);
+  if (*check) return run_check(inputs, threads, recursive, quiet, json);
   return run_info(inputs, json);
 }
