@@ -47,6 +47,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (size_t i = 0; i < given; ++i)
       if (buffer[i] != kMark) __builtin_trap();  // a refused buffer is left alone
   }
+  // The audit decodes as the decode does: it fails where the decode does
+  // (a buffer aside), and passes or finds damage where the decode succeeds.
+  const qzr_status audit = qzr_check(file.data(), file.size(), &o);
+  if (audit != QZR_OK && std::memchr(message, 0, o.message_size) == nullptr) __builtin_trap();
+  if (s == QZR_OK && audit != QZR_OK && audit != QZR_ERROR_DAMAGED) __builtin_trap();
+  if (s != QZR_OK && s != QZR_ERROR_ARGUMENT && audit != s) __builtin_trap();
   if (s != QZR_OK) return 0;
   if (given < needed) __builtin_trap();  // too small, yet accepted
 

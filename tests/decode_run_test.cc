@@ -13,6 +13,7 @@
 #include "output/bmp_writer.h"
 #include "output/colour_conversion.h"
 #include "process.h"
+#include "qzr_files.h"
 #include "stream_builder.h"
 
 namespace qzr {
@@ -20,6 +21,8 @@ namespace {
 
 namespace fs = std::filesystem;
 using test::Bytes;
+using test::flat_plane;
+using test::qzr_file;
 using test::ProcessResult;
 using test::read_file;
 using test::run_process;
@@ -30,25 +33,6 @@ using test::write_file;
 
 using test::kBanner;
 using test::kPrompt;
-
-// One level, value `c` in every coefficient of the approximation band at
-// step 1 and zeros elsewhere: a plane of `c` everywhere when c is a multiple
-// of 4 (then t = 2u, and every sample sums back to c).
-Bytes flat_plane(int width, int height, int c) {
-  const int quarter = width * height / 4;
-  Bytes s = test::plane_header(1, width, height, 1);
-  s.append(single_leaf_group({{0, 1}}, quarter, test::value_code(c)));
-  s.append(single_leaf_group({{1, 1}, {2, 1}, {3, 1}}, 3, test::run_code(std::countr_zero(unsigned(quarter)))));
-  return s;
-}
-
-std::vector<uint8_t> qzr_file(uint16_t width, uint16_t height, const Bytes& intermediate) {
-  auto h = make_container_header(width, height);
-  std::vector<uint8_t> file(h.begin(), h.end());
-  std::vector<uint8_t> payload = enc::lzari_encode(intermediate.b);
-  file.insert(file.end(), payload.begin(), payload.end());
-  return file;
-}
 
 // A flat picture: luma 100, chroma 140 and 92, with junk between the segments.
 Bytes flat_intermediate(int padded_width, int padded_height) {

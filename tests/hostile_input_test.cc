@@ -12,12 +12,14 @@
 #include "encoder/encoder.h"
 #include "encoder/lzari_encoder.h"
 #include "process.h"
+#include "qzr_files.h"
 #include "stream_builder.h"
 
 namespace qzr {
 namespace {
 
 using test::Bytes;
+using test::qzr_file;
 
 std::vector<uint8_t> small_photo_file() {
   enc::Image image;
@@ -79,14 +81,6 @@ TEST(HostileInput, SingleByteCorruptionsNeverCrash) {
     }
   }
   EXPECT_GT(failures, 0);
-}
-
-std::vector<uint8_t> qzr_file(uint16_t width, uint16_t height, const std::vector<uint8_t>& intermediate) {
-  auto h = make_container_header(width, height);
-  std::vector<uint8_t> file(h.begin(), h.end());
-  const std::vector<uint8_t> payload = enc::lzari_encode(intermediate);
-  file.insert(file.end(), payload.begin(), payload.end());
-  return file;
 }
 
 // Hostile files run as the console program: each ends within seconds and

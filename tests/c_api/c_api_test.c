@@ -196,7 +196,18 @@ static void check_damaged(const bytes* file) {
       CHECK(s == QZR_ERROR_TRUNCATED);
     else
       CHECK(s == QZR_ERROR_CORRUPT || s == QZR_OK);
+    /* What the decode passes over, the audit does not. */
+    CHECK(qzr_check(file->data, cut, NULL) == (s == QZR_OK ? QZR_ERROR_DAMAGED : s));
   }
+  qzr_decode_options_init(&o);
+  o.message = message;
+  o.message_size = sizeof message;
+  CHECK(qzr_check(file->data, file->size, &o) == QZR_OK);
+  CHECK(message[0] == '\0');
+  CHECK(qzr_check(file->data, file->size - 1, &o) == QZR_ERROR_DAMAGED);
+  CHECK(strstr(message, "cut short") != NULL && strchr(message, '\n') == NULL);
+  CHECK(qzr_check(NULL, 0, &o) == QZR_ERROR_ARGUMENT);
+  CHECK(strcmp(qzr_status_string(QZR_ERROR_DAMAGED), "damaged data") == 0);
   /* Damaged payload bytes likewise. */
   for (cut = 40; cut < file->size; cut += 1531) {
     qzr_status s;
@@ -204,6 +215,7 @@ static void check_damaged(const bytes* file) {
     copy[cut] ^= 0x5D;
     s = qzr_decode_into(copy, file->size, NULL, buf, stride, size);
     CHECK(s == QZR_OK || s == QZR_ERROR_CORRUPT || s == QZR_ERROR_LIMIT);
+    CHECK(qzr_check(copy, file->size, NULL) == (s == QZR_OK ? QZR_ERROR_DAMAGED : s));
   }
   free(copy);
   free(buf);

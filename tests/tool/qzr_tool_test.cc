@@ -129,14 +129,60 @@ TEST(QzrTool, DamagedFilesAreNamedWithQzrdecsTextAndCounted) {
 
   r = qzr_tool(dir, {"check", "in"});
   EXPECT_EQ(r.status, 1);
-  EXPECT_NE(r.out.find("in/cut.qzr: Error reading Huffman Tree!\n"), std::string::npos);
+  EXPECT_NE(r.out.find("in/cut.qzr: damaged: Error reading Huffman Tree!\n"), std::string::npos);
   EXPECT_NE(r.out.find("2 good, 2 damaged\n"), std::string::npos) << r.out;
-  r = qzr_tool(dir, {"check", "in/astronaut.qzr", "in/coffee.qzr"});
+  r = qzr_tool(dir, {"check", "in/coffee.qzr", "in/astronaut.qzr"});
   EXPECT_EQ(r.status, 0);
-  EXPECT_EQ(r.out, "2 good, 0 damaged\n");
+  EXPECT_EQ(r.out, "in/coffee.qzr: ok\nin/astronaut.qzr: ok\n2 good, 0 damaged\n");
   r = qzr_tool(dir, {"check", "missing.qzr"});
   EXPECT_EQ(r.status, 1);
   EXPECT_FALSE(any_file_named(dir.path, "temp.tmp"));
+}
+
+// A shell command line with the tool as $0, for what goes to which stream.
+ProcessResult qzr_shell(const ScratchDir& dir, const std::string& command) {
+  return run_process("/bin/sh", {"-c", command, QZR_TOOL_PATH}, dir.path);
+}
+
+TEST(QzrTool, CheckAuditsEveryFileInOrderOnStandardOutput) {
+  ScratchDir dir;
+  copy_samples(dir / "in");
+  const std::vector<uint8_t> whole = read_file(kSamples / "coffee.qzr");
+  // Cut by 8 bytes, the file still decodes (the missing code bits read as
+  // ones), but not to the picture its encoder made.
+  write_file(dir / "in" / "cut.qzr", std::vector<uint8_t>(whole.begin(), whole.end() - 8));
+  write_file(dir / "in" / "short.qzr", {'v', 'k'});
+  fs::create_directories(dir / "in" / "many");
+  for (int i = 0; i < 30; ++i)
+    fs::copy_file(kSamples / "astronaut.qzr", dir / "in" / "many" / ("p" + std::to_string(100 + i) + ".qzr"));
+
+  ProcessResult r = qzr_shell(dir, "\"$0\" check -j 2 -r in 2>err.txt");
+  EXPECT_EQ(r.status, 1);
+  std::string want = "in/astronaut.qzr: ok\nin/coffee.qzr: ok\n"
+                     "in/cut.qzr: damaged: the payload is cut short: its code needs 82 bits past the end of the file\n";
+  for (int i = 0; i < 30; ++i) want += "in/many/p" + std::to_string(100 + i) + ".qzr: ok\n";
+  want += "in/short.qzr: damaged: error reading QZR header from file in/short.qzr !\n";
+  EXPECT_EQ(r.out, want);
+  const std::vector<uint8_t> err = read_file(dir / "err.txt");
+  EXPECT_EQ(std::string(err.begin(), err.end()), "32 good, 2 damaged\n");
+
+  r = qzr_shell(dir, "\"$0\" check --quiet in/coffee.qzr in/cut.qzr 2>/dev/null");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out, "in/cut.qzr: damaged: the payload is cut short: its code needs 82 bits past the end of the file\n");
+  r = qzr_shell(dir, "\"$0\" check --json in/coffee.qzr in/cut.qzr 2>/dev/null");
+  EXPECT_EQ(r.out,
+            "{\"file\": \"in/coffee.qzr\", \"status\": \"ok\"}\n"
+            "{\"file\": \"in/cut.qzr\", \"status\": \"damaged\", \"reason\": \"the payload is cut short: its code "
+            "needs 82 bits past the end of the file\"}\n");
+
+  // convert keeps converting such a file as qzrdec decodes it, and says so.
+  r = qzr_tool(dir, {"convert", "-f", "bmp", "-o", "out", "in/cut.qzr", "in/coffee.qzr"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out,
+            "in/cut.qzr: warning: the payload is cut short: its code needs 82 bits past the end of the file "
+            "(converted as qzrdec decodes it)\n"
+            "2 converted, 0 skipped, 0 failed (1 converted with a warning: damaged, see qzr check)\n");
+  EXPECT_EQ(read_file(dir / "out" / "cut.bmp"), qzrdec_bmp(dir / "in" / "cut.qzr"));
 }
 
 TEST(QzrTool, InfoDescribesTheHeaderAlone) {
