@@ -14,7 +14,7 @@ import numpy
 from ._qzr import MAGIC, Error, __version__
 from . import _qzr
 
-__all__ = ["Info", "Error", "info", "decode", "encode", "to_bmp", "MAGIC", "__version__"]
+__all__ = ["Info", "Error", "info", "decode", "check", "encode", "to_bmp", "MAGIC", "__version__"]
 
 
 class Info(NamedTuple):
@@ -40,6 +40,15 @@ def decode(data) -> numpy.ndarray:
     qzrdec writes. Raises Error, with qzrdec's message, for damaged data.
     Other threads run while it decodes."""
     return _qzr.decode(data)
+
+
+def check(data) -> Optional[str]:
+    """Audits a whole QZR file held in a bytes-like object: None when it is
+    sound, else why it is not, in one line. That is what decode() refuses,
+    and also the damage decode() passes over but no sound encoder writes:
+    a file cut short (its missing bits decode as ones), bytes that nothing
+    reads, planes of another size than the picture's, and the like."""
+    return _qzr.check(data)
 
 
 def _rgb_rows(array) -> numpy.ndarray:

@@ -38,6 +38,16 @@ class QzrImageFile(ImageFile.ImageFile):
         self.info["payload_bytes"] = i.payload_bytes
         self.tile = [(FORMAT, (0, 0) + self.size, 0, None)]
 
+    def verify(self):
+        """Audits the whole file (qzr.check): raises OSError for a file that
+        load() would refuse and for one whose damage load() passes over."""
+        if self.fp is None:
+            raise RuntimeError("verify must be called directly after open")
+        self.fp.seek(0)
+        reason = qzr.check(self.fp.read())
+        if reason is not None:
+            raise OSError(f"damaged QZR file: {reason}")
+
 
 class QzrDecoder(ImageFile.PyDecoder):
     """Decodes the whole file at once: the format has no pieces to stream."""

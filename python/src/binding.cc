@@ -125,6 +125,24 @@ py::bytes encode(const py::array_t<uint8_t, py::array::c_style>& rgb, int qualit
   return py::bytes(reinterpret_cast<const char*>(bytes.data()), bytes.size());
 }
 
+// None for a sound file, else why it is not: the decode's failure (its last
+// line, without the size line qzrdec prints before some) or the first sign
+// of the damage the decode passes over.
+py::object check(const py::object& data) {
+  const Bytes in(data);
+  std::string message;
+  const qzr_decode_options o = default_options(message);
+  qzr_status status;
+  {
+    py::gil_scoped_release unlocked;
+    status = qzr_check(in.data(), in.size(), &o);
+  }
+  if (status == QZR_OK) return py::none();
+  std::string reason = Error(message.c_str()).what();
+  if (const size_t cut = reason.rfind('\n'); cut != std::string::npos) reason.erase(0, cut + 1);
+  return py::str(reason);
+}
+
 py::bytes to_bmp(const py::array_t<uint8_t, py::array::c_style>& rgb) {
   const qzr::Picture picture = picture_of(rgb);
   std::vector<uint8_t> bmp;
@@ -147,6 +165,7 @@ PYBIND11_MODULE(_qzr, m) {
                           std::to_string(v & 0xFF);
   m.def("info", &info, py::arg("data"));
   m.def("decode", &decode, py::arg("data"));
+  m.def("check", &check, py::arg("data"));
   m.def("encode", &encode, py::arg("rgb"), py::arg("quality"), py::arg("bpp"), py::arg("levels"));
   m.def("to_bmp", &to_bmp, py::arg("rgb"));
 }

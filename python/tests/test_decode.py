@@ -7,7 +7,7 @@ import time
 from concurrent.futures import ThreadPoolExecutor
 
 import pytest
-from support import damaged_forms, need, picture_files, run_qzrdec
+from support import SAMPLES, damaged_forms, need, picture_files, run_qzrdec
 
 np = need("numpy")
 Image = need("PIL.Image")
@@ -128,3 +128,16 @@ def test_other_threads_run_while_one_decodes():
         longest, last = max(longest, now - last), now
     t.join()
     assert longest < 0.5 * alone + 0.01, f"held up {longest:.3f} s by a decode of {alone:.3f} s"
+
+
+def test_check_names_what_the_decode_passes_over():
+    data = (SAMPLES / "coffee.qzr").read_bytes()
+    assert qzr.check(data) is None
+    assert qzr.check(memoryview(data)) is None
+    assert "cut short" in qzr.check(data[:-8])
+    qzr.decode(data[:-8])  # which the decode takes, as qzrdec does
+    assert "nothing reads" in qzr.check(data + bytes(100))
+    assert qzr.check(data[:3000]) == "Error reading Huffman Tree!"
+    assert qzr.check(b"not a picture" * 4) == "Not quorlen wavelet image file!"
+    # The version failure comes after the size line, which is left out.
+    assert qzr.check(data[:28] + b"0012" + data[32:]).startswith("This decompressor")
