@@ -159,6 +159,20 @@ TEST(QzrTool, InfoDescribesTheHeaderAlone) {
   EXPECT_EQ(r.out, "astronaut.qzr: 512 x 512 (padded 512 x 512), payload 42257 bytes, 1.251 bits per pixel\n");
 }
 
+TEST(QzrTool, NamesAtTheFileSystemsLimitAreWritten) {
+  ScratchDir dir;
+  const std::string stem(251, 'n');  // NAME.png: 255 bytes
+  fs::create_directories(dir / "in");
+  fs::copy_file(kSamples / "coffee.qzr", dir / "in" / (stem + ".qzr"));
+  ProcessResult r = qzr_tool(dir, {"convert", "-o", "out", "in"});
+  EXPECT_EQ(r.out, "1 converted, 0 skipped, 0 failed\n");
+  EXPECT_TRUE(fs::exists(dir / "out" / (stem + ".png")));
+  r = qzr_tool(dir, {"convert", "-f", "bmp", "in/" + stem + ".qzr"});
+  EXPECT_EQ(r.out, "1 converted, 0 skipped, 0 failed\n");
+  EXPECT_EQ(read_file(dir / "in" / (stem + ".bmp")), qzrdec_bmp(kSamples / "coffee.qzr"));
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir / "in"), fs::directory_iterator()), 2);
+}
+
 TEST(QzrTool, UsageErrorsEndWithStatusTwo) {
   ScratchDir dir;
   for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{

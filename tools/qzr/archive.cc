@@ -90,11 +90,12 @@ bool write_file_whole(const fs::path& path, std::span<const uint8_t> bytes, std:
     error = "cannot create " + path.parent_path().string() + ": " + ec.message();
     return false;
   }
-  // A hidden name beside the output: the same file system, so the rename
-  // is atomic, and no reader mistakes it for a picture.
+  // A short hidden name beside the output, whatever the output's length:
+  // the same file system, so the rename is atomic, and no reader mistakes
+  // it for a picture.
   const std::string temporary =
-      (path.parent_path() / ("." + path.filename().string() + ".qzr-" + std::to_string(getpid()) + "-" +
-                             std::to_string(temporary_counter++)))
+      (path.parent_path() /
+       (".qzr-" + std::to_string(getpid()) + "-" + std::to_string(temporary_counter++) + ".tmp"))
           .string();
   {
     std::lock_guard<std::mutex> lock(temporaries_mutex);
