@@ -16,6 +16,7 @@
 #include "archive.h"
 #include "decode.h"
 #include "picture_files.h"
+#include "text.h"
 #include "qzr/decode.h"
 
 #ifndef QZR_VERSION_TEXT
@@ -173,23 +174,6 @@ int run_check(const std::vector<std::string>& inputs, int threads, bool recursiv
   return t.failed > 0 ? 1 : status;
 }
 
-std::string json_string(const std::string& s) {
-  std::string out = "\"";
-  for (unsigned char c : s) {
-    if (c == '"' || c == '\\') {
-      out += '\\';
-      out += static_cast<char>(c);
-    } else if (c < 0x20) {
-      char buf[8];
-      std::snprintf(buf, sizeof buf, "\\u%04x", c);
-      out += buf;
-    } else {
-      out += static_cast<char>(c);
-    }
-  }
-  return out + "\"";
-}
-
 int run_info(const std::vector<std::string>& inputs, bool recursive, bool json) {
   int status = 0;
   // Files as named (one that is missing or no QZR file gets its line), the
@@ -277,7 +261,7 @@ int main(int argc, char** argv) {
   CLI::App* info = app.add_subcommand("info", "describes QZR files from their headers");
   info->add_option("INPUT", inputs, "QZR files, or directories of them")->required();
   info->add_flag("-r,--recursive", recursive, "take the .qzr files of directories and all their subdirectories");
-  info->add_flag("--json", json, "one JSON object per line");
+  info->add_flag("--json", json, "one JSON object per line (names not in UTF-8: bytes as \\udc80-\\udcff)");
 
   try {
     app.parse(argc, argv);

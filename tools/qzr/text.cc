@@ -1,5 +1,6 @@
 #include "text.h"
 
+#include <cstdio>
 #include <locale>
 #include <stdexcept>
 
@@ -70,6 +71,32 @@ const std::ctype<wchar_t>* unicode_case() {
 }
 
 }  // namespace
+
+std::string json_string(const std::string& s) {
+  std::string out = "\"";
+  char buf[8];
+  for (size_t i = 0; i < s.size();) {
+    char32_t cp;
+    const size_t n = utf8_at(s, i, cp);
+    if (n == 0) {  // a stray byte: 0x80 to 0xff
+      std::snprintf(buf, sizeof buf, "\\u%04x", 0xDC00 + static_cast<unsigned char>(s[i]));
+      out += buf;
+      i += 1;
+      continue;
+    }
+    if (cp == '"' || cp == '\\') {
+      out += '\\';
+      out += static_cast<char>(cp);
+    } else if (cp < 0x20) {
+      std::snprintf(buf, sizeof buf, "\\u%04x", static_cast<unsigned>(cp));
+      out += buf;
+    } else {
+      out.append(s, i, n);
+    }
+    i += n;
+  }
+  return out + "\"";
+}
 
 std::string fold_case(const std::string& s) {
   const std::ctype<wchar_t>* const unicode = unicode_case();
