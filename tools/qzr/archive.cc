@@ -34,10 +34,6 @@ std::mutex temporaries_mutex;
 std::set<std::string> temporaries;
 std::atomic<uint64_t> temporary_counter{0};
 
-}  // namespace
-
-namespace {
-
 // A file as the file system knows it, whatever the name it is reached by.
 struct FileId {
   dev_t device;
