@@ -163,8 +163,7 @@ std::string output_refused(const std::string& input, const std::string& output, 
   namespace fs = std::filesystem;
   std::error_code ec;
   if (!fs::exists(fs::symlink_status(output, ec))) return {};
-  if (fs::equivalent(input, output, ec))
-    return output + ": is the input file " + input + "; not written over";
+  if (fs::equivalent(input, output, ec)) return output + ": is the input file " + input + "; not written over";
   if (!replace) return output + ": exists; not replaced (--force replaces it)";
   return {};
 }

@@ -48,8 +48,7 @@ std::optional<FileId> file_id(const fs::path& p) {
 }
 
 // The .qzr files below `dir` into `found`, each directory once.
-void walk(const fs::path& dir, const fs::path& base, std::set<FileId>& walked, Collection& c,
-          std::vector<Job>& found) {
+void walk(const fs::path& dir, const fs::path& base, std::set<FileId>& walked, Collection& c, std::vector<Job>& found) {
   std::error_code ec;
   std::vector<fs::directory_entry> entries;
   for (auto it = fs::directory_iterator(dir, ec); !ec && it != fs::directory_iterator(); it.increment(ec))
@@ -125,8 +124,7 @@ std::string clash_key(const fs::path& p) {
 
 std::string joined(const std::vector<std::string>& names) {
   std::string out;
-  for (size_t k = 0; k < names.size(); ++k)
-    out += (k == 0 ? "" : k + 1 == names.size() ? " and " : ", ") + names[k];
+  for (size_t k = 0; k < names.size(); ++k) out += (k == 0 ? "" : k + 1 == names.size() ? " and " : ", ") + names[k];
   return out;
 }
 
@@ -216,8 +214,7 @@ bool write_file_whole(const fs::path& path, std::span<const uint8_t> bytes, std:
   // the same file system, so the rename is atomic, and no reader mistakes
   // it for a picture.
   const std::string temporary =
-      (path.parent_path() /
-       (".qzr-" + std::to_string(getpid()) + "-" + std::to_string(temporary_counter++) + ".tmp"))
+      (path.parent_path() / (".qzr-" + std::to_string(getpid()) + "-" + std::to_string(temporary_counter++) + ".tmp"))
           .string();
   {
     std::lock_guard<std::mutex> lock(temporaries_mutex);

@@ -16,8 +16,8 @@
 #include "archive.h"
 #include "decode.h"
 #include "picture_files.h"
-#include "text.h"
 #include "qzr/decode.h"
+#include "text.h"
 
 #ifndef QZR_VERSION_TEXT
 #define QZR_VERSION_TEXT "unknown"
