@@ -92,16 +92,22 @@ std::FILE* create_new_file(const std::string& path) {
 #endif
 }
 
+std::string exists_text(const std::string& path) { return path + ": exists; not replaced (--force replaces it)"; }
+
 // Puts the complete temporary file in the output's place: over it with
 // `replace`, otherwise only while no file has that name (even one made
 // while the picture was being encoded).
 bool move_into_place(const std::string& temp, const std::string& path, bool replace, std::string& error) {
-  std::error_code ec;
+  std::error_code ec, probe;
+  const auto taken = [&] { return std::filesystem::exists(std::filesystem::symlink_status(path, probe)); };
   if (replace) {
     std::filesystem::rename(temp, path, ec);
   } else {
 #ifdef _WIN32
-    if (std::rename(temp.c_str(), path.c_str()) != 0) ec.assign(errno, std::generic_category());  // never replaces
+    if (std::rename(temp.c_str(), path.c_str()) != 0) {  // never replaces; EACCES when the name is taken
+      const int why = errno;
+      ec.assign(taken() ? EEXIST : why, std::generic_category());
+    }
 #else
     // A second name for the file fails when the name is taken; then the
     // temporary one goes. File systems without hard links check, then rename.
@@ -109,7 +115,7 @@ bool move_into_place(const std::string& temp, const std::string& path, bool repl
       std::remove(temp.c_str());
     } else if (errno == EEXIST) {
       ec.assign(EEXIST, std::generic_category());
-    } else if (std::filesystem::exists(std::filesystem::symlink_status(path))) {
+    } else if (taken()) {
       ec.assign(EEXIST, std::generic_category());
     } else {
       std::filesystem::rename(temp, path, ec);
@@ -117,7 +123,7 @@ bool move_into_place(const std::string& temp, const std::string& path, bool repl
 #endif
   }
   if (ec == std::errc::file_exists) {
-    error = path + ": exists; not replaced (--force replaces it)";
+    error = exists_text(path);
     return false;
   }
   if (ec) {
@@ -164,7 +170,7 @@ std::string output_refused(const std::string& input, const std::string& output, 
   std::error_code ec;
   if (!fs::exists(fs::symlink_status(output, ec))) return {};
   if (fs::equivalent(input, output, ec)) return output + ": is the input file " + input + "; not written over";
-  if (!replace) return output + ": exists; not replaced (--force replaces it)";
+  if (!replace) return exists_text(output);
   return {};
 }
 
