@@ -95,8 +95,8 @@ jpeg_pipeline() { # parallel
 }
 
 echo "== $count pictures, $megapixels MP on average; $runs timed run(s) each"
-q1=$(timed "$qzr" convert -j 1 -o "$work/out" "$set_dir/qzr")
-q2=$(timed "$qzr" convert -j 2 -o "$work/out" "$set_dir/qzr")
+q1=$(timed "$qzr" convert -r -j 1 -o "$work/out" "$set_dir/qzr")
+q2=$(timed "$qzr" convert -r -j 2 -o "$work/out" "$set_dir/qzr")
 j1=$(timed jpeg_pipeline 1)
 j2=$(timed jpeg_pipeline 2)
 cpu=$(lscpu | sed -nE 's/^Model name: *//p' | head -1)

@@ -119,7 +119,7 @@ for photo in "${photos[@]}"; do
   pixels=$((1536 * 1152))
   for rate in "${rates[@]}"; do
     base=$photo-$rate
-    "$qzrenc" --bpp "$rate" "$photo.ppm" "$base.qzr" >/dev/null
+    "$qzrenc" --force --bpp "$rate" "$photo.ppm" "$base.qzr" >/dev/null
     size=$(filesize "$base.qzr")
     "$qzrdec" "$base.qzr" "$base.bmp" </dev/null >/dev/null
     ratio=$(jp2_at_size "$photo.ppm" "$size" "$raw" "$base.jp2")
@@ -127,7 +127,7 @@ for photo in "${photos[@]}"; do
     # since a shared machine's speed drifts.
     times_qzr=() times_opj=()
     for _ in 1 2 3; do
-      times_qzr+=("$(seconds "$qzrenc" --bpp "$rate" "$photo.ppm" "$base-timed.qzr")")
+      times_qzr+=("$(seconds "$qzrenc" --force --bpp "$rate" "$photo.ppm" "$base-timed.qzr")")
       times_opj+=("$(seconds opj_compress -i "$photo.ppm" -o "$base-timed.jp2" -r "$ratio")")
     done
     t_qzr=$(median "${times_qzr[@]}") t_opj=$(median "${times_opj[@]}")

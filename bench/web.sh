@@ -26,7 +26,7 @@ djpeg -pnm "$pkg/usr/share/wallpapers/Path/contents/images/2560x1600.jpg" >"$out
 python3 bench/mirror_tile.py crop "$out/path.ppm" "$out/3mp.ppm" 2048 1536
 pictures=()
 for rate in 1 2; do
-  "$build/tools/qzrenc" --bpp "$rate" "$out/3mp.ppm" "$out/3mp-${rate}bpp.qzr" >/dev/null
+  "$build/tools/qzrenc" --force --bpp "$rate" "$out/3mp.ppm" "$out/3mp-${rate}bpp.qzr" >/dev/null
   pictures+=("$out/3mp-${rate}bpp.qzr")
 done
 

@@ -80,9 +80,9 @@ for arch in "${arches[@]}"; do
   bmp=$work/$arch/1/native/files/out.bmp
   for opts in "" "--bpp 1" "--quality 30 --levels 3"; do
     # shellcheck disable=SC2086 # the options are separate words
-    "$native/tools/qzrenc" $opts "$bmp" "$work/enc-native.qzr" >/dev/null
+    "$native/tools/qzrenc" --force $opts "$bmp" "$work/enc-native.qzr" >/dev/null
     # shellcheck disable=SC2086
-    "$build/emulated/qzrenc" $opts "$bmp" "$work/enc-cross.qzr" >/dev/null || fail "$arch: qzrenc $opts failed"
+    "$build/emulated/qzrenc" --force $opts "$bmp" "$work/enc-cross.qzr" >/dev/null || fail "$arch: qzrenc $opts failed"
     cmp -s "$work/enc-native.qzr" "$work/enc-cross.qzr" || fail "$arch: qzrenc $opts writes other bytes"
   done
   echo "cross-test: $arch: qzrenc writes this machine's bytes"

@@ -143,9 +143,9 @@ PLANT='echo keep >victim && ln victim temp.tmp' case_ temp-tmp-hard-link coffee.
 bmp=$work/linux/astronaut/out.bmp
 for opts in "" "--bpp 1" "--quality 30 --levels 3"; do
   # shellcheck disable=SC2086 # the options are separate words
-  "$linux/tools/qzrenc" $opts "$bmp" "$work/enc-linux.qzr" >/dev/null
+  "$linux/tools/qzrenc" --force $opts "$bmp" "$work/enc-linux.qzr" >/dev/null
   # shellcheck disable=SC2086
-  (cd "$work" && win "$enc_exe" $opts "$bmp" enc-windows.qzr >/dev/null 2>&1) || fail "qzrenc.exe $opts failed"
+  (cd "$work" && win "$enc_exe" --force $opts "$bmp" enc-windows.qzr >/dev/null 2>&1) || fail "qzrenc.exe $opts failed"
   cmp -s "$work/enc-linux.qzr" "$work/enc-windows.qzr" || fail "qzrenc.exe $opts writes other bytes"
 done
 echo "windows-test: qzrenc.exe writes the Linux build's bytes"

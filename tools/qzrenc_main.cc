@@ -4,6 +4,8 @@
 // Messages go to standard error; a failure exits with status 1 (2 for a bad
 // command line) and leaves no output file: the file is written under a
 // temporary name beside the output and renamed only once it is complete.
+// An output that exists is replaced only with --force, and never when it
+// is the input itself.
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
@@ -17,6 +19,8 @@
 #include <fcntl.h>
 #include <io.h>
 #include <sys/stat.h>
+#else
+#include <unistd.h>
 #endif
 
 #include "image_io.h"
@@ -39,6 +43,7 @@ constexpr const char* kUsage =
     "  -b, --bpp X       aim for X bits per pixel: the best quality whose file is\n"
     "                    no larger (overrides --quality)\n"
     "  -l, --levels N    wavelet levels 1 to 8; default 5\n"
+    "      --force       replace OUTPUT if it exists (never the input itself)\n"
     "  -h, --help        show this text\n"
     "  -V, --version     show the version\n"
     "  --                end of options\n";
@@ -87,9 +92,51 @@ std::FILE* create_new_file(const std::string& path) {
 #endif
 }
 
-// Writes under a fresh temporary name in the output's directory, then renames
-// it over the output; on any failure the temporary file is removed.
-bool write_file_atomically(const std::string& path, const std::vector<uint8_t>& bytes, std::string& error) {
+std::string exists_text(const std::string& path) { return path + ": exists; not replaced (--force replaces it)"; }
+
+// Puts the complete temporary file in the output's place: over it with
+// `replace`, otherwise only while no file has that name (even one made
+// while the picture was being encoded).
+bool move_into_place(const std::string& temp, const std::string& path, bool replace, std::string& error) {
+  std::error_code ec, probe;
+  const auto taken = [&] { return std::filesystem::exists(std::filesystem::symlink_status(path, probe)); };
+  if (replace) {
+    std::filesystem::rename(temp, path, ec);
+  } else {
+#ifdef _WIN32
+    if (std::rename(temp.c_str(), path.c_str()) != 0) {  // never replaces; EACCES when the name is taken
+      const int why = errno;
+      ec.assign(taken() ? EEXIST : why, std::generic_category());
+    }
+#else
+    // A second name for the file fails when the name is taken; then the
+    // temporary one goes. File systems without hard links check, then rename.
+    if (link(temp.c_str(), path.c_str()) == 0) {
+      std::remove(temp.c_str());
+    } else if (errno == EEXIST) {
+      ec.assign(EEXIST, std::generic_category());
+    } else if (taken()) {
+      ec.assign(EEXIST, std::generic_category());
+    } else {
+      std::filesystem::rename(temp, path, ec);
+    }
+#endif
+  }
+  if (ec == std::errc::file_exists) {
+    error = exists_text(path);
+    return false;
+  }
+  if (ec) {
+    error = path + ": cannot replace: " + ec.message();
+    return false;
+  }
+  return true;
+}
+
+// Writes under a fresh temporary name in the output's directory, then moves
+// it into the output's place; on any failure the temporary file is removed.
+bool write_file_atomically(const std::string& path, const std::vector<uint8_t>& bytes, bool replace,
+                           std::string& error) {
   std::string temp;
   std::FILE* f = nullptr;
   for (int n = 0; n < 1000 && f == nullptr; ++n) {
@@ -108,20 +155,30 @@ bool write_file_atomically(const std::string& path, const std::vector<uint8_t>& 
     std::remove(temp.c_str());
     return false;
   }
-  std::error_code ec;
-  std::filesystem::rename(temp, path, ec);
-  if (ec) {
-    error = path + ": cannot replace: " + ec.message();
+  if (!move_into_place(temp, path, replace, error)) {
     std::remove(temp.c_str());
     return false;
   }
   return true;
 }
 
+// Why the output may not be written, before any work: it is the input
+// (by any name: a link, or another path to the same file), or it exists
+// and `replace` is not given. Empty when it may.
+std::string output_refused(const std::string& input, const std::string& output, bool replace) {
+  namespace fs = std::filesystem;
+  std::error_code ec;
+  if (!fs::exists(fs::symlink_status(output, ec))) return {};
+  if (fs::equivalent(input, output, ec)) return output + ": is the input file " + input + "; not written over";
+  if (!replace) return exists_text(output);
+  return {};
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   qzr::EncodeOptions options;
+  bool force = false;
   std::string files[2];
   int nfiles = 0;
   bool options_done = false;
@@ -139,6 +196,10 @@ int main(int argc, char** argv) {
       if (arg == "-V" || arg == "--version") {
         std::printf("qzrenc %s\n", QZRENC_VERSION);
         return 0;
+      }
+      if (arg == "--force") {
+        force = true;
+        continue;
       }
       // --name=value or --name value
       std::string name = arg, value;
@@ -172,13 +233,14 @@ int main(int argc, char** argv) {
   }
   if (nfiles < 2) return usage_error(nfiles == 0 ? "missing INPUT and OUTPUT" : "missing OUTPUT");
 
+  if (const std::string refused = output_refused(files[0], files[1], force); !refused.empty()) return failure(refused);
   Result<enc::Image> image = enc::read_image_file(files[0]);
   if (!image.ok()) return failure(image.failure().text);
   Result<qzr::EncodedFile> encoded = qzr::encode(image.value(), options);
   if (!encoded.ok()) return failure(files[0] + ": " + encoded.failure().text);
   const qzr::EncodedFile& e = encoded.value();
   std::string error;
-  if (!write_file_atomically(files[1], e.bytes, error)) return failure(error);
+  if (!write_file_atomically(files[1], e.bytes, force, error)) return failure(error);
   if (!e.target_reached)
     std::fprintf(stderr, "qzrenc: warning: %.3f bits per pixel is below the smallest file this picture makes\n",
                  options.target_bpp);

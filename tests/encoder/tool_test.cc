@@ -93,9 +93,57 @@ TEST(Program, WritesWholeFilesOrNone) {
   EXPECT_TRUE(testing::decode_qzr(file).ok());
   // A failing run leaves the earlier output as it was, and no temporary file.
   std::ofstream(in, std::ios::binary) << "BM broken";
-  EXPECT_EQ(run(in + " " + out), 1);
+  EXPECT_EQ(run("--force " + in + " " + out), 1);
   EXPECT_EQ(fs::file_size(out), file.size());
   EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 2);
+  fs::remove_all(dir);
+}
+
+std::string text_of(const fs::path& p) {
+  std::ifstream f(p, std::ios::binary);
+  return std::string((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
+}
+
+std::vector<uint8_t> read_file_bytes(const fs::path& p) {
+  const std::string text = text_of(p);
+  return std::vector<uint8_t>(text.begin(), text.end());
+}
+
+TEST(Program, ReplacesAnOutputOnlyWithForceAndNeverItsInput) {
+  const fs::path dir = fs::temp_directory_path() / "qzrenc_replace_test";
+  fs::remove_all(dir);
+  fs::create_directories(dir);
+  const fs::path in = dir / "in.bmp", out = dir / "out.qzr", err = dir / "err.txt";
+  const auto bmp = bmp_bytes(testing::synthetic_photo(40, 30), false);
+  std::ofstream(in, std::ios::binary)
+      .write(reinterpret_cast<const char*>(bmp.data()), static_cast<std::streamsize>(bmp.size()));
+  auto run_logged = [&](const std::string& args) {
+    const std::string command = "\"" QZRENC_PATH "\" " + args + " > /dev/null 2>\"" + err.string() + "\"";
+    const int status = std::system(command.c_str());
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  };
+
+  // An output that exists stays as it is, named in the message, unless
+  // --force is given.
+  std::ofstream(out, std::ios::binary) << "keep me";
+  EXPECT_EQ(run_logged(in.string() + " " + out.string()), 1);
+  EXPECT_EQ(text_of(out), "keep me");
+  EXPECT_NE(text_of(err).find(out.string()), std::string::npos) << text_of(err);
+  EXPECT_NE(text_of(err).find("--force"), std::string::npos) << text_of(err);
+  EXPECT_EQ(run_logged("--force " + in.string() + " " + out.string()), 0);
+  EXPECT_TRUE(testing::decode_qzr(read_file_bytes(out)).ok());
+
+  // The input, by whatever name, is never written over, even with --force.
+  fs::create_hard_link(in, dir / "hard.bmp");
+  fs::create_symlink("in.bmp", dir / "soft.bmp");
+  for (const fs::path& same : {in, dir / "." / "in.bmp", dir / "hard.bmp", dir / "soft.bmp"}) {
+    SCOPED_TRACE(same.string());
+    EXPECT_EQ(run_logged("--force " + in.string() + " " + same.string()), 1);
+    EXPECT_NE(text_of(err).find("input"), std::string::npos) << text_of(err);
+    EXPECT_EQ(read_file_bytes(in), bmp);
+  }
+  EXPECT_TRUE(fs::is_symlink(dir / "soft.bmp"));
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 5);  // nothing left over
   fs::remove_all(dir);
 }
 

@@ -48,7 +48,7 @@ TEST(QzrTool, EveryFormatHoldsQzrdecsPicture) {
   ScratchDir dir;
   copy_samples(dir / "in");
   for (const char* format : {"png", "bmp", "ppm"}) {
-    ProcessResult r = qzr_tool(dir, {"convert", "-f", format, "-o", std::string("out-") + format, "in"});
+    ProcessResult r = qzr_tool(dir, {"convert", "-r", "-f", format, "-o", std::string("out-") + format, "in"});
     EXPECT_EQ(r.status, 0) << r.out;
     EXPECT_EQ(r.out, "2 converted, 0 skipped, 0 failed\n") << format;
   }
@@ -78,13 +78,11 @@ TEST(QzrTool, OutputsKeepTheirPathsAndRerunsSkipWhatExists) {
   fs::copy_file(kSamples / "coffee.qzr", dir / "archive" / "TOP.QZR");
   write_file(dir / "archive" / "notes.txt", {'x'});
 
-  // Without -r only the directory's own files; with it the whole tree, at
-  // the same paths below the output directory.
-  ProcessResult r = qzr_tool(dir, {"convert", "-o", "out", "archive"});
-  EXPECT_EQ(r.out, "1 converted, 0 skipped, 0 failed\n");
+  // A directory is taken with -r, as a whole tree, at the same paths below
+  // the output directory.
+  ProcessResult r = qzr_tool(dir, {"convert", "-r", "-j", "2", "-o", "out", "archive"});
+  EXPECT_EQ(r.out, "3 converted, 0 skipped, 0 failed\n");
   EXPECT_TRUE(fs::exists(dir / "out" / "TOP.png"));
-  r = qzr_tool(dir, {"convert", "-r", "-j", "2", "-o", "out", "archive"});
-  EXPECT_EQ(r.out, "2 converted, 1 skipped, 0 failed\n");
   EXPECT_TRUE(fs::exists(dir / "out" / "a" / "b" / "astronaut.png"));
   EXPECT_TRUE(fs::exists(dir / "out" / "a" / "b" / "coffee.png"));
   EXPECT_FALSE(fs::exists(dir / "out" / "notes.png"));
@@ -115,7 +113,7 @@ TEST(QzrTool, DamagedFilesAreNamedWithQzrdecsTextAndCounted) {
   write_file(dir / "in" / "cut.qzr", cut);
   write_file(dir / "in" / "short.qzr", {'v', 'k'});
 
-  ProcessResult r = qzr_tool(dir, {"convert", "-o", "out", "in"});
+  ProcessResult r = qzr_tool(dir, {"convert", "-r", "-o", "out", "in"});
   EXPECT_EQ(r.status, 1);
   EXPECT_NE(r.out.find("in/cut.qzr: Error reading Huffman Tree!\n"), std::string::npos) << r.out;
   EXPECT_NE(r.out.find("in/short.qzr: error reading QZR header from file in/short.qzr !\n"), std::string::npos)
@@ -127,7 +125,7 @@ TEST(QzrTool, DamagedFilesAreNamedWithQzrdecsTextAndCounted) {
   for (const auto& e : fs::directory_iterator(dir / "out")) files += e.is_regular_file();
   EXPECT_EQ(files, 2u);
 
-  r = qzr_tool(dir, {"check", "in"});
+  r = qzr_tool(dir, {"check", "-r", "in"});
   EXPECT_EQ(r.status, 1);
   EXPECT_NE(r.out.find("in/cut.qzr: damaged: Error reading Huffman Tree!\n"), std::string::npos);
   EXPECT_NE(r.out.find("2 good, 2 damaged\n"), std::string::npos) << r.out;
@@ -152,15 +150,19 @@ TEST(QzrTool, CheckAuditsEveryFileInOrderOnStandardOutput) {
   // ones), but not to the picture its encoder made.
   write_file(dir / "in" / "cut.qzr", std::vector<uint8_t>(whole.begin(), whole.end() - 8));
   write_file(dir / "in" / "short.qzr", {'v', 'k'});
+  auto many = [](int i) {  // (snprintf: GCC 12 warns wrongly of "p" + a number's string)
+    char name[32];
+    std::snprintf(name, sizeof name, "many/p%d.qzr", 100 + i);
+    return std::string(name);
+  };
   fs::create_directories(dir / "in" / "many");
-  for (int i = 0; i < 30; ++i)
-    fs::copy_file(kSamples / "astronaut.qzr", dir / "in" / "many" / ("p" + std::to_string(100 + i) + ".qzr"));
+  for (int i = 0; i < 30; ++i) fs::copy_file(kSamples / "astronaut.qzr", dir / "in" / many(i));
 
   ProcessResult r = qzr_shell(dir, "\"$0\" check -j 2 -r in 2>err.txt");
   EXPECT_EQ(r.status, 1);
   std::string want = "in/astronaut.qzr: ok\nin/coffee.qzr: ok\n"
                      "in/cut.qzr: damaged: the payload is cut short: its code needs 82 bits past the end of the file\n";
-  for (int i = 0; i < 30; ++i) want += "in/many/p" + std::to_string(100 + i) + ".qzr: ok\n";
+  for (int i = 0; i < 30; ++i) want += "in/" + many(i) + ": ok\n";
   want += "in/short.qzr: damaged: error reading QZR header from file in/short.qzr !\n";
   EXPECT_EQ(r.out, want);
   const std::vector<uint8_t> err = read_file(dir / "err.txt");
@@ -203,6 +205,115 @@ TEST(QzrTool, InfoDescribesTheHeaderAlone) {
   r = qzr_tool(dir, {"info", "astronaut.qzr"});
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.out, "astronaut.qzr: 512 x 512 (padded 512 x 512), payload 42257 bytes, 1.251 bits per pixel\n");
+}
+
+size_t count(const std::string& text, const std::string& what) {
+  size_t n = 0;
+  for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+  return n;
+}
+
+TEST(QzrTool, InputsThatWouldShareAnOutputAreNotConverted) {
+  ScratchDir dir;
+  fs::create_directories(dir / "coll" / "a");
+  fs::create_directories(dir / "coll" / "b");
+  fs::copy_file(kSamples / "coffee.qzr", dir / "coll" / "a" / "x.qzr");
+  fs::copy_file(kSamples / "astronaut.qzr", dir / "coll" / "b" / "x.qzr");
+  // Two files for one output: neither is written, each named with the other.
+  ProcessResult r = qzr_tool(dir, {"convert", "-o", "out", "coll/a/x.qzr", "coll/b/x.qzr"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(count(r.out, "coll/a/x.qzr"), 2u) << r.out;
+  EXPECT_EQ(count(r.out, "coll/b/x.qzr"), 2u) << r.out;
+  EXPECT_EQ(count(r.out, "out/x.png"), 2u) << r.out;
+  EXPECT_NE(r.out.find("0 converted, 0 skipped, 2 failed\n"), std::string::npos) << r.out;
+  EXPECT_FALSE(fs::exists(dir / "out"));
+
+  // Names the same but for letter case (ASCII or not) clash too, beside the
+  // input as under -o; the other files are converted.
+  fs::copy_file(kSamples / "coffee.qzr", dir / "coll" / "photo.qzr");
+  fs::copy_file(kSamples / "coffee.qzr", dir / "coll" / "photo.QZR");
+  fs::copy_file(kSamples / "coffee.qzr", dir / "coll" / "\xc3\x89T\xc3\x89.qzr");  // ÉTÉ
+  fs::copy_file(kSamples / "coffee.qzr", dir / "coll" / "\xc3\xa9t\xc3\xa9.qzr");  // été
+  fs::copy_file(kSamples / "coffee.qzr", dir / "coll" / "alone.qzr");
+  r = qzr_tool(dir, {"convert", "-r", "coll"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.out.find("coll/photo.qzr: "), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("coll/photo.QZR: "), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("coll/\xc3\x89T\xc3\x89.qzr: "), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("3 converted, 0 skipped, 4 failed\n"), std::string::npos) << r.out;
+  EXPECT_TRUE(fs::exists(dir / "coll" / "alone.png"));
+  EXPECT_TRUE(fs::exists(dir / "coll" / "a" / "x.png"));  // beside their inputs the x.qzr files do not clash
+  EXPECT_FALSE(fs::exists(dir / "coll" / "photo.png"));
+  EXPECT_FALSE(fs::exists(dir / "coll" / "\xc3\xa9t\xc3\xa9.png"));
+
+  // One file named twice, by two paths or two links, is converted once.
+  fs::create_directories(dir / "linked");
+  fs::create_hard_link(dir / "coll" / "alone.qzr", dir / "linked" / "alone.qzr");
+  r = qzr_tool(dir, {"convert", "-o", "once", "coll/alone.qzr", "./coll/alone.qzr", "linked/alone.qzr"});
+  EXPECT_EQ(r.status, 0) << r.out;
+  EXPECT_EQ(r.out, "1 converted, 0 skipped, 0 failed\n");
+
+  // An output that is an input is not written, even with --force.
+  fs::copy_file(kSamples / "coffee.qzr", dir / "odd.ppm");
+  r = qzr_tool(dir, {"convert", "--force", "-f", "ppm", "odd.ppm"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.out.find("odd.ppm: "), std::string::npos) << r.out;
+  EXPECT_EQ(read_file(dir / "odd.ppm"), read_file(kSamples / "coffee.qzr"));
+}
+
+TEST(QzrTool, NamesAtTheFileSystemsLimitAreWritten) {
+  ScratchDir dir;
+  const std::string stem(251, 'n');  // NAME.png: 255 bytes
+  fs::create_directories(dir / "in");
+  fs::copy_file(kSamples / "coffee.qzr", dir / "in" / (stem + ".qzr"));
+  ProcessResult r = qzr_tool(dir, {"convert", "-r", "-o", "out", "in"});
+  EXPECT_EQ(r.out, "1 converted, 0 skipped, 0 failed\n");
+  EXPECT_TRUE(fs::exists(dir / "out" / (stem + ".png")));
+  r = qzr_tool(dir, {"convert", "-f", "bmp", "in/" + stem + ".qzr"});
+  EXPECT_EQ(r.out, "1 converted, 0 skipped, 0 failed\n");
+  EXPECT_EQ(read_file(dir / "in" / (stem + ".bmp")), qzrdec_bmp(kSamples / "coffee.qzr"));
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir / "in"), fs::directory_iterator()), 2);
+}
+
+TEST(QzrTool, FoldersAreTakenWholeWithRecursiveAndEveryInputIsAccountedFor) {
+  ScratchDir dir;
+  copy_samples(dir / "tree" / "a");
+  copy_samples(dir / "elsewhere");
+  fs::create_directory_symlink("../elsewhere", dir / "tree" / "outside");  // followed
+  fs::create_directory_symlink("..", dir / "tree" / "a" / "up");           // a loop: noted, not walked again
+  fs::create_symlink("gone.qzr", dir / "tree" / "gone.qzr");               // a link to nothing: failed
+
+  // Without -r a folder is a usage error, for every command.
+  for (const char* command : {"convert", "check", "info"}) {
+    ProcessResult r = qzr_tool(dir, {command, "tree"});
+    EXPECT_EQ(r.status, 2) << command;
+    EXPECT_NE(r.out.find("tree"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("-r"), std::string::npos) << r.out;
+  }
+  EXPECT_FALSE(fs::exists(dir / "tree" / "a" / "coffee.png"));
+
+  ProcessResult r = qzr_tool(dir, {"convert", "-r", "-o", "out", "tree", "missing.qzr"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.out.find("tree/a/up: "), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("tree/gone.qzr: "), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("missing.qzr: no such file or directory\n"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("4 converted, 0 skipped, 2 failed\n"), std::string::npos) << r.out;
+  EXPECT_TRUE(fs::exists(dir / "out" / "outside" / "coffee.png"));
+  EXPECT_TRUE(fs::exists(dir / "out" / "a" / "astronaut.png"));
+  EXPECT_FALSE(fs::exists(dir / "out" / "a" / "up"));
+
+  // info takes the same files.
+  r = qzr_tool(dir, {"info", "-r", "tree/outside", "elsewhere/coffee.qzr"});
+  EXPECT_EQ(r.status, 0) << r.out;
+  EXPECT_EQ(count(r.out, "tree/outside/astronaut.qzr: 512 x 512"), 1u) << r.out;
+  EXPECT_EQ(count(r.out, "coffee.qzr: 600 x 400"), 2u) << r.out;
+
+  // Format names in any case.
+  r = qzr_tool(dir, {"convert", "-f", "PNG", "-o", "upper", "elsewhere/coffee.qzr"});
+  EXPECT_EQ(r.status, 0) << r.out;
+  EXPECT_TRUE(fs::exists(dir / "upper" / "coffee.png"));
+  r = qzr_tool(dir, {"convert", "-f", "Bmp", "-o", "upper", "elsewhere/coffee.qzr"});
+  EXPECT_EQ(read_file(dir / "upper" / "coffee.bmp"), qzrdec_bmp(kSamples / "coffee.qzr"));
 }
 
 TEST(QzrTool, UsageErrorsEndWithStatusTwo) {

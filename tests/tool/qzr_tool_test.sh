@@ -15,7 +15,7 @@ for i in $(seq 300); do cp "$samples/coffee.qzr" "in/p$i.qzr"; done
 # A signal part way: every output there is is whole, no temporary is left.
 for sig in TERM INT; do
   rm -rf out
-  "$qzr" convert -j 2 -f bmp -o out in 2>"run-$sig.log" &
+  "$qzr" convert -r -j 2 -f bmp -o out in 2>"run-$sig.log" &
   pid=$!
   sleep 0.4
   kill -"$sig" "$pid" 2>/dev/null || true
@@ -38,13 +38,13 @@ done
 
 # Not on a terminal: no progress line, no carriage returns, only the summary.
 rm -rf out
-"$qzr" convert -j 2 -o out in 2>plain.log
+"$qzr" convert -r -j 2 -o out in 2>plain.log
 [[ $(cat plain.log) == "300 converted, 0 skipped, 0 failed" ]] || fail "off a terminal it printed: $(head -c 200 plain.log)"
 
 # On a terminal: the progress line, redrawn in place, then the summary.
 rm -rf out
 tmux -L "$socket" new-session -d -s progress -x 120 -y 20 \
-  "cd '$work' && '$qzr' convert -j 1 --force -o out in; echo \$? >status; sleep 60"
+  "cd '$work' && '$qzr' convert -r -j 1 --force -o out in; echo \$? >status; sleep 60"
 seen=0
 for _ in $(seq 300); do
   tmux -L "$socket" capture-pane -p -t progress | grep -qE '[0-9]+ of 300 files, [0-9.]+ pictures/s, [0-9]+:[0-9]{2} left' &&

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <pthread.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -11,9 +12,12 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <map>
 #include <mutex>
 #include <set>
 #include <thread>
+
+#include "text.h"
 
 namespace qzr::tool {
 
@@ -30,38 +34,154 @@ std::mutex temporaries_mutex;
 std::set<std::string> temporaries;
 std::atomic<uint64_t> temporary_counter{0};
 
+// A file as the file system knows it, whatever the name it is reached by.
+struct FileId {
+  dev_t device;
+  ino_t inode;
+  auto operator<=>(const FileId&) const = default;
+};
+
+std::optional<FileId> file_id(const fs::path& p) {
+  struct stat st;
+  if (stat(p.c_str(), &st) != 0) return std::nullopt;
+  return FileId{st.st_dev, st.st_ino};
+}
+
+// The .qzr files below `dir` into `found`, each directory once.
+void walk(const fs::path& dir, const fs::path& base, std::set<FileId>& walked, Collection& c, std::vector<Job>& found) {
+  std::error_code ec;
+  std::vector<fs::directory_entry> entries;
+  for (auto it = fs::directory_iterator(dir, ec); !ec && it != fs::directory_iterator(); it.increment(ec))
+    entries.push_back(*it);
+  if (ec) {
+    c.failures.push_back(dir.string() + ": cannot read the folder: " + ec.message());
+    return;
+  }
+  std::sort(entries.begin(), entries.end());
+  for (const fs::directory_entry& e : entries) {
+    std::error_code entry_ec;
+    if (e.is_directory(entry_ec)) {  // through a link too
+      const std::optional<FileId> id = file_id(e.path());
+      if (!id) {
+        c.failures.push_back(e.path().string() + ": cannot read the folder: " + std::strerror(errno));
+      } else if (!walked.insert(*id).second) {
+        c.notes.push_back(e.path().string() + ": leads to a folder already walked; not walked again");
+      } else {
+        walk(e.path(), base, walked, c, found);
+      }
+    } else if (has_qzr_extension(e.path())) {
+      if (e.is_regular_file(entry_ec))
+        found.push_back({e.path(), e.path().lexically_relative(base)});
+      else if (e.is_symlink(entry_ec) && !e.exists(entry_ec))
+        c.failures.push_back(e.path().string() + ": a link to nothing");
+    }
+  }
+}
+
 }  // namespace
 
-std::vector<Job> collect_jobs(const std::vector<std::string>& inputs, bool recursive,
-                              std::vector<std::string>& missing) {
-  std::vector<Job> jobs;
+Collection collect_jobs(const std::vector<std::string>& inputs, bool recursive) {
+  Collection c;
+  std::set<FileId> walked;
   for (const std::string& input : inputs) {
     const fs::path base = input;
     std::error_code ec;
     if (fs::is_directory(base, ec)) {
-      std::vector<Job> found;
-      auto take = [&](const fs::directory_entry& e) {
-        std::error_code entry_ec;
-        if (e.is_regular_file(entry_ec) && has_qzr_extension(e.path()))
-          found.push_back({e.path(), e.path().lexically_relative(base)});
-      };
-      if (recursive) {
-        for (auto it = fs::recursive_directory_iterator(base, fs::directory_options::skip_permission_denied, ec);
-             !ec && it != fs::recursive_directory_iterator(); it.increment(ec))
-          take(*it);
-      } else {
-        for (auto it = fs::directory_iterator(base, ec); !ec && it != fs::directory_iterator(); it.increment(ec))
-          take(*it);
+      if (!recursive) {
+        c.failures.push_back(input + ": a folder (add -r to take the .qzr files in it and below it)");
+        continue;
       }
+      const std::optional<FileId> id = file_id(base);
+      if (!id) {
+        c.failures.push_back(input + ": cannot read the folder: " + std::strerror(errno));
+        continue;
+      }
+      if (!walked.insert(*id).second) continue;  // named again: walked already
+      std::vector<Job> found;
+      walk(base, base, walked, c, found);
       std::sort(found.begin(), found.end(), [](const Job& a, const Job& b) { return a.relative < b.relative; });
-      jobs.insert(jobs.end(), found.begin(), found.end());
+      c.jobs.insert(c.jobs.end(), found.begin(), found.end());
     } else if (fs::exists(base, ec)) {
-      jobs.push_back({base, base.filename()});
+      c.jobs.push_back({base, base.filename()});
     } else {
-      missing.push_back(input);
+      c.failures.push_back(input + ": no such file or directory");
     }
   }
-  return jobs;
+  return c;
+}
+
+namespace {
+
+// A path as the file system would find it, folded to one case: the
+// directory resolved (links, "..", the working directory), the name kept.
+std::string clash_key(const fs::path& p) {
+  std::error_code ec;
+  const fs::path absolute = fs::absolute(p, ec).lexically_normal();
+  fs::path dir = fs::weakly_canonical(absolute.parent_path(), ec);
+  if (ec) dir = absolute.parent_path();
+  return fold_case((dir / absolute.filename()).string());
+}
+
+std::string joined(const std::vector<std::string>& names) {
+  std::string out;
+  for (size_t k = 0; k < names.size(); ++k) out += (k == 0 ? "" : k + 1 == names.size() ? " and " : ", ") + names[k];
+  return out;
+}
+
+}  // namespace
+
+std::vector<std::string> take_out_clashes(std::vector<Job>& jobs,
+                                          const std::function<fs::path(const Job&)>& output_of) {
+  struct Planned {
+    size_t job;
+    std::string output;
+    std::optional<FileId> input;
+  };
+  std::map<std::string, std::vector<Planned>> by_output;
+  std::map<std::string, std::string> inputs;  // clash key -> the input's name
+  for (size_t i = 0; i < jobs.size(); ++i) {
+    inputs.emplace(clash_key(jobs[i].input), jobs[i].input.string());
+    const fs::path out = output_of(jobs[i]);
+    std::vector<Planned>& group = by_output[clash_key(out)];
+    const std::optional<FileId> id = file_id(jobs[i].input);
+    const bool again = id && std::any_of(group.begin(), group.end(), [&](const Planned& p) { return p.input == id; });
+    if (!again) group.push_back({i, out.string(), id});
+  }
+  std::vector<bool> keep(jobs.size(), false);
+  std::vector<std::pair<size_t, std::string>> lines;  // by job, to keep the inputs' order
+  for (const auto& [key, group] : by_output) {
+    const auto over_input = inputs.find(key);
+    if (group.size() == 1 && over_input == inputs.end()) {
+      keep[group[0].job] = true;
+      continue;
+    }
+    std::vector<std::string> outputs;
+    for (const Planned& p : group)
+      if (std::find(outputs.begin(), outputs.end(), p.output) == outputs.end()) outputs.push_back(p.output);
+    std::string output = joined(outputs);
+    if (outputs.size() > 1) output += " (the same but for letter case)";
+    for (const Planned& p : group) {
+      std::string line = jobs[p.job].input.string() + ": not converted: ";
+      if (group.size() == 1) {
+        line += "its output " + output + " is the input " + over_input->second;
+      } else {
+        std::vector<std::string> others;
+        for (const Planned& q : group)
+          if (q.job != p.job) others.push_back(jobs[q.job].input.string());
+        line += "it and " + joined(others) + " would write the same output " + output;
+        if (over_input != inputs.end()) line += ", the input " + over_input->second;
+      }
+      lines.emplace_back(p.job, line);
+    }
+  }
+  std::sort(lines.begin(), lines.end());
+  std::vector<Job> kept;
+  for (size_t i = 0; i < jobs.size(); ++i)
+    if (keep[i]) kept.push_back(std::move(jobs[i]));
+  jobs = std::move(kept);
+  std::vector<std::string> out;
+  for (auto& [job, line] : lines) out.push_back(std::move(line));
+  return out;
 }
 
 fs::path output_path(const Job& job, const std::optional<fs::path>& out_dir, const std::string& extension) {
@@ -90,11 +210,11 @@ bool write_file_whole(const fs::path& path, std::span<const uint8_t> bytes, std:
     error = "cannot create " + path.parent_path().string() + ": " + ec.message();
     return false;
   }
-  // A hidden name beside the output: the same file system, so the rename
-  // is atomic, and no reader mistakes it for a picture.
+  // A short hidden name beside the output, whatever the output's length:
+  // the same file system, so the rename is atomic, and no reader mistakes
+  // it for a picture.
   const std::string temporary =
-      (path.parent_path() / ("." + path.filename().string() + ".qzr-" + std::to_string(getpid()) + "-" +
-                             std::to_string(temporary_counter++)))
+      (path.parent_path() / (".qzr-" + std::to_string(getpid()) + "-" + std::to_string(temporary_counter++) + ".tmp"))
           .string();
   {
     std::lock_guard<std::mutex> lock(temporaries_mutex);

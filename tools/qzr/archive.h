@@ -25,12 +25,27 @@ struct Job {
   fs::path relative;
 };
 
-// The .qzr files (by extension, in any case) that the inputs name: files as
-// given, directories by their entries, or their whole trees with
-// `recursive`. Sorted within each directory. A missing input is a failure:
-// `missing` gets its name.
-std::vector<Job> collect_jobs(const std::vector<std::string>& inputs, bool recursive,
-                              std::vector<std::string>& missing);
+// What the inputs of a command line name.
+struct Collection {
+  std::vector<Job> jobs;
+  std::vector<std::string> failures;  // "NAME: reason": inputs missing, folders not read
+  std::vector<std::string> notes;     // "NAME: ...": folders reached again, not walked twice
+};
+
+// The files the inputs name: a file as given, and with `recursive` the .qzr
+// files (by extension, in any case) of a directory's whole tree, sorted.
+// Links to directories are followed, each directory walked once (known by
+// device and inode): a link back to one already walked, as in a loop, is
+// noted instead. Without `recursive` a directory is a failure.
+Collection collect_jobs(const std::vector<std::string>& inputs, bool recursive);
+
+// Takes out of `jobs` those whose outputs (`output_of`) would be one file:
+// the same path, or the same up to letter case (as on a case-insensitive
+// file system), or the path of an input. The same input file (device and
+// inode) named twice for one output stays once, silently; any other such
+// group leaves no job at all, and each of its inputs gets one line,
+// "INPUT: ...", naming the other inputs and the output. Returns those lines.
+std::vector<std::string> take_out_clashes(std::vector<Job>& jobs, const std::function<fs::path(const Job&)>& output_of);
 
 // NAME.qzr -> NAME.<extension>, beside the input or under `out_dir` at the
 // job's relative path.

@@ -17,6 +17,7 @@
 #include "decode.h"
 #include "picture_files.h"
 #include "qzr/decode.h"
+#include "text.h"
 
 #ifndef QZR_VERSION_TEXT
 #define QZR_VERSION_TEXT "unknown"
@@ -77,12 +78,16 @@ std::optional<std::vector<uint8_t>> converted(const Job& job, FileFormat format,
   return out;
 }
 
-std::vector<Job> jobs_or_report(const std::vector<std::string>& inputs, bool recursive, int& status) {
-  std::vector<std::string> missing;
-  std::vector<Job> jobs = collect_jobs(inputs, recursive, missing);
-  for (const std::string& m : missing) std::fprintf(stderr, "%s: no such file or directory\n", m.c_str());
-  if (!missing.empty()) status = 1;
-  return jobs;
+// The jobs the inputs name, with what could not be taken on standard error:
+// those failures set `status` to 1 and are added to `failed` when given.
+std::vector<Job> jobs_or_report(const std::vector<std::string>& inputs, bool recursive, int& status,
+                                uint64_t* failed = nullptr) {
+  Collection c = collect_jobs(inputs, recursive);
+  for (const std::string& line : c.failures) std::fprintf(stderr, "%s\n", line.c_str());
+  for (const std::string& line : c.notes) std::fprintf(stderr, "%s\n", line.c_str());
+  if (!c.failures.empty()) status = 1;
+  if (failed != nullptr) *failed += c.failures.size();
+  return std::move(c.jobs);
 }
 
 // Pictures in parallel, one thread each, when there are several to share the
@@ -105,7 +110,8 @@ int run_convert(const std::vector<std::string>& inputs, const std::string& out_d
                             : format_name == "ppm" ? FileFormat::ppm
                                                    : FileFormat::png;
   int status = 0;
-  const std::vector<Job> jobs = jobs_or_report(inputs, recursive, status);
+  uint64_t failed_early = 0;
+  std::vector<Job> jobs = jobs_or_report(inputs, recursive, status, &failed_early);
   PixelBudget budget(kPixelsInFlight);
   const DecodeLimits limits = per_picture(jobs.size(), threads);
   if (out_dir == "-") {
@@ -128,9 +134,15 @@ int run_convert(const std::vector<std::string>& inputs, const std::string& out_d
   }
   std::optional<fs::path> dir;
   if (!out_dir.empty()) dir = fs::path(out_dir);
+  const auto output_of = [&](const Job& job) { return output_path(job, dir, qzr::tool::format_name(format)); };
+  // Before anything is written: no two inputs may share an output.
+  for (const std::string& line : take_out_clashes(jobs, output_of)) {
+    std::fprintf(stderr, "%s\n", line.c_str());
+    ++failed_early;
+  }
   install_cleanup_on_signals();
   const RunTotals t = run_jobs(jobs, threads, isatty(STDERR_FILENO) == 1, [&](const Job& job) -> FileResult {
-    const fs::path out = output_path(job, dir, qzr::tool::format_name(format));
+    const fs::path out = output_of(job);
     std::error_code ec;
     if (!force && fs::exists(out, ec)) return {Outcome::skipped, {}};
     std::string error;
@@ -140,30 +152,14 @@ int run_convert(const std::vector<std::string>& inputs, const std::string& out_d
     if (!damage.empty()) return {Outcome::done, damage.front() + " (converted as qzrdec decodes it)"};
     return {Outcome::done, {}};
   });
+  const uint64_t failed = t.failed + failed_early;
   std::fprintf(stderr, "%llu converted, %llu skipped, %llu failed", static_cast<unsigned long long>(t.done),
-               static_cast<unsigned long long>(t.skipped), static_cast<unsigned long long>(t.failed));
+               static_cast<unsigned long long>(t.skipped), static_cast<unsigned long long>(failed));
   if (t.warned > 0)
     std::fprintf(stderr, " (%llu converted with a warning: damaged, see qzr check)",
                  static_cast<unsigned long long>(t.warned));
   std::fputs("\n", stderr);
-  return t.failed > 0 ? 1 : status;
-}
-
-std::string json_string(const std::string& s) {
-  std::string out = "\"";
-  for (unsigned char c : s) {
-    if (c == '"' || c == '\\') {
-      out += '\\';
-      out += static_cast<char>(c);
-    } else if (c < 0x20) {
-      char buf[8];
-      std::snprintf(buf, sizeof buf, "\\u%04x", c);
-      out += buf;
-    } else {
-      out += static_cast<char>(c);
-    }
-  }
-  return out + "\"";
+  return failed > 0 ? 1 : status;
 }
 
 // A decode failure's last line: what went wrong, without the size line
@@ -186,10 +182,10 @@ Verdict verdict_of(const FileResult& r) {
 
 int run_check(const std::vector<std::string>& inputs, int threads, bool recursive, bool quiet, bool json) {
   int status = 0;
-  const std::vector<Job> jobs = jobs_or_report(inputs, recursive, status);
+  uint64_t counts[3] = {0, 0, 0};  // by verdict; missing inputs cannot be read
+  const std::vector<Job> jobs = jobs_or_report(inputs, recursive, status, &counts[2]);
   PixelBudget budget(kPixelsInFlight);
   const DecodeLimits limits = per_picture(jobs.size(), threads);
-  uint64_t counts[3] = {0, 0, 0};
   auto report = [&](const Job& job, const FileResult& r) {
     const Verdict v = verdict_of(r);
     ++counts[static_cast<int>(v)];
@@ -227,13 +223,24 @@ int run_check(const std::vector<std::string>& inputs, int threads, bool recursiv
       report);
   std::fprintf(stderr, "%llu good, %llu damaged", static_cast<unsigned long long>(counts[0]),
                static_cast<unsigned long long>(counts[1]));
-  if (counts[2] > 0) std::fprintf(stderr, ", %llu unreadable", static_cast<unsigned long long>(counts[2]));
+  if (counts[2] > 0) std::fprintf(stderr, ", %llu not read", static_cast<unsigned long long>(counts[2]));
   std::fputs("\n", stderr);
   return counts[1] + counts[2] > 0 ? 1 : status;
 }
 
-int run_info(const std::vector<std::string>& files, bool json) {
+int run_info(const std::vector<std::string>& inputs, bool recursive, bool json) {
   int status = 0;
+  // Files as named (one that is missing or no QZR file gets its line), the
+  // .qzr files of folders.
+  std::vector<std::string> files;
+  for (const std::string& input : inputs) {
+    std::error_code ec;
+    if (!fs::is_directory(input, ec)) {
+      files.push_back(input);
+      continue;
+    }
+    for (const Job& job : jobs_or_report({input}, recursive, status)) files.push_back(job.input.string());
+  }
   for (const std::string& name : files) {
     std::error_code ec;
     const uintmax_t size = fs::file_size(name, ec);
@@ -290,11 +297,11 @@ int main(int argc, char** argv) {
                    "write under DIR, at each file's path below the directory given (default: beside "
                    "the input); - writes one picture to standard output")
       ->type_name("DIR");
-  convert->add_option("-f,--format", format, "png (default), bmp (the file qzrdec writes) or ppm")
-      ->check(CLI::IsMember({"png", "bmp", "ppm"}));
+  convert->add_option("-f,--format", format, "png (default), bmp (the file qzrdec writes) or ppm, in any case")
+      ->transform(CLI::IsMember({"png", "bmp", "ppm"}, CLI::ignore_case));
   convert->add_option("-j,--jobs", threads, "files decoded at once (default: the number of cores)")
       ->check(CLI::Range(1, 1024));
-  convert->add_flag("-r,--recursive", recursive, "walk directories into their subdirectories");
+  convert->add_flag("-r,--recursive", recursive, "take the .qzr files of directories and all their subdirectories");
   convert->add_flag("--force", force, "rewrite outputs that exist (default: skip them)");
   convert->add_option("--png-level", png_level, "zlib compression level of PNG files, 0 to 9 (default 1: fast)")
       ->check(CLI::Range(0, 9));
@@ -304,13 +311,14 @@ int main(int argc, char** argv) {
   check->add_option("INPUT", inputs, "QZR files, or directories of them")->required();
   check->add_option("-j,--jobs", threads, "files decoded at once (default: the number of cores)")
       ->check(CLI::Range(1, 1024));
-  check->add_flag("-r,--recursive", recursive, "walk directories into their subdirectories");
+  check->add_flag("-r,--recursive", recursive, "take the .qzr files of directories and all their subdirectories");
   check->add_flag("-q,--quiet", quiet, "list the damaged files alone");
   check->add_flag("--json", json, "one JSON object per line: file, status (ok, damaged, error), reason");
 
   CLI::App* info = app.add_subcommand("info", "describes QZR files from their headers");
-  info->add_option("FILE", inputs, "QZR files")->required();
-  info->add_flag("--json", json, "one JSON object per line");
+  info->add_option("INPUT", inputs, "QZR files, or directories of them")->required();
+  info->add_flag("-r,--recursive", recursive, "take the .qzr files of directories and all their subdirectories");
+  info->add_flag("--json", json, "one JSON object per line (names not in UTF-8: bytes as \\udc80-\\udcff)");
 
   try {
     app.parse(argc, argv);
@@ -318,7 +326,16 @@ int main(int argc, char** argv) {
     const int code = app.exit(e);
     return code == 0 ? 0 : 2;
   }
+  // A directory is taken whole or not at all.
+  for (const std::string& input : inputs) {
+    std::error_code ec;
+    if (!recursive && fs::is_directory(input, ec)) {
+      std::fprintf(stderr, "qzr %s: %s is a folder: add -r to take the .qzr files in it and below it\n",
+                   app.get_subcommands().front()->get_name().c_str(), input.c_str());
+      return 2;
+    }
+  }
   if (*convert) return run_convert(inputs, out_dir, format, threads, recursive, force, png_level);
   if (*check) return run_check(inputs, threads, recursive, quiet, json);
-  return run_info(inputs, json);
+  return run_info(inputs, recursive, json);
 }
