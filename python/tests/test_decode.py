@@ -128,3 +128,28 @@ def test_other_threads_run_while_one_decodes():
         longest, last = max(longest, now - last), now
     t.join()
     assert longest < 0.5 * alone + 0.01, f"held up {longest:.3f} s by a decode of {alone:.3f} s"
+
+
+def test_error_is_an_os_error_naming_the_file(tmp_path):
+    """What catches a file that cannot be read catches damaged data too, and
+    what caught ValueError still does; the status says what kind of failure
+    it is, and a name given stands where qzrdec names its file."""
+    data = picture_files()[0].read_bytes()
+    for bad, status in ((data[:20], "truncated data"), (b"x" * 64, "not a QZR file"),
+                        (data[:28] + b"0012" + data[32:], "unsupported QZR version"),
+                        (data[:32] + b"\xff\xff\xff\x7f" + data[36:], "limit exceeded"),
+                        (data[:36], "corrupt data")):
+        for catch in (OSError, ValueError):
+            with pytest.raises(catch) as e:
+                qzr.decode(bad)
+            assert type(e.value) is qzr.Error and e.value.status == status
+    with pytest.raises(OSError) as e:
+        qzr.encode(np.zeros((4, 4, 3), np.uint8), quality=0)
+    assert e.value.status == "invalid argument" and "quality 0" in str(e.value)
+
+    _, text, _ = run_qzrdec(data[:20], tmp_path)
+    named = str(tmp_path / "in.qzr")
+    with pytest.raises(qzr.Error) as e:
+        qzr.decode(data[:20], name=named)
+    assert named in str(e.value) and "(memory)" not in str(e.value)
+    assert str(e.value) in text.replace("(memory)", named)
