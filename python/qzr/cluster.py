@@ -19,13 +19,15 @@ umask gives, synced and renamed, so that a name holds a whole picture or
 nothing; a task whose worker is lost is run again elsewhere. Failures go to
 standard error as "FILE: message", with qzrdec's message for a damaged file,
 then "N converted, M skipped, K failed"; the exit status is 1 when a file
-failed, 2 for a usage error.
+failed, 2 for a usage error, 128 + its number when a signal ended the run
+(which removes its temporaries first).
 """
 import argparse
 import contextlib
 import io
 import os
 import secrets
+import signal
 import sys
 from pathlib import Path
 from typing import NamedTuple
@@ -225,23 +227,29 @@ def run(args) -> int:
     work = [job for job in work if job not in why and job not in there]
     mode, prefix = 0o666 & ~_umask(), f".qzr-{secrets.token_hex(3)}-"
     failures = []
-    if work:
-        with _client(args) as client:
-            futures = client.map(convert_file, work, fmt=args.format, mode=mode, prefix=prefix, pure=False)
-            names = {future.key: job.name for future, job in zip(futures, work)}
-            for future in as_completed(futures):
-                try:
-                    message = future.result()
-                except Exception as e:  # a task lost on too many workers
-                    message = f"{type(e).__name__}: {e}"
-                if message is not None:
-                    failures.append((names[future.key], message))
+    try:
+        if work:
+            with _client(args) as client:
+                futures = client.map(convert_file, work, fmt=args.format, mode=mode, prefix=prefix, pure=False)
+                names = {future.key: job.name for future, job in zip(futures, work)}
+                for future in as_completed(futures):
+                    try:
+                        message = future.result()
+                    except Exception as e:  # a task lost on too many workers
+                        message = f"{type(e).__name__}: {e}"
+                    if message is not None:
+                        failures.append((names[future.key], message))
+    finally:  # also when a signal ends the run
         _remove_stale_temporaries(work, prefix)
     for name, message in sorted(failures):
         _report(name, message)
     failed += len(failures)
     print(f"{len(work) - len(failures)} converted, {len(there)} skipped, {failed} failed", file=sys.stderr)
     return 1 if failed else 0
+
+
+def _ended_by(signal_number, _frame):
+    raise SystemExit(128 + signal_number)
 
 
 def _count(text: str) -> int:
@@ -262,7 +270,11 @@ def main(argv=None) -> int:
     p.add_argument("--workers", type=_count, default=os.cpu_count() or 1, metavar="N",
                    help="worker processes of the local cluster when no scheduler is given (default: the cores)")
     p.add_argument("-f", "--format", choices=FORMATS, type=str.lower, default="png")
-    return run(p.parse_args(argv))
+    args = p.parse_args(argv)
+    try:
+        return run(args)
+    except KeyboardInterrupt:
+        return 128 + signal.SIGINT
 
 
 if __name__ == "__main__":
@@ -270,4 +282,8 @@ if __name__ == "__main__":
     # the workers import, not from __main__, which they would be sent as.
     from qzr import cluster
 
+    # As qzr convert: a signal ends the run with 128 + its number, after the
+    # temporaries are removed.
+    for ending in (signal.SIGTERM, signal.SIGHUP):
+        signal.signal(ending, cluster._ended_by)
     sys.exit(cluster.main())

@@ -162,6 +162,25 @@ def test_the_same_job_as_qzr_convert(tmp_path):
         assert png.format == "PNG" and np.array_equal(np.asarray(png), qzr.decode(coffee))
 
 
+@pytest.mark.filterwarnings("ignore::DeprecationWarning")
+def test_a_signal_ends_the_run_without_temporaries(tmp_path):
+    files = make_tree(tmp_path / "src", copies=30)
+    out = tmp_path / "out"
+    run = subprocess.Popen([sys.executable, "-m", "qzr.cluster", "src", "out", "--workers", "1", "-f", "bmp"],
+                           cwd=tmp_path, env=python_env(), stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+    try:
+        wait_for(lambda: any(out.glob("large/*/*.bmp")), 60, "the first output")
+        run.send_signal(signal.SIGTERM)
+        assert run.wait(60) == 128 + signal.SIGTERM
+    finally:
+        if run.poll() is None:
+            run.kill()
+        run.wait(10)
+    made = [p for p in out.rglob("*") if p.is_file()]
+    assert len(made) < len(files) - 2, "the run ended before the signal"
+    assert all(p.suffix == ".bmp" for p in made), made  # no temporary
+
+
 def test_usage_errors():
     for args in (["out"], ["src", "out", "-f", "gif"], ["src", "out", "--workers", "0"]):
         with pytest.raises(SystemExit) as e:
