@@ -1,6 +1,7 @@
 """python3 -m qzr.cluster: a tree converted on a local cluster, and on a
 real one (a scheduler and two worker processes over TCP on 127.0.0.1) that
-loses a worker to SIGKILL mid-run, every output exact."""
+loses a worker to SIGKILL mid-run, every output exact; and what it does as
+qzr convert does: skips, collisions, messages, modes, signals."""
 import io
 import json
 import os
