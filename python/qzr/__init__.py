@@ -34,12 +34,13 @@ def info(data) -> Info:
     return Info(*_qzr.info(data))
 
 
-def decode(data) -> numpy.ndarray:
+def decode(data, name: Optional[str] = None) -> numpy.ndarray:
     """Decodes a whole QZR file held in a bytes-like object into an array of
     shape (height, width, 3), dtype uint8: RGB, rows top to bottom, the pixels
-    qzrdec writes. Raises Error, with qzrdec's message, for damaged data.
-    Other threads run while it decodes."""
-    return _qzr.decode(data)
+    qzrdec writes. Raises Error, with qzrdec's message, for damaged data;
+    name, the file's path say, stands in that message where qzrdec names its
+    file. Other threads run while it decodes."""
+    return _qzr.decode(data, name=name or "")
 
 
 def check(data) -> Optional[str]:

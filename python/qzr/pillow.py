@@ -5,15 +5,29 @@
     im = Image.open("photo.qzr")        # format "QZR"; .size from the header alone
     im.save("copy.qzr", quality=90)     # also bpp= and levels=
 
-Opening reads the header only; load() decodes the whole file.
+Opening reads the header only; load() decodes the whole file. Failures are
+those of Pillow's own plugins: data that are no QZR file are not identified
+(PIL.UnidentifiedImageError); a QZR file of another version, or one whose
+header announces more than the decode takes, raises qzr.Error (an OSError)
+on opening; a damaged file raises it on load(), worded as Pillow words a
+broken or truncated file, followed by qzrdec's message. verify() audits the
+whole file (qzr.check) and raises OSError also for the damage load() passes
+over, such as a file cut short by a few bytes.
+ImageFile.LOAD_TRUNCATED_IMAGES changes nothing: a file is decoded whole and
+exactly, or refused.
 """
 import numpy
 from PIL import Image, ImageFile
 
 import qzr
+from . import _qzr
 
 FORMAT = "QZR"
 _HEADER_BYTES = 36
+# How Pillow begins the message of a file it cannot load, by the library's
+# status; other failures (a limit, memory) keep the library's words alone.
+_LOAD_FAILURES = {"truncated data": "image file is truncated",
+                  "corrupt data": "broken data stream when reading image file"}
 
 
 def _accept(prefix: bytes) -> bool:
@@ -28,7 +42,12 @@ class QzrImageFile(ImageFile.ImageFile):
         header = self.fp.read(_HEADER_BYTES)
         if not _accept(header):
             raise SyntaxError("not a QZR file")
-        i = qzr.info(header)
+        try:
+            i = qzr.Info(*_qzr.info(header, within_limits=True, name=_name(self)))
+        except qzr.Error as e:
+            if e.status == "truncated data":
+                raise SyntaxError(str(e)) from e  # too short to be told from other data
+            raise
         if isinstance(getattr(type(self), "mode", None), property):
             self._mode = "RGB"  # Pillow 10.1 on
         else:
@@ -36,7 +55,7 @@ class QzrImageFile(ImageFile.ImageFile):
         self._size = (i.width, i.height)
         self.info["padded_size"] = (i.padded_width, i.padded_height)
         self.info["payload_bytes"] = i.payload_bytes
-        self.tile = [(FORMAT, (0, 0) + self.size, 0, None)]
+        self.tile = [(FORMAT, (0, 0) + self.size, 0, (_name(self),))]
 
     def verify(self):
         """Audits the whole file (qzr.check): raises OSError for a file that
@@ -49,6 +68,11 @@ class QzrImageFile(ImageFile.ImageFile):
             raise OSError(f"damaged QZR file: {reason}")
 
 
+def _name(im) -> str:
+    """The file's name for messages, "" for a stream."""
+    return im.filename if isinstance(im.filename, str) else ""
+
+
 class QzrDecoder(ImageFile.PyDecoder):
     """Decodes the whole file at once: the format has no pieces to stream."""
 
@@ -56,7 +80,15 @@ class QzrDecoder(ImageFile.PyDecoder):
 
     def decode(self, buffer):
         self.fd.seek(0)
-        self.set_as_raw(qzr.decode(self.fd.read()).tobytes())
+        try:
+            pixels = qzr.decode(self.fd.read(), name=self.args[0] if self.args else None)
+        except qzr.Error as e:
+            if e.status not in _LOAD_FAILURES:
+                raise
+            error = qzr.Error(f"{_LOAD_FAILURES[e.status]}: {e}")
+            error.status = e.status
+            raise error from e
+        self.set_as_raw(pixels.tobytes())
         return -1, 0
 
 

@@ -1,8 +1,9 @@
 // qzr._qzr: the library for Python. The package's __init__.py gives these
 // functions their Python face; here they take any contiguous bytes-like
-// object and a numpy array, and turn every failure into qzr.Error (a
-// ValueError) with the text qzrdec prints, without its surrounding line
-// feeds. The decode and the encode run with the GIL released.
+// object and a numpy array, and turn every failure into qzr.Error (an
+// OSError and a ValueError) with the text qzrdec prints, without its
+// surrounding line feeds, and the library's word for the kind of failure as
+// its status. The decode and the encode run with the GIL released.
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
 
@@ -23,9 +24,13 @@ namespace {
 // Raised as qzr.Error.
 class Error : public std::runtime_error {
  public:
-  explicit Error(std::string_view text) : std::runtime_error(trimmed(text)) {}
+  explicit Error(std::string_view text, qzr_status status = QZR_ERROR_ARGUMENT)
+      : std::runtime_error(trimmed(text)), status_(status) {}
+  qzr_status status() const { return status_; }
 
  private:
+  qzr_status status_;
+
   static std::string trimmed(std::string_view text) {
     const size_t first = text.find_first_not_of("\r\n");
     if (first == std::string_view::npos) return "damaged QZR data";
@@ -60,13 +65,22 @@ qzr_decode_options default_options(std::string& message) {
   return o;
 }
 
-[[noreturn]] void fail(const std::string& message) { throw Error(message.c_str()); }
+// The library's message names the data "(memory)" where qzrdec names its
+// file: `name`, when not empty, takes that place.
+[[noreturn]] void fail(const std::string& message, qzr_status status, const std::string& name) {
+  std::string text = message.c_str();
+  static constexpr std::string_view kUnnamed = "(memory)";
+  if (!name.empty())
+    for (size_t at = 0; (at = text.find(kUnnamed, at)) != std::string::npos; at += name.size())
+      text.replace(at, kUnnamed.size(), name);
+  throw Error(text, status);
+}
 
 // The header, or its failure as the decode words it; for a decode also a
 // picture or payload beyond the decode's limits, refused before the array
 // is made. The decode checks all of these before the caller's buffer, so a
 // call with no room fails on them first.
-qzr_info checked_info(const Bytes& in, bool decoding) {
+qzr_info checked_info(const Bytes& in, bool decoding, const std::string& name) {
   qzr_info info{};
   std::string message;
   qzr_decode_options o = default_options(message);
@@ -74,19 +88,20 @@ qzr_info checked_info(const Bytes& in, bool decoding) {
       (!decoding || (uint64_t{info.width} * info.height <= o.max_pixels && info.payload_length <= o.max_payload)))
     return info;
   uint8_t nothing = 0;
-  qzr_decode_into(in.data(), in.size(), &o, &nothing, 0, 0);
-  fail(message);
+  fail(message, qzr_decode_into(in.data(), in.size(), &o, &nothing, 0, 0), name);
 }
 
-py::tuple info(const py::object& data) {
+// `within_limits` also refuses a header announcing more than the decode
+// takes, as the decode would.
+py::tuple info(const py::object& data, bool within_limits, const std::string& name) {
   const Bytes in(data);
-  const qzr_info i = checked_info(in, false);
+  const qzr_info i = checked_info(in, within_limits, name);
   return py::make_tuple(i.width, i.height, i.padded_width, i.padded_height, i.payload_length);
 }
 
-py::array_t<uint8_t> decode(const py::object& data) {
+py::array_t<uint8_t> decode(const py::object& data, const std::string& name) {
   const Bytes in(data);
-  const qzr_info info = checked_info(in, true);
+  const qzr_info info = checked_info(in, true, name);
   py::array_t<uint8_t> pixels({size_t{info.height}, size_t{info.width}, size_t{3}});
   std::string message;
   const qzr_decode_options o = default_options(message);
@@ -97,7 +112,7 @@ py::array_t<uint8_t> decode(const py::object& data) {
     py::gil_scoped_release unlocked;
     status = qzr_decode_into(in.data(), in.size(), &o, out, stride, stride * info.height);
   }
-  if (status != QZR_OK) fail(message);
+  if (status != QZR_OK) fail(message, status, name);
   return pixels;
 }
 
@@ -120,7 +135,7 @@ py::bytes encode(const py::array_t<uint8_t, py::array::c_style>& rgb, int qualit
     py::gil_scoped_release unlocked;
     file = qzr::encode(picture, options);
   }
-  if (!file.ok()) throw Error(file.failure().text);
+  if (!file.ok()) throw Error(file.failure().text, file.failure().status);
   const std::vector<uint8_t>& bytes = file.value().bytes;
   return py::bytes(reinterpret_cast<const char*>(bytes.data()), bytes.size());
 }
@@ -158,13 +173,32 @@ py::bytes to_bmp(const py::array_t<uint8_t, py::array::c_style>& rgb) {
 
 PYBIND11_MODULE(_qzr, m) {
   m.doc() = "QZR wavelet images: the qzr library's decoder and encoder";
-  py::register_exception<Error>(m, "Error", PyExc_ValueError);
+  // An OSError, as a file that cannot be read is; a ValueError too, as it
+  // was before it was an OSError.
+  // Kept to the end, never released: it outlives the interpreter's teardown.
+  static const py::handle error_type = PyErr_NewExceptionWithDoc(
+      "qzr.Error",
+      "QZR data that cannot be decoded, or a picture or option the encoder refuses. The message is "
+      "the one qzrdec prints; status is the library's word for the kind of failure (\"corrupt data\", "
+      "\"truncated data\", \"not a QZR file\", \"unsupported QZR version\", \"limit exceeded\", ...).",
+      py::make_tuple(py::handle(PyExc_OSError), py::handle(PyExc_ValueError)).ptr(), nullptr);
+  if (!error_type) throw py::error_already_set();
+  m.attr("Error") = error_type;
+  py::register_local_exception_translator([](std::exception_ptr p) {
+    try {
+      if (p) std::rethrow_exception(p);
+    } catch (const Error& e) {
+      py::object error = error_type(e.what());
+      error.attr("status") = qzr_status_string(e.status());
+      PyErr_SetObject(error_type.ptr(), error.ptr());
+    }
+  });
   m.attr("MAGIC") = py::bytes(reinterpret_cast<const char*>(qzr::kMagic.data()), qzr::kMagic.size());
   const uint32_t v = qzr_version();
   m.attr("__version__") = std::to_string(v >> 16) + "." + std::to_string(v >> 8 & 0xFF) + "." +
                           std::to_string(v & 0xFF);
-  m.def("info", &info, py::arg("data"));
-  m.def("decode", &decode, py::arg("data"));
+  m.def("info", &info, py::arg("data"), py::arg("within_limits") = false, py::arg("name") = "");
+  m.def("decode", &decode, py::arg("data"), py::arg("name") = "");
   m.def("check", &check, py::arg("data"));
   m.def("encode", &encode, py::arg("rgb"), py::arg("quality"), py::arg("bpp"), py::arg("levels"));
   m.def("to_bmp", &to_bmp, py::arg("rgb"));

@@ -141,3 +141,28 @@ def test_check_names_what_the_decode_passes_over():
     assert qzr.check(b"not a picture" * 4) == "Not quorlen wavelet image file!"
     # The version failure comes after the size line, which is left out.
     assert qzr.check(data[:28] + b"0012" + data[32:]).startswith("This decompressor")
+
+
+def test_error_is_an_os_error_naming_the_file(tmp_path):
+    """What catches a file that cannot be read catches damaged data too, and
+    what caught ValueError still does; the status says what kind of failure
+    it is, and a name given stands where qzrdec names its file."""
+    data = picture_files()[0].read_bytes()
+    for bad, status in ((data[:20], "truncated data"), (b"x" * 64, "not a QZR file"),
+                        (data[:28] + b"0012" + data[32:], "unsupported QZR version"),
+                        (data[:32] + b"\xff\xff\xff\x7f" + data[36:], "limit exceeded"),
+                        (data[:36], "corrupt data")):
+        for catch in (OSError, ValueError):
+            with pytest.raises(catch) as e:
+                qzr.decode(bad)
+            assert type(e.value) is qzr.Error and e.value.status == status
+    with pytest.raises(OSError) as e:
+        qzr.encode(np.zeros((4, 4, 3), np.uint8), quality=0)
+    assert e.value.status == "invalid argument" and "quality 0" in str(e.value)
+
+    _, text, _ = run_qzrdec(data[:20], tmp_path)
+    named = str(tmp_path / "in.qzr")
+    with pytest.raises(qzr.Error) as e:
+        qzr.decode(data[:20], name=named)
+    assert named in str(e.value) and "(memory)" not in str(e.value)
+    assert str(e.value) in text.replace("(memory)", named)

@@ -81,3 +81,35 @@ def test_verify_audits_the_whole_file():
     with Image.open(io.BytesIO(data[:3000])) as im:
         with pytest.raises(OSError, match="Huffman Tree"):
             im.verify()
+
+
+def test_failures_are_pillows_own(tmp_path, monkeypatch):
+    """What Pillow's plugins raise: no QZR file at all is not identified; a
+    QZR file the decoder does not take is an OSError on opening; a damaged
+    one an OSError on load(), in Pillow's words and qzrdec's.
+    LOAD_TRUNCATED_IMAGES changes nothing."""
+    from PIL import ImageFile
+
+    data = (SAMPLES / "coffee.qzr").read_bytes()
+    with pytest.raises(Image.UnidentifiedImageError):
+        Image.open(io.BytesIO(data[:20]))  # the magic, and too short for a header
+    for other, words in ((data[:28] + b"0012" + data[32:], "codec v1.1"),
+                         (data[:32] + b"\xff\xff\xff\x7f" + data[36:], "Payload of 2147483647 bytes is beyond")):
+        with pytest.raises(OSError, match=words) as e:
+            Image.open(io.BytesIO(other))
+        assert not isinstance(e.value, Image.UnidentifiedImageError)
+
+    cut = tmp_path / "cut.qzr"
+    cut.write_bytes(data[:36])
+    for truncated_ok in (False, True):
+        monkeypatch.setattr(ImageFile, "LOAD_TRUNCATED_IMAGES", truncated_ok)
+        with Image.open(cut) as im, pytest.raises(OSError) as e:
+            im.load()
+        assert str(e.value) == "broken data stream when reading image file: Segment YSeg not found !"
+    # A stream that shrinks between the opening and the load.
+    stream = io.BytesIO(data)
+    with Image.open(stream) as im:
+        stream.truncate(20)
+        with pytest.raises(OSError) as e:
+            im.load()
+    assert str(e.value) == "image file is truncated: error reading QZR header from file (memory) !"
