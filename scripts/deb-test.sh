@@ -45,7 +45,7 @@ echo "deb-test: $(basename "$deb"), depends: $(dpkg-deb -f "$deb" Depends)"
 installed=1
 if ! $sudo dpkg -i "$deb" >/dev/null; then
   # Missing dependencies: let apt bring them and finish the installation.
-  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -f -y -qq </dev/null >/dev/null
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -f -y -qq --no-upgrade </dev/null >/dev/null
 fi
 dpkg-query -W -f='${Status}' qzr | grep -q 'install ok installed' || { echo "deb-test: qzr did not install"; exit 1; }
 

@@ -19,4 +19,4 @@ sudo=""
 [[ $(id -u) == 0 ]] || sudo="sudo"
 export DEBIAN_FRONTEND=noninteractive
 $sudo apt-get update -qq
-$sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" </dev/null
+$sudo apt-get install -y -qq --no-upgrade --no-install-recommends "${missing[@]}" </dev/null
