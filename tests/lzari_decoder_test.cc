@@ -2,7 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
 #include <vector>
+
+#include "encoder/lzari_encoder.h"
 
 namespace qzr {
 namespace {
@@ -190,6 +193,142 @@ TEST(LzariDecoder, StopsSpinningOutFillerSoonAfterTheInputEnds) {
   ASSERT_TRUE(e.ok);
   EXPECT_GE(e.bytes.size(), kMaxBytesAfterInputEnd);
   EXPECT_LT(e.bytes.size(), kMaxBytesAfterInputEnd + 60);
+}
+
+}  // namespace
+}  // namespace qzr
+
+namespace qzr {
+namespace {
+
+// Expands `payload` with the fast form and the plain one; they must agree.
+std::vector<uint8_t> expand_both_forms(const std::vector<uint8_t>& payload) {
+  Expanded fast = expand(payload);
+  ByteReader in = memory_reader(payload);
+  std::vector<uint8_t> plain;
+  ByteWriter w = memory_writer(plain);
+  Result<uint64_t> r = decode_lzari_plain(in, w);
+  w.flush();
+  EXPECT_TRUE(fast.ok && r.ok());
+  EXPECT_EQ(fast.bytes, plain) << "the fast and the plain form differ";
+  return fast.bytes;
+}
+
+// A payload: the length word, then code bits given as (bit count, value)
+// fields, most significant bit first. The last byte is completed with one
+// bits, which is what the end of the input reads as.
+std::vector<uint8_t> hand_payload(uint32_t length, std::initializer_list<std::pair<int, uint32_t>> fields) {
+  std::vector<uint8_t> p = {static_cast<uint8_t>(length), static_cast<uint8_t>(length >> 8),
+                            static_cast<uint8_t>(length >> 16), static_cast<uint8_t>(length >> 24)};
+  uint32_t acc = 0;
+  int used = 0;
+  auto put = [&](uint32_t bit) {
+    acc = acc << 1 | bit;
+    if (++used == 8) {
+      p.push_back(static_cast<uint8_t>(acc));
+      acc = 0;
+      used = 0;
+    }
+  };
+  for (const auto& [count, value] : fields)
+    for (int i = count - 1; i >= 0; --i) put(value >> i & 1);
+  while (used != 0) put(1);
+  return p;
+}
+
+std::vector<uint8_t> concat(std::initializer_list<std::vector<uint8_t>> parts) {
+  std::vector<uint8_t> all;
+  for (const auto& part : parts) all.insert(all.end(), part.begin(), part.end());
+  return all;
+}
+
+// A first symbol depends on the first 17 code bits, c0, alone (total 314,
+// range 2^17): c0 <= 416 gives x = 0, symbol 314, a match of 60. Its
+// interval [0, 417) takes nine doublings, so the position reads
+// c = c0 x 512 + the next nine bits over a range of 213504:
+// x = ((c + 1) x 28568 - 1) / 213504, and the position p is the one with
+// cumulative[p + 1] <= x < cumulative[p] (cumulative[1] = 28519, and
+// cumulative[p] = 2 x (4096 - p) for p >= 3133). The match starts p + 1
+// slots behind the write position 4036. Before anything is written, slots
+// 0..4035 hold spaces and 4036..4095 zeros.
+TEST(LzariDecoder, FirstMatchCopiesTheInitialRingAcrossItsWrap) {
+  const std::vector<uint8_t> blanks(60, 0x20);
+  struct Case {
+    const char* what;
+    std::vector<uint8_t> payload, expected;
+  } cases[] = {
+      // c = 416 x 512 + 511: x = 28567, p = 0, distance 1: slot 4035, then
+      // the copy reads what it has just written.
+      {"distance 1", hand_payload(60, {{17, 416}}), blanks},
+      // c = 512 + 391 = 903: x = 120, p = 4035, distance 4036: slots 0..59.
+      {"distance 4036", hand_payload(60, {{17, 1}, {9, 391}}), blanks},
+      // c = 512 + 375 = 887: x = 118, p = 4036, distance 4037: the last zero
+      // in slot 4095, then slots 0..58.
+      {"distance 4037", hand_payload(60, {{17, 1}, {9, 375}}),
+       concat({std::vector<uint8_t>(1, 0), std::vector<uint8_t>(59, 0x20)})},
+      // c = 512 + 300 = 812: x = 108, p = 4041, distance 4042: slots
+      // 4090..4095, then 0..53.
+      {"distance 4042", hand_payload(60, {{17, 1}, {9, 300}}),
+       concat({std::vector<uint8_t>(6, 0), std::vector<uint8_t>(54, 0x20)})},
+      // c = 0: x = 0, p = 4095, distance 4096: slots 4036..4095.
+      {"distance 4096", hand_payload(60, {{17, 0}, {9, 0}}), std::vector<uint8_t>(60, 0x00)},
+      // c = 11 after 26 bits: x = 1, p = 4095 again, over [0, 14) of 28568,
+      // thirteen doublings. The match has moved character 313 to symbol 1
+      // (frequency 2, total 315); symbol 66 still stands for 'A'. Code value
+      // 11 x 8192 + 300 = 90412 gives x = 248 over the range 114688: 'A'.
+      {"a literal after the match", hand_payload(61, {{17, 0}, {9, 11}, {13, 300}}),
+       concat({std::vector<uint8_t>(60, 0x00), {'A'}})},
+      // The same match for a length word of 2: the whole match is written.
+      {"past the length word", hand_payload(2, {{17, 1}, {9, 300}}),
+       concat({std::vector<uint8_t>(6, 0), std::vector<uint8_t>(54, 0x20)})},
+  };
+  for (const Case& c : cases) EXPECT_EQ(expand_both_forms(c.payload), c.expected) << c.what;
+}
+
+// The encoder's own picture of the initial ring (zeros oldest, then
+// spaces) against the decoder's: data that opens with runs of both is coded
+// as matches into the ring, with no literal for either byte, and comes back
+// whole.
+TEST(LzariDecoder, EncodedMatchesIntoTheInitialRingComeBack) {
+  std::mt19937 rng(21);
+  std::vector<uint8_t> text(20);
+  for (auto& b : text) b = static_cast<uint8_t>('a' + rng() % 26);
+  auto opening = [&](uint8_t blank, uint8_t zero) {
+    return concat({std::vector<uint8_t>(100, blank),
+                   std::vector<uint8_t>(40, zero),
+                   text,
+                   std::vector<uint8_t>(70, zero),
+                   {'!'},
+                   std::vector<uint8_t>(50, blank)});
+  };
+  const std::vector<uint8_t> data = opening(0x20, 0x00);
+  const std::vector<uint8_t> payload = enc::lzari_encode(data);
+  EXPECT_EQ(expand_both_forms(payload), data);
+  // The same with bytes in no slot of the initial ring: each run then needs
+  // a literal first (8 bits or more, where a far match costs a few bits more
+  // than a near one): a byte more, at these sizes.
+  const std::vector<uint8_t> other_bytes = opening(0x01, 0x02);
+  const std::vector<uint8_t> other_payload = enc::lzari_encode(other_bytes);
+  EXPECT_EQ(expand_both_forms(other_payload), other_bytes);
+  EXPECT_LT(payload.size(), other_payload.size());
+}
+
+// Matches whose source runs over the ring's last slot into its first, and
+// whose destination does: copies of earlier stretches of random bytes that
+// cross the outputs 60, 4156 and 8252, where the write position wraps.
+TEST(LzariDecoder, EncodedMatchesAcrossTheRingsWrapComeBack) {
+  std::mt19937 rng(22);
+  std::vector<uint8_t> data(13000);
+  for (auto& b : data) b = static_cast<uint8_t>(rng());
+  // Byte by byte, as a match copies: an overlapping copy repeats its start.
+  auto copy = [&](size_t from, size_t to, size_t n) {
+    for (size_t k = 0; k < n; ++k) data[to + k] = data[from + k];
+  };
+  copy(30, 500, 60);      // reads slots 4066..4095, then 0..29
+  copy(4120, 4140, 57);   // 20 back, written over the wrap at 4156
+  copy(4200, 8230, 45);   // 4030 back, written over the wrap at 8252
+  copy(8240, 12000, 59);  // reads over the wrap at 8252, from 3760 back
+  EXPECT_EQ(expand_both_forms(enc::lzari_encode(data)), data);
 }
 
 }  // namespace
