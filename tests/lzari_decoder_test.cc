@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <initializer_list>
 #include <random>
+#include <utility>
 #include <vector>
 
 #include "encoder/lzari_encoder.h"
@@ -17,11 +19,14 @@ struct Expanded {
   uint64_t consumed;
 };
 
-Expanded expand(const std::vector<uint8_t>& payload) {
+using Expander = Result<uint64_t> (*)(ByteReader&, ByteWriter&, uint64_t, uint64_t*);
+
+// Expands with the fast form, or with `form`.
+Expanded expand(const std::vector<uint8_t>& payload, Expander form = decode_lzari) {
   ByteReader in = memory_reader(payload);
   std::vector<uint8_t> out;
   ByteWriter w = memory_writer(out);
-  Result<uint64_t> r = decode_lzari(in, w);
+  Result<uint64_t> r = form(in, w, kNoLimit, nullptr);
   w.flush();
   if (!r.ok()) return {false, r.failure(), out, in.offset()};
   EXPECT_EQ(r.value(), out.size());
@@ -203,14 +208,9 @@ namespace {
 
 // Expands `payload` with the fast form and the plain one; they must agree.
 std::vector<uint8_t> expand_both_forms(const std::vector<uint8_t>& payload) {
-  Expanded fast = expand(payload);
-  ByteReader in = memory_reader(payload);
-  std::vector<uint8_t> plain;
-  ByteWriter w = memory_writer(plain);
-  Result<uint64_t> r = decode_lzari_plain(in, w);
-  w.flush();
-  EXPECT_TRUE(fast.ok && r.ok());
-  EXPECT_EQ(fast.bytes, plain) << "the fast and the plain form differ";
+  const Expanded fast = expand(payload), plain = expand(payload, decode_lzari_plain);
+  EXPECT_TRUE(fast.ok && plain.ok);
+  EXPECT_EQ(fast.bytes, plain.bytes) << "the fast and the plain form differ";
   return fast.bytes;
 }
 
