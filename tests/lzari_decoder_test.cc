@@ -286,9 +286,9 @@ TEST(LzariDecoder, FirstMatchCopiesTheInitialRingAcrossItsWrap) {
 }
 
 // The encoder's own picture of the initial ring (zeros oldest, then
-// spaces) against the decoder's: data that opens with runs of both is coded
-// as matches into the ring, with no literal for either byte, and comes back
-// whole.
+// spaces) against the decoder's: data that opens with runs of both can be
+// coded as matches into the ring, without a first literal of either byte,
+// and comes back whole.
 TEST(LzariDecoder, EncodedMatchesIntoTheInitialRingComeBack) {
   std::mt19937 rng(21);
   std::vector<uint8_t> text(20);
