@@ -21,6 +21,8 @@ for sig in TERM INT; do
   kill -"$sig" "$pid" 2>/dev/null || true
   status=0
   wait "$pid" || status=$?
+  # (A slow build may be stopped before it made even the folder.)
+  mkdir -p out
   made=$(find out -name 'p*.bmp' | wc -l)
   if ((made == 300)); then
     echo "note: the run ended before SIG$sig came"
