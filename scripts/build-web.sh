@@ -9,7 +9,7 @@
 # build-web/emscripten-cache.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-command -v emcc >/dev/null && command -v emcmake >/dev/null || bash scripts/deps.sh emscripten
+command -v emcc >/dev/null && command -v emcmake >/dev/null || bash scripts/deps.sh build web
 jobs=$(nproc 2>/dev/null || echo 2)
 out=build-web
 mkdir -p "$out"

@@ -19,7 +19,7 @@ started=$SECONDS
 
 packages=(qemu-user libgtest-dev)
 for a in "${arches[@]}"; do packages+=("g++-$a-linux-gnu"); done
-bash scripts/deps.sh "${packages[@]}"
+bash scripts/deps.sh build tests "${packages[@]}"
 if [[ ! -x $native/qzrdec || ! -x $native/tools/qzrenc ]]; then
   cmake -S . -B "$native" -DCMAKE_BUILD_TYPE=Release >/dev/null
   cmake --build "$native" -j"$jobs" >/dev/null

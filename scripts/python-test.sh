@@ -22,7 +22,7 @@ PY
     echo "python-test: $python lacks $missing" >&2
     exit 1
   fi
-  echo "== the Python package: skipped, $python lacks $missing (bash scripts/deps.sh installs them)"
+  echo "== the Python package: skipped, $python lacks $missing (bash scripts/deps.sh python installs them)"
   exit 0
 fi
 

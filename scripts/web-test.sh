@@ -7,7 +7,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${1:-build}
 bash scripts/build-web.sh
-bash scripts/deps.sh
+bash scripts/deps.sh build tests web
 if [[ ! -x $build/qzrdec ]]; then
   cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release >/dev/null
   cmake --build "$build" -j"$(nproc 2>/dev/null || echo 2)" --target qzrdec >/dev/null

@@ -15,7 +15,7 @@ linux=$root/${1:-build}
 jobs=$(nproc 2>/dev/null || echo 2)
 
 started=$SECONDS
-bash scripts/deps.sh g++-mingw-w64-x86-64 wine64 tmux
+bash scripts/deps.sh build tests g++-mingw-w64-x86-64 wine64
 echo "windows-test: cross compiler and Wine ready after $((SECONDS - started)) s"
 wine=$(command -v wine64 || true)
 [[ -n $wine ]] || wine=/usr/lib/wine/wine64  # Debian's wine64 keeps its loader there
