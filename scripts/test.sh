@@ -39,7 +39,7 @@ bash scripts/python-test.sh | tee -a "$log"
 echo "== the web module under Node.js and the viewer page in headless Chromium"
 bash scripts/web-test.sh build
 
-# Benchmarks are measured by hand (see the README); here they only have to
+# Benchmarks are measured by hand (see doc/performance.md); here they only have to
 # build and run.
 echo "== the stage benchmarks, one short pass"
 build/bench/qzr_bench --benchmark_min_time=0.01 </dev/null
