@@ -13,25 +13,14 @@
 
 namespace qzr {
 
-PayloadStore memory_store(std::vector<uint8_t>& bytes) {
-  return {memory_writer(bytes), [] { return Status::success(); },
-          [&bytes]() -> Result<ByteReader> { return memory_reader(bytes); }};
-}
-
 namespace {
 
 const char* const kSegmentNames[3] = {"YSeg", "USeg", "VSeg"};
 
-// The largest payload held in memory to be read as it is expanded; a
-// larger one (far beyond any real picture's) is expanded first, into the
-// store alone.
-constexpr uint32_t kMaxPipedPayload = uint32_t{1} << 28;
-
-// What the expansion did: the bytes it produced and the code bits it took.
-struct Expansion {
-  uint64_t produced = 0;
-  uint64_t bits_taken = 0;
-};
+// The largest payload the console program holds in memory; a larger one
+// (far beyond any real picture's) it keeps in its copy alone. The library
+// holds any payload its limits allow.
+constexpr uint32_t kMaxHeldPayload = uint32_t{1} << 28;
 
 // Finds the next segment, noting the bytes skipped between the previous
 // plane stream and its marker: a sound payload has none. (What comes before
@@ -61,9 +50,7 @@ Status read_planes_in_turn(ByteReader& segments, int64_t max_samples, Plane (&pl
     Result<PlaneCoefficients> c = read_plane(segments, kSegmentNames[i], max_samples, work);
     if (!c.ok()) return c.failure();
     take_signs(c.value().damage, damage);
-    Result<Plane> plane = synthesise(c.value(), kSegmentNames[i], work);
-    if (!plane.ok()) return plane.failure();
-    planes[i] = std::move(plane.value());
+    planes[i] = synthesise(c.value(), work);
     if (i == 0) work.release();
   }
   return Status::success();
@@ -79,7 +66,7 @@ Status read_planes_overlapped(ByteReader& segments, int64_t max_samples, int thr
                               DamageSigns& damage) {
   PlaneWorkspace work[3];
   PlaneCoefficients coefficients[3];
-  std::optional<Result<Plane>> synthesised[3];
+  std::optional<Plane> synthesised[3];
   std::optional<Failure> unread;  // the failure that stopped the reading
   int read = 0;                   // planes read
   {
@@ -98,7 +85,7 @@ Status read_planes_overlapped(ByteReader& segments, int64_t max_samples, int thr
       coefficients[i] = std::move(c.value());
       take_signs(coefficients[i].damage, damage);
       auto task = [&, i] {
-        synthesised[i] = synthesise(coefficients[i], kSegmentNames[i], work[i], threads);
+        synthesised[i] = synthesise(coefficients[i], work[i], threads);
         work[i].release();
       };
       if (i < 2)
@@ -106,73 +93,11 @@ Status read_planes_overlapped(ByteReader& segments, int64_t max_samples, int thr
       else
         task();
     }
+    synthesis.join();
   }
-  for (int i = 0; i < read; ++i) {
-    if (!synthesised[i]->ok()) return synthesised[i]->failure();
-    planes[i] = std::move(synthesised[i]->value());
-  }
+  for (int i = 0; i < read; ++i) planes[i] = std::move(*synthesised[i]);
   if (unread) return *unread;
   return Status::success();
-}
-
-// Expands the payload into the store, keeps it, and reads the planes back.
-// `read_to` gets the payload bytes the planes were read from.
-Status expand_then_read(ByteReader& in, uint32_t length, PayloadStore& store, int64_t max_samples, Plane (&planes)[3],
-                        Expansion& expansion, uint64_t& read_to, DamageSigns& damage) {
-  expansion.produced = expand_lzari(in, store.writer, length, &expansion.bits_taken);
-  store.writer.flush();
-  if (Status kept = store.finish(); !kept.ok()) return kept;
-  Result<ByteReader> segments = store.reread();
-  if (!segments.ok()) return segments.failure();
-  Status read = read_planes_in_turn(segments.value(), max_samples, planes, damage);
-  read_to = segments.value().offset();
-  return read;
-}
-
-// The expansion on a thread of its own, into the store and into memory that
-// this thread reads the planes from as their bytes arrive (synthesising
-// them on a third). Nothing is reread: that memory holds the same bytes.
-// What a serial run would report first still wins: a failure to keep the
-// bytes comes before any the planes meet, so the expansion always runs to
-// its end. Returns nothing when the payload is too large to hold or its
-// memory is refused, before anything was read.
-std::optional<Status> expand_while_reading(ByteReader& in, uint32_t length, PayloadStore& store, int64_t max_samples,
-                                           int threads, Plane (&planes)[3], Expansion& expansion, uint64_t& read_to,
-                                           DamageSigns& damage) {
-  if (length > kMaxPipedPayload) return std::nullopt;
-  std::optional<GrowingBytes> payload;
-  try {
-    payload.emplace(size_t{length} + MAX_MATCH);  // the last match may run past the length
-  } catch (const std::bad_alloc&) {
-    return std::nullopt;
-  }
-  // A memory store keeps the bytes only to read them back.
-  std::vector<uint8_t>* const memory = store.writer.memory;
-  store.writer.memory = nullptr;
-  store.writer.growing = &*payload;
-  Status kept, read;
-  auto expand = [&] {
-    try {
-      expansion.produced = expand_lzari(in, store.writer, length, &expansion.bits_taken);
-      store.writer.flush();
-      kept = store.finish();
-    } catch (const std::bad_alloc&) {
-      kept = format_failure("\nOut of memory !\n", QZR_ERROR_OUT_OF_MEMORY);
-    }
-    payload->close();
-  };
-  {
-    // With no thread to be had the expansion runs here first, and the
-    // planes are read from its finished bytes.
-    Background expander;
-    expander.start(expand);
-    ByteReader segments = growing_reader(*payload);
-    read = read_planes_overlapped(segments, max_samples, threads, planes, damage);
-    read_to = segments.offset();
-  }
-  store.writer.growing = nullptr;
-  store.writer.memory = memory;
-  return kept.ok() ? read : kept;
 }
 
 // A coder's final bits leave its 17-bit window at most 15 bits short of the
@@ -180,12 +105,12 @@ std::optional<Status> expand_while_reading(ByteReader& in, uint32_t length, Payl
 constexpr uint64_t kMaxBitsPastCodeEnd = 15;
 
 // The payload's own signs: its code cut short or followed by bytes nothing
-// reads (known only when the whole input is in memory), its last match
+// reads (known only when `in` holds the whole input in memory), its last match
 // running past its length.
-void note_payload_damage(const ByteReader& in, uint64_t code_start, uint32_t length, const Expansion& expansion,
+void note_payload_damage(const ByteReader* in, uint64_t code_start, uint32_t length, const Expansion& expansion,
                          DamageSigns& damage) {
-  if (in.file == nullptr && in.growing == nullptr) {
-    const uint64_t input_size = in.consumed_before + static_cast<uint64_t>(in.end - in.base);
+  if (in != nullptr && in->file == nullptr && in->growing == nullptr) {
+    const uint64_t input_size = in->consumed_before + static_cast<uint64_t>(in->end - in->base);
     const uint64_t code_bits = 8 * (input_size - code_start);
     if (expansion.bits_taken > code_bits + kMaxBitsPastCodeEnd)
       note_damage(&damage, format_text("the payload is cut short: its code needs %llu bits past the end of the file",
@@ -211,81 +136,188 @@ void note_plane_size_damage(const Plane (&planes)[3], const QzrHeader& h, Damage
   }
 }
 
-}  // namespace
-
-int decode_threads(const DecodeLimits& limits) { return limits.threads > 0 ? limits.threads : available_cores(); }
-
-Result<DecodedPlanes> decode_planes(ByteReader& in, std::string_view input_name, PayloadStore& store,
-                                    const DecodeLimits& limits, const HeaderSeen& header_seen) {
-  Result<QzrHeader> header = read_container_header(in, input_name);
-  if (!header.ok()) return header.failure();
-  DecodedPlanes d;
-  d.header = header.value();
-  const QzrHeader& h = d.header;
-  if (header_seen) header_seen(h);
-
-  Result<uint32_t> length = read_payload_length(in, limits.max_payload);
-  if (!length.ok()) return length.failure();
-  const int64_t max_samples = std::min(limits.max_plane_samples, plane_sample_limit(h));
-  const int threads = decode_threads(limits);
-  const uint64_t code_start = in.offset();
-  Expansion expansion;
-  uint64_t read_to = 0;
-  DamageSigns plane_signs;
-  std::optional<Status> planes;
-  if (threads > 1)
-    planes = expand_while_reading(in, length.value(), store, max_samples, threads, d.planes, expansion, read_to,
-                                  plane_signs);
-  if (!planes) {
-    plane_signs.clear();
-    planes = expand_then_read(in, length.value(), store, max_samples, d.planes, expansion, read_to, plane_signs);
-  }
-  if (!planes->ok()) return planes->failure;
-
-  if (Status sizes = check_plane_sizes(d.planes[0], d.planes[1], d.planes[2], h.padded_width, h.padded_height);
-      !sizes.ok())
-    return sizes.failure;
-  note_payload_damage(in, code_start, length.value(), expansion, d.damage);
-  take_signs(plane_signs, d.damage);
-  if (expansion.produced > read_to)
-    note_damage(&d.damage, format_text("%llu bytes of the payload after the last plane stream",
-                                       static_cast<unsigned long long>(expansion.produced - read_to)));
-  note_plane_size_damage(d.planes, h, d.damage);
-  return d;
-}
-
-Result<DecodedPlanes> decode_planes_in_memory(std::span<const uint8_t> file, const DecodeLimits& limits,
-                                              std::string_view input_name) {
-  std::vector<uint8_t> payload;
-  PayloadStore store = memory_store(payload);
-  ByteReader in = memory_reader(file);
-  return decode_planes(in, input_name, store, limits);
-}
-
-namespace {
-
-// The pipeline on a file in memory, then `finish` on the planes; out of
-// memory is a failure.
-template <class T, class Finish>
-Result<T> decode_in_memory(std::span<const uint8_t> file, const DecodeLimits& limits, std::string_view input_name,
-                           DamageSigns* damage, Finish&& finish) {
+// Out of memory, anywhere in the pipeline, as a failure: the one place it
+// is caught.
+template <class T, class Run>
+Result<T> failing_out_of_memory(Run&& run) {
   try {
-    Result<DecodedPlanes> d = decode_planes_in_memory(file, limits, input_name);
-    if (!d.ok()) return d.failure();
-    if (damage != nullptr) *damage = d.value().damage;
-    return finish(d.value());
+    return run();
   } catch (const std::bad_alloc&) {
     return format_failure("\nOut of memory !\n", QZR_ERROR_OUT_OF_MEMORY);
   }
 }
 
+// Where the payload's bytes go: memory the planes are read from, and the
+// copy, when there is one.
+ByteWriter payload_writer(GrowingBytes& memory, const PayloadCopy& copy) {
+  ByteWriter out = file_writer(copy.file, 1 << 18);
+  out.growing = &memory;
+  return out;
+}
+
+Failure copy_failure(const PayloadCopy& copy) {
+  return format_failure(format_text("\nerror writing file %.*s !\n", static_cast<int>(copy.name.size()),
+                                    copy.name.data()),
+                        QZR_ERROR_IO);
+}
+
+// The expansion on a thread of its own, into memory that this thread reads
+// the planes from as their bytes arrive (synthesising them on a third).
+// What a serial run would report first still wins: a short write to the
+// copy comes before any failure the planes meet, so the expansion always
+// runs to its end.
+Status expand_while_reading(ByteReader& in, uint32_t length, GrowingBytes& payload, const PayloadCopy& copy,
+                            int64_t max_samples, int threads, Plane (&planes)[3], Expansion& expansion,
+                            uint64_t& read_to, DamageSigns& damage) {
+  bool copy_short = false;
+  Status read;
+  {
+    Background expander;
+    expander.start([&] {
+      // The reader waits for bytes until the memory is closed, whatever ends
+      // the expansion.
+      struct CloseAtEnd {
+        GrowingBytes& bytes;
+        ~CloseAtEnd() { bytes.close(); }
+      } close_at_end{payload};
+      ByteWriter out = payload_writer(payload, copy);
+      expansion.produced = expand_lzari(in, out, length, &expansion.bits_taken);
+      out.flush();
+      copy_short = out.failed;
+    });
+    ByteReader segments = growing_reader(payload);
+    read = read_planes_overlapped(segments, max_samples, threads, planes, damage);
+    read_to = segments.offset();
+    expander.join();
+  }
+  if (copy_short) return copy_failure(copy);
+  return read;
+}
+
+// The same with the expansion first, then the planes in turn.
+Status expand_then_read(ByteReader& in, uint32_t length, GrowingBytes& payload, const PayloadCopy& copy,
+                        int64_t max_samples, Plane (&planes)[3], Expansion& expansion, uint64_t& read_to,
+                        DamageSigns& damage) {
+  ByteWriter out = payload_writer(payload, copy);
+  expansion.produced = expand_lzari(in, out, length, &expansion.bits_taken);
+  out.flush();
+  payload.close();
+  if (out.failed) return copy_failure(copy);
+  ByteReader segments = growing_reader(payload);
+  Status read = read_planes_in_turn(segments, max_samples, planes, damage);
+  read_to = segments.offset();
+  return read;
+}
+
+// The planes checked, and every sign of damage in the order met: the
+// payload's own, the plane streams', what was left after them, the planes'
+// sizes.
+Result<DecodedPlanes> finish_planes(const FileStart& start, DecodedPlanes& d, const ByteReader* in,
+                                    const Expansion& expansion, uint64_t read_to, DamageSigns& plane_signs) {
+  const QzrHeader& h = start.header;
+  if (Status sizes = check_plane_sizes(d.planes[0], d.planes[1], d.planes[2], h.padded_width, h.padded_height);
+      !sizes.ok())
+    return sizes.failure;
+  note_payload_damage(in, start.code_start, start.payload_length, expansion, d.damage);
+  take_signs(plane_signs, d.damage);
+  if (expansion.produced > read_to)
+    note_damage(&d.damage, format_text("%llu bytes of the payload after the last plane stream",
+                                       static_cast<unsigned long long>(expansion.produced - read_to)));
+  note_plane_size_damage(d.planes, h, d.damage);
+  return std::move(d);
+}
+
+int64_t max_samples_of(const FileStart& start, const DecodeLimits& limits) {
+  return std::min(limits.max_plane_samples, plane_sample_limit(start.header));
+}
+
 }  // namespace
 
-Result<DecodedFile> decode_qzr(std::span<const uint8_t> file, const DecodeLimits& limits, std::string_view input_name,
+int decode_threads(const DecodeLimits& limits) { return limits.threads > 0 ? limits.threads : available_cores(); }
+
+Result<FileStart> read_file_start(ByteReader& in, std::string_view input_name, const DecodeLimits& limits) {
+  Result<QzrHeader> header = read_container_header(in, input_name);
+  if (!header.ok()) return header.failure();
+  return read_file_start(in, header.value(), limits);
+}
+
+Result<FileStart> read_file_start(ByteReader& in, const QzrHeader& header, const DecodeLimits& limits) {
+  Result<uint32_t> length = read_payload_length(in, limits.max_payload);
+  if (!length.ok()) return length.failure();
+  return FileStart{header, length.value(), in.offset()};
+}
+
+bool payload_held_in_memory(uint32_t payload_length) { return payload_length <= kMaxHeldPayload; }
+
+Result<DecodedPlanes> decode_payload(ByteReader& in, const FileStart& start, const DecodeLimits& limits,
+                                     const PayloadCopy& copy) {
+  return failing_out_of_memory<DecodedPlanes>([&]() -> Result<DecodedPlanes> {
+    DecodedPlanes d;
+    d.header = start.header;
+    GrowingBytes payload(size_t{start.payload_length} + MAX_MATCH);  // the last match may run past the length
+    const int threads = decode_threads(limits);
+    Expansion expansion;
+    uint64_t read_to = 0;
+    DamageSigns plane_signs;
+    const Status planes =
+        threads > 1 ? expand_while_reading(in, start.payload_length, payload, copy, max_samples_of(start, limits),
+                                           threads, d.planes, expansion, read_to, plane_signs)
+                    : expand_then_read(in, start.payload_length, payload, copy, max_samples_of(start, limits),
+                                       d.planes, expansion, read_to, plane_signs);
+    if (!planes.ok()) return planes.failure;
+    return finish_planes(start, d, &in, expansion, read_to, plane_signs);
+  });
+}
+
+Result<Expansion> expand_payload(ByteReader& in, const FileStart& start, ByteWriter& out) {
+  return failing_out_of_memory<Expansion>([&]() -> Result<Expansion> {
+    Expansion expansion;
+    expansion.produced = expand_lzari(in, out, start.payload_length, &expansion.bits_taken);
+    out.flush();
+    return expansion;
+  });
+}
+
+Result<DecodedPlanes> read_payload_planes(ByteReader& payload, const FileStart& start, const Expansion& expansion,
+                                          const DecodeLimits& limits) {
+  return failing_out_of_memory<DecodedPlanes>([&]() -> Result<DecodedPlanes> {
+    DecodedPlanes d;
+    d.header = start.header;
+    DamageSigns plane_signs;
+    if (Status read = read_planes_in_turn(payload, max_samples_of(start, limits), d.planes, plane_signs); !read.ok())
+      return read.failure;
+    // The code's own signs are not known: the input is not at hand.
+    return finish_planes(start, d, nullptr, expansion, payload.offset(), plane_signs);
+  });
+}
+
+Result<DecodedPlanes> decode_planes_in_memory(std::span<const uint8_t> file, const DecodeLimits& limits,
+                                              std::string_view input_name) {
+  ByteReader in = memory_reader(file);
+  Result<FileStart> start = read_file_start(in, input_name, limits);
+  if (!start.ok()) return start.failure();
+  return decode_payload(in, start.value(), limits);
+}
+
+namespace {
+
+// The pipeline on a file in memory, then `finish` on the planes.
+template <class T, class Finish>
+Result<T> decode_in_memory(std::span<const uint8_t> file, const DecodeLimits& limits, std::string_view input_name,
+                           DamageSigns* damage, Finish&& finish) {
+  Result<DecodedPlanes> d = decode_planes_in_memory(file, limits, input_name);
+  if (!d.ok()) return d.failure();
+  if (damage != nullptr) *damage = d.value().damage;
+  return failing_out_of_memory<T>([&] { return finish(d.value()); });
+}
+
+}  // namespace
+
+Result<DecodedBmp> decode_to_bmp(std::span<const uint8_t> file, const DecodeLimits& limits, std::string_view input_name,
                                DamageSigns* damage) {
-  return decode_in_memory<DecodedFile>(file, limits, input_name, damage, [&limits](const DecodedPlanes& d) {
+  return decode_in_memory<DecodedBmp>(file, limits, input_name, damage, [&limits](const DecodedPlanes& d) {
     const QzrHeader& h = d.header;
-    DecodedFile decoded;
+    DecodedBmp decoded;
     decoded.header = h;
     ByteWriter out = memory_writer(decoded.bmp, 1 << 18);
     write_bmp_from_planes(out, d.planes, h.width, h.height, h.padded_width, decode_threads(limits));

@@ -1,13 +1,12 @@
 // The decode pipeline: header, payload expansion, the three planes and their
-// check, one way for every caller. Where the expanded payload is kept
-// between the expansion and the planes is the caller's: the console program
-// keeps it in temp.tmp, the library in memory. Then the rows, through the
-// one row writer: to the bytes of a BMP file (what the console program
-// writes), to the public RGB picture, or into a caller's buffer.
+// check, one way for every caller. The expanded payload is held in memory
+// (the console program keeps a copy of it in temp.tmp too). Then the rows,
+// through the one row writer: to the bytes of a BMP file (what the console
+// program writes), to the public RGB picture, or into a caller's buffer.
 #pragma once
 
 #include <cstdint>
-#include <functional>
+#include <cstdio>
 #include <span>
 #include <string_view>
 #include <vector>
@@ -33,19 +32,6 @@ struct DecodeLimits {
 // The threads a decode with these limits uses: `threads`, or the cores.
 int decode_threads(const DecodeLimits& limits);
 
-// Where the expanded payload is kept. The expansion writes through `writer`;
-// `finish` then tells whether every byte was kept (the writer flushed), and
-// `reread` gives the kept bytes from their start, valid until the pipeline
-// returns.
-struct PayloadStore {
-  ByteWriter writer;
-  std::function<Status()> finish;
-  std::function<Result<ByteReader>()> reread;
-};
-
-// Keeps the payload in `bytes`.
-PayloadStore memory_store(std::vector<uint8_t>& bytes);
-
 struct DecodedPlanes {
   QzrHeader header;
   Plane planes[3];  // checked: they hold what the conversion reads
@@ -57,31 +43,68 @@ struct DecodedPlanes {
   DamageSigns damage;
 };
 
-// Called with the header once it is read and checked (the console program
-// shows the size line then).
-using HeaderSeen = std::function<void(const QzrHeader&)>;
+// The start of a QZR file: its header and its payload's length word, read
+// and checked.
+struct FileStart {
+  QzrHeader header;
+  uint32_t payload_length = 0;
+  uint64_t code_start = 0;  // the offset of the payload's code in the file
+};
 
-// Runs the pipeline on `in`, a whole QZR file from its first byte;
-// `input_name` names it in the header's messages. Failures carry the
-// console program's text and status.
-Result<DecodedPlanes> decode_planes(ByteReader& in, std::string_view input_name, PayloadStore& store,
-                                    const DecodeLimits& limits = {}, const HeaderSeen& header_seen = {});
+// Reads the file start from `in`, a whole QZR file from its first byte;
+// `input_name` names it in the header's messages. The length word is held
+// to the limits' max_payload.
+Result<FileStart> read_file_start(ByteReader& in, std::string_view input_name, const DecodeLimits& limits);
+// The same after the header, which the caller has read (the console program
+// shows the size line between the two).
+Result<FileStart> read_file_start(ByteReader& in, const QzrHeader& header, const DecodeLimits& limits);
+
+// A file that gets every byte of the expanded payload as the expansion
+// makes it: the console program keeps the payload in temp.tmp. A write that
+// falls short is a failure that names the file, before any the planes meet.
+// The file stays open: closing it (and checking that close) is the caller's.
+struct PayloadCopy {
+  std::FILE* file = nullptr;
+  std::string_view name;
+};
+
+// Whether decode_payload holds a payload of this length in memory; a longer
+// one, far beyond any real picture, the console program expands into its
+// copy alone (expand_payload) and reads back (read_payload_planes).
+bool payload_held_in_memory(uint32_t payload_length);
+
+// The rest of the pipeline after read_file_start: the payload expanded from
+// `in` into memory (and into `copy`, when given), the planes read from it
+// and checked, with every sign of damage. With threads the expansion runs
+// on a thread of its own while the planes are read as their bytes arrive.
+// Out of memory is a failure, as everywhere in the pipeline.
+Result<DecodedPlanes> decode_payload(ByteReader& in, const FileStart& start, const DecodeLimits& limits,
+                                     const PayloadCopy& copy = {});
+
+// The same in two steps, the payload kept only where `out` writes it: the
+// expansion, then the planes read back from the kept bytes.
+struct Expansion {
+  uint64_t produced = 0;    // bytes written
+  uint64_t bits_taken = 0;  // code bits the coder took
+};
+Result<Expansion> expand_payload(ByteReader& in, const FileStart& start, ByteWriter& out);
+Result<DecodedPlanes> read_payload_planes(ByteReader& payload, const FileStart& start, const Expansion& expansion,
+                                          const DecodeLimits& limits);
 
 // The pipeline on a whole file held in memory, its payload kept in memory
 // too and freed once the planes hold the picture.
 Result<DecodedPlanes> decode_planes_in_memory(std::span<const uint8_t> file, const DecodeLimits& limits,
                                               std::string_view input_name);
 
-struct DecodedFile {
+struct DecodedBmp {
   QzrHeader header;
   std::vector<uint8_t> bmp;  // the whole BMP file
 };
 
-// A file held in memory, its payload too, to the bytes of its BMP file. Out
-// of memory is a failure, not an exception.
+// A file held in memory, its payload too, to the bytes of its BMP file.
 // `damage`, when given, gets the file's signs of damage (DecodedPlanes).
-Result<DecodedFile> decode_qzr(std::span<const uint8_t> file, const DecodeLimits& limits = {},
-                               std::string_view input_name = "(memory)", DamageSigns* damage = nullptr);
+Result<DecodedBmp> decode_to_bmp(std::span<const uint8_t> file, const DecodeLimits& limits = {},
+                                 std::string_view input_name = "(memory)", DamageSigns* damage = nullptr);
 
 // The visible picture, rows top to bottom, R, G, B.
 Result<Picture> decode_picture(std::span<const uint8_t> file, const DecodeLimits& limits = {},

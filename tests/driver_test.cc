@@ -111,6 +111,24 @@ TEST(Driver, FullDiskForTheIntermediateFileIsAFailure) {
   EXPECT_EQ(r.out, kBanner + "Image width 16, height 16...\nerror writing file temp.tmp !\n");
 }
 
+// A length word beyond what the run holds in memory sends the payload to
+// temp.tmp alone, to be read back from there: the same picture as the
+// file's own length gives (the bytes past it, from the code's last bits and
+// the ones read past its end, come after the planes).
+TEST(Driver, PayloadBeyondMemoryIsReadBackFromTheIntermediateFile) {
+  ScratchDir dir;
+  std::vector<uint8_t> file = read_file(fs::path(QZR_SAMPLES_DIR) / "coffee.qzr");
+  write_file(dir / "a.qzr", file);
+  const uint32_t beyond = (uint32_t{1} << 28) + 1;
+  for (int i = 0; i < 4; ++i) file[32 + i] = static_cast<uint8_t>(beyond >> (8 * i));
+  write_file(dir / "b.qzr", file);
+  ASSERT_EQ(qzrdec(dir, {"a.qzr"}).status, 0);
+  ProcessResult r = qzrdec(dir, {"b.qzr"});
+  EXPECT_EQ(r.status, 0) << r.out;
+  EXPECT_EQ(read_file(dir / "b.qzr.bmp"), read_file(dir / "a.qzr.bmp"));
+  EXPECT_FALSE(fs::exists(dir / "temp.tmp"));
+}
+
 // Something planted where the intermediate file goes is neither followed nor
 // written, and the open does not wait on it: the run stops before the header.
 TEST(Driver, PlantedIntermediateFilesAreRefusedAndLeftAlone) {

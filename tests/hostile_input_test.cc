@@ -36,10 +36,10 @@ std::vector<uint8_t> small_photo_file() {
 }
 
 // The in-memory decode with the limits a library caller would set.
-Result<DecodedFile> decode(const std::vector<uint8_t>& file) {
+Result<DecodedBmp> decode(const std::vector<uint8_t>& file) {
   DecodeLimits limits;
   limits.max_payload = 64 << 20;
-  return decode_qzr(file, limits);
+  return decode_to_bmp(file, limits);
 }
 
 TEST(HostileInput, EveryPrefixEndsWithTheFormatsMessageOrAFailure) {
@@ -48,7 +48,7 @@ TEST(HostileInput, EveryPrefixEndsWithTheFormatsMessageOrAFailure) {
   std::printf("  %zu prefixes\n", file.size());
   for (size_t n = 0; n < file.size(); ++n) {
     const std::vector<uint8_t> prefix(file.begin(), file.begin() + static_cast<std::ptrdiff_t>(n));
-    Result<DecodedFile> r = decode(prefix);
+    Result<DecodedBmp> r = decode(prefix);
     if (n < 32) {
       ASSERT_FALSE(r.ok());
       EXPECT_EQ(r.failure().text, "error reading QZR header from file (memory) !\n");
@@ -71,7 +71,7 @@ TEST(HostileInput, SingleByteCorruptionsNeverCrash) {
     std::vector<uint8_t> bad = file;
     const size_t at = rng() % bad.size();
     bad[at] = static_cast<uint8_t>(bad[at] ^ (1 + rng() % 255));
-    Result<DecodedFile> r = decode(bad);
+    Result<DecodedBmp> r = decode(bad);
     if (!r.ok()) {
       ++failures;
       EXPECT_FALSE(r.failure().text.empty());
@@ -146,17 +146,17 @@ namespace {
 // of the planes as their bytes arrive and the synthesis beside it must give
 // every file's picture, and every damaged file's first failure, exactly as
 // the planes in turn do.
-Result<DecodedFile> decode_on(const std::vector<uint8_t>& file, int threads) {
+Result<DecodedBmp> decode_on(const std::vector<uint8_t>& file, int threads) {
   DecodeLimits limits;
   limits.max_payload = 64 << 20;
   limits.threads = threads;
-  return decode_qzr(file, limits);
+  return decode_to_bmp(file, limits);
 }
 
 void expect_same_on_threads(const std::vector<uint8_t>& file, const std::string& what) {
-  const Result<DecodedFile> one = decode_on(file, 1);
+  const Result<DecodedBmp> one = decode_on(file, 1);
   for (int threads : {2, 3}) {
-    const Result<DecodedFile> many = decode_on(file, threads);
+    const Result<DecodedBmp> many = decode_on(file, threads);
     ASSERT_EQ(one.ok(), many.ok()) << what << ", " << threads << " threads";
     if (one.ok()) {
       ASSERT_TRUE(one.value().bmp == many.value().bmp) << what << ", " << threads << " threads";

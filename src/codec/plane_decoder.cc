@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cmath>
 #include <memory>
-#include <new>
 
 #include "codec/band_layout.h"
 #include "codec/huffman_codes.h"
@@ -83,7 +82,6 @@ Status read_band_groups(ByteReader& in, int levels, std::span<int16_t> quantized
     if (!span.full())
       note_damage(damage, format_text("a band group's codes end %lld values short of its bands in segment %s",
                                       static_cast<long long>(span.limit - span.filled), segment));
-
     if (span.filled > 0) unwritten_from = std::max(unwritten_from, span.offset + span.filled);
     filled += span.filled;
     if (filled > fill_budget) return plane_failure("Band groups refill the plane without end", segment);
@@ -91,10 +89,7 @@ Status read_band_groups(ByteReader& in, int levels, std::span<int16_t> quantized
   return Status::success();
 }
 
-namespace {
-
-Result<PlaneCoefficients> read_plane_checked(ByteReader& in, const char* segment, int64_t max_samples,
-                                             PlaneWorkspace& work) {
+Result<PlaneCoefficients> read_plane(ByteReader& in, const char* segment, int64_t max_samples, PlaneWorkspace& work) {
   const uint64_t ends_before = in.ends_met;
   if ((in.read_byte() & 0xFF) != kPlaneMarker) return format_failure("\nNot QUORLEN QZR file!\n");
   PlaneCoefficients c;
@@ -132,10 +127,6 @@ Result<PlaneCoefficients> read_plane_checked(ByteReader& in, const char* segment
   return c;
 }
 
-Failure out_of_memory(const char* segment) { return plane_failure("Out of memory decoding the plane", segment); }
-
-}  // namespace
-
 void PlaneWorkspace::reserve(size_t n) {
   if (n <= capacity) return;
   release();
@@ -160,40 +151,23 @@ void PlaneWorkspace::release() {
   capacity = levels_capacity = 0;
 }
 
-Result<PlaneCoefficients> read_plane(ByteReader& in, const char* segment, int64_t max_samples, PlaneWorkspace& work) {
-  try {
-    return read_plane_checked(in, segment, max_samples, work);
-  } catch (const std::bad_alloc&) {
-    return out_of_memory(segment);
-  }
-}
-
-Result<Plane> synthesise(const PlaneCoefficients& c, const char* segment, PlaneWorkspace& work, int threads) {
-  try {
-    const size_t n = static_cast<size_t>(c.width) * static_cast<size_t>(c.height);
-    work.reserve_levels(n);
-    Plane plane;
-    plane.width = c.width;
-    plane.height = c.height;
-    plane.samples.resize(n);
-    synthesise_plane({work.quantized.get(), n}, c.steps, {work.levels_odd.get(), n / 4},
-                     {work.levels_even.get(), n / 16}, c.width, c.height, c.levels, SampleScaler(c.scale, n),
-                     plane.samples, threads);
-    return plane;
-  } catch (const std::bad_alloc&) {
-    return out_of_memory(segment);
-  }
+Plane synthesise(const PlaneCoefficients& c, PlaneWorkspace& work, int threads) {
+  const size_t n = static_cast<size_t>(c.width) * static_cast<size_t>(c.height);
+  work.reserve_levels(n);
+  Plane plane;
+  plane.width = c.width;
+  plane.height = c.height;
+  plane.samples.resize(n);
+  synthesise_plane({work.quantized.get(), n}, c.steps, {work.levels_odd.get(), n / 4}, {work.levels_even.get(), n / 16},
+                   c.width, c.height, c.levels, SampleScaler(c.scale, n), plane.samples, threads);
+  return plane;
 }
 
 Result<Plane> decode_plane(ByteReader& in, const char* segment, int64_t max_samples) {
   PlaneWorkspace work;
-  return decode_plane(in, segment, max_samples, work);
-}
-
-Result<Plane> decode_plane(ByteReader& in, const char* segment, int64_t max_samples, PlaneWorkspace& work) {
   Result<PlaneCoefficients> c = read_plane(in, segment, max_samples, work);
   if (!c.ok()) return c.failure();
-  return synthesise(c.value(), segment, work);
+  return synthesise(c.value(), work);
 }
 
 }  // namespace qzr

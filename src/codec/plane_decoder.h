@@ -61,6 +61,8 @@ struct PlaneCoefficients {
   DamageSigns damage;  // what the stream showed that a sound one never does
 };
 
+// Out of memory, here and in the synthesis, is a std::bad_alloc, which the
+// pipeline turns into its failure.
 // Reads the plane stream at the current position of `in`; `segment` names the
 // segment in messages. Leaves `in` on the first byte after the last group.
 // Planes of more than `max_samples` samples are refused before any storage
@@ -69,10 +71,9 @@ constexpr int64_t kAnyPlaneSize = int64_t{1} << 31;
 Result<PlaneCoefficients> read_plane(ByteReader& in, const char* segment, int64_t max_samples, PlaneWorkspace& work);
 // Dequantizes, synthesises and scales what read_plane left in `work`, the
 // large levels on up to `threads` threads.
-Result<Plane> synthesise(const PlaneCoefficients& c, const char* segment, PlaneWorkspace& work, int threads = 1);
+Plane synthesise(const PlaneCoefficients& c, PlaneWorkspace& work, int threads = 1);
 
 // Both, in turn.
 Result<Plane> decode_plane(ByteReader& in, const char* segment, int64_t max_samples = kAnyPlaneSize);
-Result<Plane> decode_plane(ByteReader& in, const char* segment, int64_t max_samples, PlaneWorkspace& work);
 
 }  // namespace qzr

@@ -68,8 +68,26 @@ Status write_output_file(const std::string& output_name, Fill&& fill) {
   return Status::success();
 }
 
+// A payload beyond what the pipeline holds in memory goes to temp.tmp alone;
+// the planes are read back from it, through a view of the whole file where
+// the system gives one (fast, no copy), else through the stream. The view
+// and the stream end with the planes, before the file is deleted.
+Result<DecodedPlanes> expand_and_reread(ByteReader& in, const FileStart& start, File& input, File& intermediate,
+                                        const IntermediateLock& claim) {
+  ByteWriter out = file_writer(intermediate.f, 1 << 18);
+  Result<Expansion> expansion = expand_payload(in, start, out);
+  if (!expansion.ok()) return expansion.failure();
+  input.close();
+  if (!intermediate.close() || out.failed) return format_failure("\nerror writing file temp.tmp !\n");
+  File reread(reopen_intermediate(claim));
+  if (reread.f == nullptr) return format_failure("\nerror opening file temp.tmp !\n");
+  MappedFile view;
+  ByteReader payload = map_file(reread.f, view) ? memory_reader({view.data, view.size}) : file_reader(reread.f);
+  return read_payload_planes(payload, start, expansion.value(), {});
+}
+
 // The run after the banner and the argument check; returns the exit status.
-Status decode_file(const std::string& input_name, const std::string& output_name) {
+Status run_decode(const std::string& input_name, const std::string& output_name) {
   // Guard the intermediate file before anything is opened for writing: the
   // run would truncate an input of that name, or delete an output of it.
   if (names_intermediate_file(input_name))
@@ -97,34 +115,21 @@ Status decode_file(const std::string& input_name, const std::string& output_name
   File intermediate(create_intermediate(kIntermediateName, claim));
   if (intermediate.f == nullptr) return format_failure("error opening file temp.tmp !\n");
 
-  // The payload goes to temp.tmp and is read back through the descriptor
-  // the claim holds, from a view of the whole file where the system gives
-  // one (fast, no copy), else through the stream. The view and the stream
-  // end with the planes, before the file is deleted.
-  File reread(nullptr);
-  std::optional<MappedFile> view;
-  PayloadStore store{file_writer(intermediate.f, 1 << 18), {}, {}};
-  store.finish = [&]() -> Status {
-    input.close();
-    if (!intermediate.close() || store.writer.failed) return format_failure("\nerror writing file temp.tmp !\n");
-    return Status::success();
-  };
-  store.reread = [&]() -> Result<ByteReader> {
-    reread.f = reopen_intermediate(claim);
-    if (reread.f == nullptr) return format_failure("\nerror opening file temp.tmp !\n");
-    view.emplace();
-    return map_file(reread.f, *view) ? memory_reader({view->data, view->size}) : file_reader(reread.f);
-  };
-
-  uint32_t start = 0;
   ByteReader in = file_reader(input.f);
-  Result<DecodedPlanes> decoded = decode_planes(in, input_name, store, {}, [&](const QzrHeader& h) {
-    say(format_size_line(h));
-    start = tick_count_ms();
-  });
+  Result<QzrHeader> header = read_container_header(in, input_name);
+  if (!header.ok()) return header.failure();
+  say(format_size_line(header.value()));
+  const uint32_t tick = tick_count_ms();
+  Result<FileStart> start = read_file_start(in, header.value(), {});
+  if (!start.ok()) return start.failure();
+
+  Result<DecodedPlanes> decoded = payload_held_in_memory(start.value().payload_length)
+                                      ? decode_payload(in, start.value(), {}, {intermediate.f, kIntermediateName})
+                                      : expand_and_reread(in, start.value(), input, intermediate, claim);
+  // temp.tmp is written in full before anything the planes meet counts.
+  input.close();
+  if (!intermediate.close()) return format_failure("\nerror writing file temp.tmp !\n");
   if (!decoded.ok()) return decoded.failure();
-  view.reset();
-  reread.close();
 
   // The picture goes to the file row by row from the planes: the same bytes
   // as through a padded pixel buffer, without holding one.
@@ -138,7 +143,7 @@ Status decode_file(const std::string& input_name, const std::string& output_name
     return written.failure;
   std::remove(kIntermediateName);
 
-  const uint32_t elapsed = tick_count_ms() - start;  // modulo 2^32
+  const uint32_t elapsed = tick_count_ms() - tick;  // modulo 2^32
   say(format_text(" total decompress time: %d ms\n", static_cast<int32_t>(elapsed)));
   return Status::success();
 }
@@ -157,7 +162,7 @@ int main(int argc, char** argv) {
   const std::string output_name = argc >= 3 ? std::string(argv[2]) : input_name + ".bmp";
   Status status;
   try {
-    status = decode_file(input_name, output_name);
+    status = run_decode(input_name, output_name);
   } catch (const std::bad_alloc&) {
     status = format_failure("\nOut of memory !\n");
   }

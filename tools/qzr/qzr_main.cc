@@ -60,7 +60,7 @@ std::optional<std::vector<uint8_t>> converted(const Job& job, FileFormat format,
   const BudgetShare share(budget, announced_pixels(*file));
   const std::string name = job.input.string();
   if (format == FileFormat::bmp) {
-    Result<DecodedFile> d = decode_qzr(*file, limits, name, &damage);
+    Result<DecodedBmp> d = decode_to_bmp(*file, limits, name, &damage);
     if (!d.ok()) {
       error = failure_text(d.failure());
       return std::nullopt;
