@@ -9,10 +9,7 @@
 #include <cstring>
 #include <memory>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
-
+#include "common/simd.h"
 #include "container/lzari_decoder.h"
 
 namespace qzr {
@@ -175,7 +172,7 @@ inline void adapt(FastModel& m, int s) {
   const int16_t* in_block = kLanesBefore.row[i & 15];
   const int16_t* tails = kLanesBefore.row[block];
   int16_t* w = m.within + block * 16;
-#if defined(__SSE2__)
+#if defined(QZR_SSE2)
   auto load = [](const int16_t* p) { return _mm_load_si128(reinterpret_cast<const __m128i*>(p)); };
   auto store = [](int16_t* p, __m128i v) { _mm_store_si128(reinterpret_cast<__m128i*>(p), v); };
   store(w, _mm_sub_epi16(load(w), _mm_loadu_si128(reinterpret_cast<const __m128i*>(in_block))));
@@ -193,7 +190,7 @@ inline void adapt(FastModel& m, int s) {
 inline int find_symbol(const FastModel& m, uint32_t x) {
   // x is below the total (see Coder), so it fits a lane.
   const int xc = static_cast<int>(x);
-#if defined(__SSE2__)
+#if defined(QZR_SSE2)
   const __m128i xv = _mm_set1_epi16(static_cast<int16_t>(xc));
   const __m128i* t = reinterpret_cast<const __m128i*>(m.tail);
   const __m128i t01 = _mm_packs_epi16(_mm_cmpgt_epi16(t[0], xv), _mm_cmpgt_epi16(t[1], xv));
