@@ -107,8 +107,8 @@ qzr_status decode_checked(std::span<const uint8_t> file, const qzr_decode_option
 
   Result<DecodedPlanes> d = decode_planes_in_memory(file, limits_of(o), kInputName);
   if (!d.ok()) return report(o, d.failure());
-  write_picture_rows({d.value().planes, h.width, h.height, h.padded_width}, static_cast<PixelOrder>(format),
-                     RowOrder::top_down, pixels, stride);
+  write_picture_rows({d.value().planes, h.width, h.height, h.padded_width}, static_cast<PixelOrder>(format), pixels,
+                     stride);
   return QZR_OK;
 }
 

@@ -334,8 +334,8 @@ Result<Picture> decode_picture(std::span<const uint8_t> file, const DecodeLimits
     picture.width = h.width;
     picture.height = h.height;
     picture.rgb.resize(size_t{3} * h.width * h.height);
-    write_picture_rows({d.planes, h.width, h.height, h.padded_width}, PixelOrder::rgb, RowOrder::top_down,
-                       picture.rgb.data(), size_t{3} * h.width);
+    write_picture_rows({d.planes, h.width, h.height, h.padded_width}, PixelOrder::rgb, picture.rgb.data(),
+                       size_t{3} * h.width);
     return picture;
   });
 }

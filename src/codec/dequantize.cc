@@ -3,17 +3,9 @@
 namespace qzr {
 
 void dequantize_band(std::span<int32_t> coefficients, int64_t position, int64_t count, int16_t step) {
-  // The exact form of the 0.18 bias; the bias term is formed once per band.
-  const int64_t bias = int64_t{18} * step - 50;
-  const int64_t step100 = int64_t{100} * step;
+  const Dequantizer dequantize(step);
   int32_t* c = coefficients.data() + position;
-  for (int64_t i = 0; i < count; ++i) {
-    const int32_t v = c[i];
-    if (v != 0) {
-      const int64_t p = step100 * v;
-      c[i] = static_cast<int32_t>((v > 0 ? p - bias : p + bias) / 100);
-    }
-  }
+  for (int64_t i = 0; i < count; ++i) c[i] = dequantize(c[i]);
 }
 
 void dequantize_plane(std::span<int32_t> coefficients, int32_t count, int levels, std::span<const int16_t> steps) {

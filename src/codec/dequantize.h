@@ -8,13 +8,19 @@
 namespace qzr {
 
 // Exact integer form of the reconstruction (64-bit; 100 * step * v overflows
-// 32 bits): trunc((100 step v -/+ (18 step - 50)) / 100).
-constexpr int32_t dequantize_value(int16_t step, int16_t v) {
-  if (v == 0) return 0;
-  int64_t p = int64_t{100} * step * v;
-  int64_t bias = int64_t{18} * step - 50;
-  return static_cast<int32_t>((v > 0 ? p - bias : p + bias) / 100);
-}
+// 32 bits): trunc((100 step v -/+ (18 step - 50)) / 100). The terms that
+// depend on the step alone are formed once, for a whole band.
+struct Dequantizer {
+  int64_t step100, bias;
+  constexpr explicit Dequantizer(int16_t step) : step100(int64_t{100} * step), bias(int64_t{18} * step - 50) {}
+  constexpr int32_t operator()(int32_t v) const {
+    if (v == 0) return 0;
+    const int64_t p = step100 * v;
+    return static_cast<int32_t>((v > 0 ? p - bias : p + bias) / 100);
+  }
+};
+
+constexpr int32_t dequantize_value(int16_t step, int16_t v) { return Dequantizer(step)(v); }
 
 // Dequantizes `count` values from `position` in place: the array holds the
 // quantized values (signed 16-bit, in 32-bit slots) and receives the

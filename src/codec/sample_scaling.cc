@@ -3,9 +3,7 @@
 #include <algorithm>
 #include <bit>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
+#include "common/simd.h"
 
 namespace qzr {
 
@@ -43,7 +41,7 @@ void SampleScaler::operator()(std::span<const int32_t> in, std::span<uint8_t> ou
     // that could overflow; the clamp to 0..255 is two saturating packs.
     const int shift = shift_;
     size_t i = 0;
-#if defined(__SSE2__)
+#if defined(QZR_SSE2)
     const __m128i count = _mm_cvtsi32_si128(shift), below = _mm_cvtsi32_si128(shift == 0 ? 0 : shift - 1);
     const __m128i one = _mm_set1_epi32(shift == 0 ? 0 : 1);
     auto scaled = [&](size_t k) {

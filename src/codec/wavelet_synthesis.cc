@@ -7,11 +7,8 @@
 #include <vector>
 
 #include "codec/dequantize.h"
+#include "common/simd.h"
 #include "common/threads.h"
-
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
 
 namespace qzr {
 namespace {
@@ -146,7 +143,7 @@ struct Dequantized {
 
 // Bit k set when p[k] is not zero, for k = 0..15.
 inline uint32_t nonzero_mask16(const int32_t* p) {
-#if defined(__SSE2__)
+#if defined(QZR_SSE2)
   const __m128i zero = _mm_setzero_si128();
   uint32_t zeros = 0;
   for (int k = 0; k < 4; ++k) {
@@ -162,7 +159,7 @@ inline uint32_t nonzero_mask16(const int32_t* p) {
 }
 
 inline uint32_t nonzero_mask16(const int16_t* p) {
-#if defined(__SSE2__)
+#if defined(QZR_SSE2)
   const __m128i zero = _mm_setzero_si128();
   const __m128i lo = _mm_cmpeq_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)), zero);
   const __m128i hi = _mm_cmpeq_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 8)), zero);
@@ -213,7 +210,7 @@ void scatter_approximation_row(const RingLevel& l, const int32_t* row, int Y) {
   int32_t* below = l.row(2 * Y + 1);
   int32_t t_left = 0, u_left = 0;  // column 0's shares are the border form's
   int X = 1;
-#if defined(__SSE2__)
+#if defined(QZR_SSE2)
   // Four columns at a time once the left neighbour is interior too: output
   // columns 2X - 1 .. 2X + 6 take (odd, even) pairs of shares.
   if (last >= 6) {

@@ -1,8 +1,6 @@
 // Vectors whose new elements are left uninitialised: for large working
 // arrays that are written whole before they are read, so that growing them
-// does not clear them first. Large ones are mapped from the system in huge
-// pages where it has them, which takes most of the page faults out of their
-// first use.
+// does not clear them first. Their storage is allocate_large's.
 #pragma once
 
 #include <cstddef>
@@ -11,12 +9,9 @@
 #include <utility>
 #include <vector>
 
-namespace qzr {
+#include "common/large_memory.h"
 
-// `bytes` of storage (throws std::bad_alloc when refused); raw_free takes
-// the same count back.
-void* raw_allocate(size_t bytes);
-void raw_free(void* p, size_t bytes);
+namespace qzr {
 
 template <class T>
 struct DefaultInitAllocator : std::allocator<T> {
@@ -29,9 +24,9 @@ struct DefaultInitAllocator : std::allocator<T> {
   DefaultInitAllocator(const DefaultInitAllocator<U>&) noexcept {}
   T* allocate(size_t n) {
     if (n > SIZE_MAX / sizeof(T)) throw std::bad_alloc();
-    return static_cast<T*>(raw_allocate(n * sizeof(T)));
+    return static_cast<T*>(allocate_large(n * sizeof(T), Fill::none));
   }
-  void deallocate(T* p, size_t n) noexcept { raw_free(p, n * sizeof(T)); }
+  void deallocate(T* p, size_t n) noexcept { free_large(p, n * sizeof(T)); }
   // A new element without a value: default-initialised, not zeroed.
   template <class U>
   void construct(U* p) noexcept(noexcept(::new (static_cast<void*>(p)) U)) {

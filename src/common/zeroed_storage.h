@@ -1,6 +1,4 @@
-// Large zero-filled working arrays. Memory fresh from the system is already
-// zero, so it is not cleared again; on Linux the large ones are asked for in
-// huge pages, which takes most of the page faults out of their first use.
+// Large zero-filled working arrays, in allocate_large's storage.
 #pragma once
 
 #include <cstddef>
@@ -8,12 +6,9 @@
 #include <new>
 #include <utility>
 
-namespace qzr {
+#include "common/large_memory.h"
 
-// `bytes` zeroed bytes (never null; throws std::bad_alloc when refused).
-// `mapped` receives what zeroed_free needs to give them back.
-void* zeroed_allocate(size_t bytes, size_t& mapped);
-void zeroed_free(void* p, size_t mapped);
+namespace qzr {
 
 template <class T>
 class ZeroedArray {
@@ -21,7 +16,7 @@ class ZeroedArray {
   ZeroedArray() = default;
   explicit ZeroedArray(size_t count) : count_(count) {
     if (count > SIZE_MAX / sizeof(T)) throw std::bad_alloc();
-    data_ = static_cast<T*>(zeroed_allocate(count * sizeof(T), mapped_));
+    data_ = static_cast<T*>(allocate_large(count * sizeof(T), Fill::zeros));
   }
   ZeroedArray(ZeroedArray&& other) noexcept { swap(other); }
   ZeroedArray& operator=(ZeroedArray&& other) noexcept {
@@ -30,9 +25,7 @@ class ZeroedArray {
   }
   ZeroedArray(const ZeroedArray&) = delete;
   ZeroedArray& operator=(const ZeroedArray&) = delete;
-  ~ZeroedArray() {
-    if (data_ != nullptr) zeroed_free(data_, mapped_);
-  }
+  ~ZeroedArray() { free_large(data_, count_ * sizeof(T)); }
 
   T* get() const { return data_; }
   size_t size() const { return count_; }
@@ -41,11 +34,9 @@ class ZeroedArray {
   void swap(ZeroedArray& other) noexcept {
     std::swap(data_, other.data_);
     std::swap(count_, other.count_);
-    std::swap(mapped_, other.mapped_);
   }
   T* data_ = nullptr;
   size_t count_ = 0;
-  size_t mapped_ = 0;
 };
 
 }  // namespace qzr

@@ -1,7 +1,9 @@
-// Expands an LZARI payload (length word, then arithmetic code bits).
+// Expands an LZARI payload (length word, then arithmetic code bits), in two
+// forms: decode_lzari and expand_lzari, the fast one the decoder runs
+// (lzari_fast.cc), and decode_lzari_plain, the plain reference it is checked
+// against (lzari_plain.cc).
 #pragma once
 
-#include <array>
 #include <cstdint>
 
 #include "common/byte_io.h"
@@ -9,18 +11,6 @@
 #include "container/lzari_model.h"
 
 namespace qzr {
-
-// One decode's whole state; a fresh record starts a fresh decode.
-struct LzariDecoder {
-  uint32_t interval_low = 0;
-  uint32_t interval_high = FULL;
-  uint32_t code_value = 0;
-  int32_t bit_buffer = 0;  // last byte read, or -1 after the end of the input
-  uint32_t bit_mask = 0;   // 0 means a new byte is needed
-  uint64_t bits_taken = 0;  // code bits read, those past the end of the input too
-  LzariModel model;
-  std::array<uint8_t, RING_SIZE> ring{};
-};
 
 // Reads the length word and expands the payload into `out`. Returns the
 // number of bytes written: the length word, or up to 59 more when the last
@@ -48,8 +38,9 @@ uint64_t expand_lzari(ByteReader& in, ByteWriter& out, uint32_t length, uint64_t
 // with a message.
 Result<uint32_t> read_payload_length(ByteReader& in, uint64_t limit);
 
-// The same expansion in its plainest form, one code bit and one model step at
-// a time: the reference the fast form is checked against.
+// The same expansion in its plain form, one code bit and one model step at a
+// time: the reference the fast form is checked against (tests, fuzzers and
+// benchmarks).
 Result<uint64_t> decode_lzari_plain(ByteReader& in, ByteWriter& out, uint64_t limit = kNoLimit,
                                     uint64_t* bits_taken = nullptr);
 

@@ -43,6 +43,15 @@ constexpr PositionTable make_position_table() {
 inline constexpr PositionTable kPositionTable = make_position_table();
 static_assert(kPositionTable.cumulative[0] == 28568);
 
+// The position p with position_cumulative[p] > x >= position_cumulative[p + 1]
+// (x below position_cumulative[0]), by halving steps without branches.
+inline int find_position(uint32_t x) {
+  const uint32_t* c = kPositionTable.cumulative.data();
+  int base = 0;
+  for (int step = 2048; step > 0; step >>= 1) base += c[base + step] > x ? step : 0;
+  return base;
+}
+
 // The adaptive symbol model. Symbols 1..314 stand in order of non-increasing
 // frequency; symbol_cumulative[i] is the sum of frequencies above i.
 struct LzariModel {

@@ -2,9 +2,7 @@
 
 #include <new>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
+#include "common/simd.h"
 
 namespace qzr {
 
@@ -35,7 +33,7 @@ void convert_pixels(const uint8_t* y, const uint8_t* u, const uint8_t* v, uint8_
   }
 }
 
-#if defined(__SSE2__)
+#if defined(QZR_SSE2)
 // 16 pixels (8 chroma pairs) at a time. (d * c) >> 8 for a chroma difference
 // d of -128..127 is the high half of (d << 8) * c, which fits 16 bits; the
 // clamp is the unsigned saturation of the pack. Stores write 2 bytes past the

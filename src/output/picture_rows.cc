@@ -39,11 +39,10 @@ void write_picture_row(const PictureSource& picture, uint32_t plane_row, PixelOr
   }
 }
 
-void write_picture_rows(const PictureSource& picture, PixelOrder order, RowOrder rows, uint8_t* pixels, size_t stride) {
+void write_picture_rows(const PictureSource& picture, PixelOrder order, uint8_t* pixels, size_t stride) {
   std::vector<uint8_t> scratch(pixel_bytes(order) == 3 ? 0 : size_t{3} * picture.width);
   for (uint32_t k = 0; k < picture.height; ++k) {
-    const uint32_t plane_row = rows == RowOrder::bottom_up ? k : picture.height - 1 - k;
-    write_picture_row(picture, plane_row, order, pixels + stride * k, scratch.data());
+    write_picture_row(picture, picture.height - 1 - k, order, pixels + stride * k, scratch.data());
   }
 }
 

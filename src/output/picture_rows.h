@@ -1,5 +1,5 @@
-// The picture's rows from its three planes, in the pixel order, row order
-// and stride a caller asks for: the one row writer behind the BMP file, the
+// The picture's rows from its three planes, in the pixel order and stride a
+// caller asks for: the one row writer behind the BMP file, the
 // library's pictures and a caller's own buffer.
 #pragma once
 
@@ -14,10 +14,6 @@ enum class PixelOrder { rgb, bgr, rgba, bgra };  // the alpha byte is 255
 
 constexpr size_t pixel_bytes(PixelOrder order) { return order == PixelOrder::rgb || order == PixelOrder::bgr ? 3 : 4; }
 
-// The planes' first row is the picture's bottom row: a BMP stores the rows
-// in that order, a picture shown upright needs the last one first.
-enum class RowOrder { bottom_up, top_down };
-
 // The planes as a picture of width x height: the plane rows and their
 // sizes, which must have passed check_plane_sizes.
 struct PictureSource {
@@ -30,9 +26,11 @@ struct PictureSource {
 void write_picture_row(const PictureSource& picture, uint32_t plane_row, PixelOrder order, uint8_t* out,
                        uint8_t* scratch);
 
-// Every row, `stride` bytes apart from `pixels` (stride >= width x
-// pixel_bytes); the bytes between rows are left as they are.
-void write_picture_rows(const PictureSource& picture, PixelOrder order, RowOrder rows, uint8_t* pixels, size_t stride);
+// Every row, upright, `stride` bytes apart from `pixels` (stride >= width x
+// pixel_bytes): the planes' first row is the picture's bottom row (the BMP
+// writer's order, which it takes row by row), so the last comes first. The
+// bytes between rows are left as they are.
+void write_picture_rows(const PictureSource& picture, PixelOrder order, uint8_t* pixels, size_t stride);
 
 // Swaps the first and third byte of each of `count` three-byte pixels: RGB
 // to BGR and back.

@@ -1,9 +1,25 @@
+// The payload expansion in its plain form, one code bit and one model step
+// at a time, as the model describes it: the reference the fast form
+// (lzari_fast.cc) is checked against in the tests, fuzzers and benchmarks.
 #include "container/lzari_decoder.h"
 
+#include <array>
 #include <memory>
 
 namespace qzr {
 namespace {
+
+// The plain form's whole state; a fresh record starts a fresh decode.
+struct LzariDecoder {
+  uint32_t interval_low = 0;
+  uint32_t interval_high = FULL;
+  uint32_t code_value = 0;
+  int32_t bit_buffer = 0;   // last byte read, or -1 after the end of the input
+  uint32_t bit_mask = 0;    // 0 means a new byte is needed
+  uint64_t bits_taken = 0;  // code bits read, those past the end of the input too
+  LzariModel model;
+  std::array<uint8_t, RING_SIZE> ring{};
+};
 
 // Next code bit, most significant first; past the end of the input the byte
 // read is -1, so every bit is 1.
@@ -50,14 +66,6 @@ inline int find_symbol(const LzariModel& m, uint32_t x) {
   return base + 1;
 }
 
-// The position p with position_cumulative[p] > x >= position_cumulative[p + 1].
-inline int find_position(uint32_t x) {
-  const uint32_t* c = kPositionTable.cumulative.data();
-  int base = 0;
-  for (int step = 2048; step > 0; step >>= 1) base += c[base + step] > x ? step : 0;
-  return base;
-}
-
 inline int decode_symbol(LzariDecoder& d, ByteReader& in) {
   LzariModel& m = d.model;
   uint32_t range = d.interval_high - d.interval_low;
@@ -86,18 +94,6 @@ inline int decode_position(LzariDecoder& d, ByteReader& in) {
 }
 
 }  // namespace
-
-Result<uint32_t> read_payload_length(ByteReader& in, uint64_t limit) {
-  uint8_t word[4];
-  if (in.read_block(word, 4) != 4) return Failure{1, "\nRead Error\n", QZR_ERROR_TRUNCATED};
-  const uint32_t length = static_cast<uint32_t>(word[0]) | static_cast<uint32_t>(word[1]) << 8 |
-                          static_cast<uint32_t>(word[2]) << 16 | static_cast<uint32_t>(word[3]) << 24;
-  if (uint64_t{length} > limit)
-    return format_failure(format_text("\nPayload of %u bytes is beyond the limit of %llu bytes !\n", length,
-                                      static_cast<unsigned long long>(limit)),
-                          QZR_ERROR_LIMIT);
-  return length;
-}
 
 Result<uint64_t> decode_lzari_plain(ByteReader& in, ByteWriter& out, uint64_t limit, uint64_t* bits_taken) {
   Result<uint32_t> length_word = read_payload_length(in, limit);

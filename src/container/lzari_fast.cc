@@ -1,17 +1,15 @@
-// The payload expansion in its fast form: the same model and the same integer
-// steps as the plain decoder, with the coder's state in registers, the code
-// bits taken from a 64-bit window, each renormalisation done in one step
-// instead of a loop over single bits, the model's cumulative sums held in
-// 16-bit blocks so that an update and a search are a few vector operations,
-// and the divisions done by exact reciprocals.
+// The payload expansion in its fast form, the one the decoder runs: the same
+// model and the same integer steps as the plain form (lzari_plain.cc), with
+// the coder's state in registers, the code bits taken from a 64-bit window,
+// each renormalisation done in one step instead of a loop over single bits,
+// the model's cumulative sums held in 16-bit blocks so that an update and a
+// search are a few vector operations, and the divisions done by exact
+// reciprocals.
 #include <bit>
 #include <cstring>
 #include <memory>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
-
+#include "common/simd.h"
 #include "container/lzari_decoder.h"
 
 namespace qzr {
@@ -174,7 +172,7 @@ inline void adapt(FastModel& m, int s) {
   const int16_t* in_block = kLanesBefore.row[i & 15];
   const int16_t* tails = kLanesBefore.row[block];
   int16_t* w = m.within + block * 16;
-#if defined(__SSE2__)
+#if defined(QZR_SSE2)
   auto load = [](const int16_t* p) { return _mm_load_si128(reinterpret_cast<const __m128i*>(p)); };
   auto store = [](int16_t* p, __m128i v) { _mm_store_si128(reinterpret_cast<__m128i*>(p), v); };
   store(w, _mm_sub_epi16(load(w), _mm_loadu_si128(reinterpret_cast<const __m128i*>(in_block))));
@@ -192,7 +190,7 @@ inline void adapt(FastModel& m, int s) {
 inline int find_symbol(const FastModel& m, uint32_t x) {
   // x is below the total (see Coder), so it fits a lane.
   const int xc = static_cast<int>(x);
-#if defined(__SSE2__)
+#if defined(QZR_SSE2)
   const __m128i xv = _mm_set1_epi16(static_cast<int16_t>(xc));
   const __m128i* t = reinterpret_cast<const __m128i*>(m.tail);
   const __m128i t01 = _mm_packs_epi16(_mm_cmpgt_epi16(t[0], xv), _mm_cmpgt_epi16(t[1], xv));
@@ -230,13 +228,6 @@ inline uint32_t divide(uint32_t q, uint64_t r) {
 inline uint32_t reciprocal(uint32_t d) { return d; }
 inline uint32_t divide(uint32_t q, uint32_t d) { return q / d; }
 #endif
-
-inline int find_position(uint32_t x) {
-  const uint32_t* c = kPositionTable.cumulative.data();
-  int base = 0;
-  for (int step = 2048; step > 0; step >>= 1) base += c[base + step] > x ? step : 0;
-  return base;
-}
 
 // The place of the highest bit set in a nonzero word.
 inline int highest_bit(uint32_t v) { return 31 - std::countl_zero(v); }
@@ -292,6 +283,18 @@ struct Coder {
 };
 
 }  // namespace
+
+Result<uint32_t> read_payload_length(ByteReader& in, uint64_t limit) {
+  uint8_t word[4];
+  if (in.read_block(word, 4) != 4) return Failure{1, "\nRead Error\n", QZR_ERROR_TRUNCATED};
+  const uint32_t length = static_cast<uint32_t>(word[0]) | static_cast<uint32_t>(word[1]) << 8 |
+                          static_cast<uint32_t>(word[2]) << 16 | static_cast<uint32_t>(word[3]) << 24;
+  if (uint64_t{length} > limit)
+    return format_failure(format_text("\nPayload of %u bytes is beyond the limit of %llu bytes !\n", length,
+                                      static_cast<unsigned long long>(limit)),
+                          QZR_ERROR_LIMIT);
+  return length;
+}
 
 Result<uint64_t> decode_lzari(ByteReader& in, ByteWriter& out, uint64_t limit, uint64_t* bits_taken) {
   Result<uint32_t> length = read_payload_length(in, limit);

@@ -1,6 +1,7 @@
-#include "common/raw_vector.h"
+#include "common/large_memory.h"
 
 #include <cstdlib>
+#include <new>
 
 #if defined(__linux__)
 #include <sys/mman.h>
@@ -15,7 +16,7 @@ constexpr size_t kMappedFrom = size_t{2} << 20;  // one huge page
 
 }  // namespace
 
-void* raw_allocate(size_t bytes) {
+void* allocate_large(size_t bytes, [[maybe_unused]] Fill fill) {
 #if defined(__linux__)
   if (bytes >= kMappedFrom) {
     void* p = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
@@ -24,12 +25,13 @@ void* raw_allocate(size_t bytes) {
     return p;
   }
 #endif
-  void* p = std::malloc(bytes == 0 ? 1 : bytes);
+  const size_t size = bytes == 0 ? 1 : bytes;
+  void* p = fill == Fill::zeros ? std::calloc(size, 1) : std::malloc(size);
   if (p == nullptr) throw std::bad_alloc();
   return p;
 }
 
-void raw_free(void* p, [[maybe_unused]] size_t bytes) {
+void free_large(void* p, [[maybe_unused]] size_t bytes) {
   if (p == nullptr) return;
 #if defined(__linux__)
   if (bytes >= kMappedFrom) {
