@@ -18,9 +18,6 @@
 
 #include <qzr/decode.h>
 
-/* The header and the payload's length word: what qzr_get_info reads. */
-#define QZR_INFO_BYTES 36
-
 typedef struct {
   GdkPixbufModuleSizeFunc size_func;
   GdkPixbufModulePreparedFunc prepared_func;
@@ -52,29 +49,22 @@ static GdkPixbufError error_code(qzr_status s) {
   }
 }
 
-/* The library's message, without the line feeds around it, as a GError. */
-static void set_error(GError** error, qzr_status s, char* message) {
-  g_strstrip(message);
+/* The library's message as a GError. */
+static void set_error(GError** error, qzr_status s, const char* message) {
   g_set_error_literal(error, GDK_PIXBUF_ERROR, error_code(s), message[0] ? message : qzr_status_string(s));
 }
 
 /* The failure the header of the data in hand meets in a decode: a bad
  * header, or a picture or payload beyond the limits. QZR_OK when there is
- * none, with the header's fields in *info. The decode checks the header
- * before it looks at the buffer, so a one-byte buffer never gets a pixel. */
+ * none, with the header's fields in *info. */
 static qzr_status header_failure(const GByteArray* data, qzr_info* info, GError** error) {
   static const guint8 nothing = 0;
   const guint8* bytes = data->len > 0 ? data->data : &nothing; /* an empty array may have no storage */
   char message[256] = "";
   qzr_decode_options o;
   decode_options(&o, message, sizeof message);
-  qzr_status s = qzr_get_info(bytes, data->len, info);
-  if (s == QZR_OK && (uint64_t)info->width * info->height <= o.max_pixels && info->payload_length <= o.max_payload)
-    return QZR_OK;
-  guint8 none = 0;
-  s = qzr_decode_into(bytes, data->len, &o, &none, 0, 0);
-  if (s == QZR_OK || s == QZR_ERROR_ARGUMENT) s = QZR_ERROR_LIMIT; /* not reached: the header check failed above */
-  set_error(error, s, message);
+  const qzr_status s = qzr_read_info(bytes, data->len, &o, info);
+  if (s != QZR_OK) set_error(error, s, message);
   return s;
 }
 
@@ -102,7 +92,7 @@ static gboolean read_header(QzrContext* c, GError** error) {
   /* The coded payload never takes twice the bytes of the payload it
    * expands to; bytes past that (a file with something appended) are not
    * needed by the decode, and are not kept. */
-  c->keep = QZR_INFO_BYTES + 2 * (guint64)c->info.payload_length + 65536;
+  c->keep = QZR_INFO_SIZE + 2 * (guint64)c->info.payload_length + 65536;
   int width = (int)c->info.width, height = (int)c->info.height;
   if (c->size_func != NULL) {
     c->size_func(&width, &height, c->user_data);
@@ -120,7 +110,7 @@ static gboolean qzr_load_increment(gpointer context, const guchar* buf, guint si
     if (size > room) size = (guint)room;
   }
   g_byte_array_append(c->data, buf, size);
-  if (!c->header_read && c->data->len >= QZR_INFO_BYTES && !read_header(c, error)) {
+  if (!c->header_read && c->data->len >= QZR_INFO_SIZE && !read_header(c, error)) {
     c->failed = TRUE;
     return FALSE;
   }
@@ -184,7 +174,7 @@ void fill_vtable(GdkPixbufModule* module) {
 void fill_info(GdkPixbufFormat* info) {
   /* Any file that starts with the magic is ours: one of another version
    * gets the library's message, not "unknown format". */
-  static GdkPixbufModulePattern signature[] = {{"vkQZ", NULL, 100}, {NULL, NULL, 0}};
+  static GdkPixbufModulePattern signature[] = {{QZR_MAGIC, NULL, 100}, {NULL, NULL, 0}};
   static gchar* mime_types[] = {"image/x-qzr", NULL};
   static gchar* extensions[] = {"qzr", NULL};
   info->name = "qzr";

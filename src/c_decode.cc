@@ -10,6 +10,7 @@
 #include "container/container_header.h"
 #include "container/lzari_decoder.h"
 #include "decode.h"
+#include "face.h"
 #include "output/picture_rows.h"
 #include "qzr/decode.h"
 
@@ -21,6 +22,11 @@ static_assert(static_cast<int>(PixelOrder::rgb) == QZR_PIXEL_RGB &&
               static_cast<int>(PixelOrder::bgr) == QZR_PIXEL_BGR &&
               static_cast<int>(PixelOrder::rgba) == QZR_PIXEL_RGBA &&
               static_cast<int>(PixelOrder::bgra) == QZR_PIXEL_BGRA);
+
+static_assert(sizeof QZR_MAGIC - 1 == QZR_MAGIC_SIZE && QZR_MAGIC_SIZE == kMagic.size() &&
+              QZR_MAGIC[0] == kMagic[0] && QZR_MAGIC[1] == kMagic[1] && QZR_MAGIC[2] == kMagic[2] &&
+              QZR_MAGIC[3] == kMagic[3]);
+static_assert(QZR_INFO_SIZE == kHeaderSize + 4);
 
 // An enum's value as a C caller passed it: any integer, which C++ may not
 // load as the enum when it is none of the enumerators.
@@ -34,8 +40,10 @@ std::underlying_type_t<E> raw_value(const E& e) {
 // The name a message gives the data, as the in-memory decode calls it.
 constexpr std::string_view kInputName = "(memory)";
 
+// The message buffer gets the text without its console framing.
 void copy_message(const qzr_decode_options& o, std::string_view text) {
   if (o.message == nullptr || o.message_size == 0) return;
+  text = message_text(text);
   const size_t n = std::min(text.size(), o.message_size - 1);
   std::memcpy(o.message, text.data(), n);
   o.message[n] = '\0';
@@ -58,20 +66,8 @@ bool buffer_needed(uint64_t width, uint64_t height, size_t stride, size_t pixel,
   return true;
 }
 
-// The header and the length word against the options' limits: every failure
-// qzr_get_info reports comes before a buffer's.
-Result<QzrHeader> limited_header(std::span<const uint8_t> file, const qzr_decode_options& o) {
-  ByteReader header_in = memory_reader(file);
-  Result<QzrHeader> header = read_container_header(header_in, kInputName);
-  if (!header.ok()) return header;
-  if (Result<uint32_t> length = read_payload_length(header_in, o.max_payload); !length.ok()) return length.failure();
-  const QzrHeader& h = header.value();
-  if (uint64_t{h.width} * h.height > o.max_pixels)
-    return format_failure(format_text("\nPicture of %u x %u pixels is beyond the limit of %llu pixels !\n",
-                                      unsigned{h.width}, unsigned{h.height},
-                                      static_cast<unsigned long long>(o.max_pixels)),
-                          QZR_ERROR_LIMIT);
-  return header;
+Result<qzr_info> info_within(std::span<const uint8_t> file, const qzr_decode_options& o) {
+  return limited_info(file, o.max_pixels, o.max_payload, kInputName);
 }
 
 DecodeLimits limits_of(const qzr_decode_options& o) {
@@ -81,7 +77,7 @@ DecodeLimits limits_of(const qzr_decode_options& o) {
 }
 
 qzr_status check_file(std::span<const uint8_t> file, const qzr_decode_options& o) {
-  if (Result<QzrHeader> header = limited_header(file, o); !header.ok()) return report(o, header.failure());
+  if (Result<qzr_info> info = info_within(file, o); !info.ok()) return report(o, info.failure());
   Result<DecodedPlanes> d = decode_planes_in_memory(file, limits_of(o), kInputName);
   if (!d.ok()) return report(o, d.failure());
   if (d.value().damage.empty()) return QZR_OK;
@@ -94,9 +90,9 @@ qzr_status decode_checked(std::span<const uint8_t> file, const qzr_decode_option
   const auto format = static_cast<long long>(raw_value(o.format));
   const size_t pixel = format >= 0 && format <= QZR_PIXEL_BGRA ? pixel_bytes(static_cast<PixelOrder>(format)) : 0;
   if (pixel == 0) return report(o, format_failure("\nUnknown pixel format !\n", QZR_ERROR_ARGUMENT));
-  Result<QzrHeader> header = limited_header(file, o);
-  if (!header.ok()) return report(o, header.failure());
-  const QzrHeader& h = header.value();
+  Result<qzr_info> info = info_within(file, o);
+  if (!info.ok()) return report(o, info.failure());
+  const qzr_info& h = info.value();
   size_t needed = 0;
   if (stride < size_t{h.width} * pixel || !buffer_needed(h.width, h.height, stride, pixel, needed) ||
       pixels_size < needed)
@@ -146,18 +142,6 @@ size_t qzr_pixel_size(qzr_pixel_format format) {
   return 0;
 }
 
-qzr_status qzr_get_info(const uint8_t* data, size_t size, qzr_info* info) {
-  if (data == nullptr || info == nullptr) return QZR_ERROR_ARGUMENT;
-  ByteReader in = memory_reader({data, size});
-  Result<QzrHeader> header = read_container_header(in, kInputName);
-  if (!header.ok()) return header.failure().status;
-  Result<uint32_t> length = read_payload_length(in, kNoLimit);
-  if (!length.ok()) return length.failure().status;
-  const QzrHeader& h = header.value();
-  *info = qzr_info{h.width, h.height, h.padded_width, h.padded_height, length.value()};
-  return QZR_OK;
-}
-
 void qzr_decode_options_init(qzr_decode_options* options) {
   if (options == nullptr) return;
   *options = qzr_decode_options{QZR_PIXEL_RGB, QZR_DEFAULT_MAX_PIXELS, QZR_DEFAULT_MAX_PAYLOAD, nullptr, 0};
@@ -174,6 +158,23 @@ qzr_decode_options options_or_defaults(const qzr_decode_options* options) {
 }
 
 }  // namespace
+
+qzr_status qzr_read_info(const uint8_t* data, size_t size, const qzr_decode_options* options, qzr_info* info) {
+  const qzr_decode_options o = options_or_defaults(options);
+  if (data == nullptr || info == nullptr)
+    return report(o, format_failure("\nNo data or no info record !\n", QZR_ERROR_ARGUMENT));
+  Result<qzr_info> read = info_within({data, size}, o);
+  if (!read.ok()) return report(o, read.failure());
+  *info = read.value();
+  return QZR_OK;
+}
+
+qzr_status qzr_get_info(const uint8_t* data, size_t size, qzr_info* info) {
+  qzr_decode_options unlimited;
+  qzr_decode_options_init(&unlimited);
+  unlimited.max_pixels = unlimited.max_payload = kNoLimit;
+  return qzr_read_info(data, size, &unlimited, info);
+}
 
 qzr_status qzr_check(const uint8_t* data, size_t size, const qzr_decode_options* options) {
   const qzr_decode_options o = options_or_defaults(options);

@@ -7,12 +7,44 @@
 
 #include "common/failure.h"
 #include "decode.h"
+#include "face.h"
 #include "output/bmp_writer.h"
 #include "output/picture_rows.h"
 
 namespace qzr {
 
+std::string Failure::message() const { return std::string(message_text(text)); }
+
 Result<Picture> decode_buffer(std::span<const uint8_t> file) { return decode_picture(file); }
+
+namespace {
+
+DecodeLimits limits_of(const DecodeOptions& options) {
+  DecodeLimits limits;
+  limits.max_payload = options.max_payload;
+  limits.threads = options.threads;
+  return limits;
+}
+
+}  // namespace
+
+Result<Decoded> decode(std::span<const uint8_t> file, const DecodeOptions& options) {
+  if (Result<qzr_info> info = limited_info(file, options.max_pixels, options.max_payload, options.name); !info.ok())
+    return info.failure();
+  Decoded d;
+  Result<Picture> p = decode_picture(file, limits_of(options), options.name, &d.damage);
+  if (!p.ok()) return p.failure();
+  d.picture = std::move(p.value());
+  return d;
+}
+
+Result<std::vector<std::string>> check(std::span<const uint8_t> file, const DecodeOptions& options) {
+  if (Result<qzr_info> info = limited_info(file, options.max_pixels, options.max_payload, options.name); !info.ok())
+    return info.failure();
+  Result<DecodedPlanes> d = decode_planes_in_memory(file, limits_of(options), options.name);
+  if (!d.ok()) return d.failure();
+  return std::move(d.value().damage);
+}
 
 Result<Picture> decode_file(const std::string& path) {
   std::vector<uint8_t> bytes;

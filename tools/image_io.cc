@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <optional>
+#include <string>
 
 #ifdef QZR_HAVE_PNG
 #include <png.h>
@@ -13,28 +15,27 @@ namespace qzr::enc {
 namespace {
 
 Failure bad(const std::string& name, const std::string& what) {
-  return format_failure(format_text("%s: %s\n", name.c_str(), what.c_str()));
+  return Failure{-1, name + ": " + what + "\n", QZR_ERROR_CORRUPT};
 }
+
+std::string str(int64_t v) { return std::to_string(v); }
 
 uint32_t le16(std::span<const uint8_t> b, size_t at) { return uint32_t{b[at]} | uint32_t{b[at + 1]} << 8; }
 uint32_t le32(std::span<const uint8_t> b, size_t at) { return le16(b, at) | le16(b, at + 2) << 16; }
 
 // Pictures whose size the encoder could never take are refused before any
 // pixel memory is set aside.
-Status check_size(const std::string& name, int64_t width, int64_t height) {
-  if (width < 1 || height < 1)
-    return bad(name, format_text("picture has no pixels (%lld x %lld)", static_cast<long long>(width),
-                                 static_cast<long long>(height)));
-  if (width > kMaxDimension || height > kMaxDimension)
-    return bad(
-        name, format_text("picture of %lld x %lld pixels is too large (at most %d x %d)", static_cast<long long>(width),
-                          static_cast<long long>(height), kMaxDimension, kMaxDimension));
-  return Status::success();
+std::optional<Failure> size_refused(const std::string& name, int64_t width, int64_t height) {
+  if (width < 1 || height < 1) return bad(name, "picture has no pixels (" + str(width) + " x " + str(height) + ")");
+  if (width > kMaxPictureSide || height > kMaxPictureSide)
+    return bad(name, "picture of " + str(width) + " x " + str(height) + " pixels is too large (at most " +
+                         str(kMaxPictureSide) + " x " + str(kMaxPictureSide) + ")");
+  return std::nullopt;
 }
 
 }  // namespace
 
-Result<Image> decode_bmp(std::span<const uint8_t> b, const std::string& name) {
+Result<Picture> decode_bmp(std::span<const uint8_t> b, const std::string& name) {
   if (b.size() < 26 || b[0] != 'B' || b[1] != 'M') return bad(name, "not a BMP file");
   const uint32_t offset = le32(b, 10);
   const uint32_t info_size = le32(b, 14);
@@ -51,19 +52,18 @@ Result<Image> decode_bmp(std::span<const uint8_t> b, const std::string& name) {
     bits = le16(b, 28);
     compression = le32(b, 30);
   } else {
-    return bad(name, format_text("unsupported BMP header of %u bytes", info_size));
+    return bad(name, "unsupported BMP header of " + str(info_size) + " bytes");
   }
   if (bits != 24 || compression != 0)
-    return bad(name, format_text("only uncompressed 24-bit BMP files are supported (this one has %u bits per "
-                                 "pixel, compression %u)",
-                                 bits, compression));
+    return bad(name, "only uncompressed 24-bit BMP files are supported (this one has " + str(bits) +
+                         " bits per pixel, compression " + str(compression) + ")");
   const bool top_down = height < 0;
   if (top_down) height = -height;
-  if (Status s = check_size(name, width, height); !s.ok()) return s.failure;
+  if (std::optional<Failure> f = size_refused(name, width, height)) return *f;
   const uint64_t row_size = (3 * static_cast<uint64_t>(width) + 3) & ~uint64_t{3};
   if (offset > b.size() || (b.size() - offset) / row_size < static_cast<uint64_t>(height))
     return bad(name, "BMP pixel data are cut short");
-  Image img;
+  Picture img;
   img.width = static_cast<int>(width);
   img.height = static_cast<int>(height);
   img.rgb.resize(size_t(width) * size_t(height) * 3);
@@ -80,7 +80,7 @@ Result<Image> decode_bmp(std::span<const uint8_t> b, const std::string& name) {
   return img;
 }
 
-Result<Image> decode_ppm(std::span<const uint8_t> b, const std::string& name) {
+Result<Picture> decode_ppm(std::span<const uint8_t> b, const std::string& name) {
   if (b.size() < 2 || b[0] != 'P' || b[1] != '6') return bad(name, "not a binary PPM (P6) file");
   size_t at = 2;
   auto skip_space = [&]() {
@@ -107,14 +107,14 @@ Result<Image> decode_ppm(std::span<const uint8_t> b, const std::string& name) {
   int64_t width = 0, height = 0, maxval = 0;
   if (!number(width) || !number(height) || !number(maxval)) return bad(name, "malformed PPM header");
   if (maxval < 1 || maxval > 65535)
-    return bad(name, format_text("PPM maximum value %lld is outside 1..65535", static_cast<long long>(maxval)));
+    return bad(name, "PPM maximum value " + str(maxval) + " is outside 1..65535");
   if (at >= b.size()) return bad(name, "PPM pixel data are missing");
   ++at;  // the single white-space byte before the samples
-  if (Status s = check_size(name, width, height); !s.ok()) return s.failure;
+  if (std::optional<Failure> f = size_refused(name, width, height)) return *f;
   const uint64_t bytes_per_sample = maxval > 255 ? 2 : 1;
   const uint64_t need = static_cast<uint64_t>(width) * static_cast<uint64_t>(height) * 3 * bytes_per_sample;
   if (b.size() - at < need) return bad(name, "PPM pixel data are cut short");
-  Image img;
+  Picture img;
   img.width = static_cast<int>(width);
   img.height = static_cast<int>(height);
   img.rgb.resize(size_t(width) * size_t(height) * 3);
@@ -133,7 +133,7 @@ Result<Image> decode_ppm(std::span<const uint8_t> b, const std::string& name) {
 #ifdef QZR_HAVE_PNG
 bool png_supported() { return true; }
 
-Result<Image> decode_png(std::span<const uint8_t> b, const std::string& name) {
+Result<Picture> decode_png(std::span<const uint8_t> b, const std::string& name) {
   png_image png;
   std::memset(&png, 0, sizeof png);
   png.version = PNG_IMAGE_VERSION;
@@ -143,9 +143,9 @@ Result<Image> decode_png(std::span<const uint8_t> b, const std::string& name) {
     png_image* p;
     ~Release() { png_image_free(p); }
   } release{&png};
-  if (Status s = check_size(name, png.width, png.height); !s.ok()) return s.failure;
+  if (std::optional<Failure> f = size_refused(name, png.width, png.height)) return *f;
   png.format = PNG_FORMAT_RGB;
-  Image img;
+  Picture img;
   img.width = static_cast<int>(png.width);
   img.height = static_cast<int>(png.height);
   img.rgb.resize(PNG_IMAGE_SIZE(png));
@@ -157,12 +157,12 @@ Result<Image> decode_png(std::span<const uint8_t> b, const std::string& name) {
 #else
 bool png_supported() { return false; }
 
-Result<Image> decode_png(std::span<const uint8_t>, const std::string& name) {
+Result<Picture> decode_png(std::span<const uint8_t>, const std::string& name) {
   return bad(name, "PNG input is not available in this build (it was built without libpng)");
 }
 #endif
 
-Result<Image> decode_image(std::span<const uint8_t> bytes, const std::string& name) {
+Result<Picture> decode_image(std::span<const uint8_t> bytes, const std::string& name) {
   static const uint8_t png_signature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
   if (bytes.size() >= 2 && bytes[0] == 'B' && bytes[1] == 'M') return decode_bmp(bytes, name);
   if (bytes.size() >= 2 && bytes[0] == 'P' && bytes[1] == '6') return decode_ppm(bytes, name);
@@ -170,16 +170,16 @@ Result<Image> decode_image(std::span<const uint8_t> bytes, const std::string& na
   return bad(name, "unknown picture format (BMP, PNG and binary PPM are read)");
 }
 
-Result<Image> read_image_file(const std::string& path) {
+Result<Picture> read_image_file(const std::string& path) {
   std::FILE* f = std::fopen(path.c_str(), "rb");
-  if (f == nullptr) return format_failure(format_text("%s: cannot open: %s\n", path.c_str(), std::strerror(errno)));
+  if (f == nullptr) return Failure{-1, path + ": cannot open: " + std::strerror(errno) + "\n", QZR_ERROR_IO};
   std::vector<uint8_t> bytes;
   uint8_t chunk[1 << 16];
   size_t n;
   while ((n = std::fread(chunk, 1, sizeof chunk, f)) > 0) bytes.insert(bytes.end(), chunk, chunk + n);
   const bool failed = std::ferror(f) != 0;
   std::fclose(f);
-  if (failed) return format_failure(format_text("%s: read error\n", path.c_str()));
+  if (failed) return Failure{-1, path + ": read error\n", QZR_ERROR_IO};
   return decode_image(bytes, path);
 }
 

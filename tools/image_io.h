@@ -8,18 +8,17 @@
 #include <string>
 #include <vector>
 
-#include "common/failure.h"
-#include "encoder/encoder.h"
+#include "qzr/qzr.h"
 
 namespace qzr::enc {
 
 // Every failure names the file and says what is wrong with it.
-Result<Image> decode_image(std::span<const uint8_t> bytes, const std::string& name);
-Result<Image> read_image_file(const std::string& path);
+Result<Picture> decode_image(std::span<const uint8_t> bytes, const std::string& name);
+Result<Picture> read_image_file(const std::string& path);
 
-Result<Image> decode_bmp(std::span<const uint8_t> bytes, const std::string& name);
-Result<Image> decode_ppm(std::span<const uint8_t> bytes, const std::string& name);
-Result<Image> decode_png(std::span<const uint8_t> bytes, const std::string& name);
+Result<Picture> decode_bmp(std::span<const uint8_t> bytes, const std::string& name);
+Result<Picture> decode_ppm(std::span<const uint8_t> bytes, const std::string& name);
+Result<Picture> decode_png(std::span<const uint8_t> bytes, const std::string& name);
 
 // True when this build reads PNG files.
 bool png_supported();

@@ -234,7 +234,7 @@ int main(int argc, char** argv) {
   if (nfiles < 2) return usage_error(nfiles == 0 ? "missing INPUT and OUTPUT" : "missing OUTPUT");
 
   if (const std::string refused = output_refused(files[0], files[1], force); !refused.empty()) return failure(refused);
-  Result<enc::Image> image = enc::read_image_file(files[0]);
+  Result<Picture> image = enc::read_image_file(files[0]);
   if (!image.ok()) return failure(image.failure().text);
   Result<qzr::EncodedFile> encoded = qzr::encode(image.value(), options);
   if (!encoded.ok()) return failure(files[0] + ": " + encoded.failure().text);

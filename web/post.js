@@ -32,9 +32,9 @@ function qzrWithFile(bytes, call) {
   }
 }
 
-// The library's message, without the line feeds around it.
+// The library's message.
 function qzrError(message, status) {
-  var text = UTF8ToString(message).replace(/^[\r\n]+|[\r\n]+$/g, '');
+  var text = UTF8ToString(message);
   var e = new Error(text || ('QZR status ' + status));
   e.status = status;
   return e;

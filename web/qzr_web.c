@@ -14,23 +14,21 @@
  * height, payload length. On failure the library's message goes to message. */
 EMSCRIPTEN_KEEPALIVE int qzr_web_info(const uint8_t* data, size_t size, uint32_t* out, char* message,
                                       size_t message_size) {
+  qzr_decode_options o;
+  qzr_decode_options_init(&o);
+  o.max_pixels = o.max_payload = UINT64_MAX; /* the header as it is: no limit */
+  o.message = message;
+  o.message_size = message_size;
   qzr_info info;
-  qzr_status s = qzr_get_info(data, size, &info);
+  const qzr_status s = qzr_read_info(data, size, &o, &info);
   if (s == QZR_OK) {
     out[0] = info.width;
     out[1] = info.height;
     out[2] = info.padded_width;
     out[3] = info.padded_height;
     out[4] = info.payload_length;
-    return QZR_OK;
   }
-  /* The decode meets the same failure in the header, and words it. */
-  qzr_decode_options o;
-  qzr_decode_options_init(&o);
-  o.message = message;
-  o.message_size = message_size;
-  uint8_t none = 0;
-  return qzr_decode_into(data, size, &o, &none, 0, 0);
+  return s;
 }
 
 /* The whole picture as RGBA rows, top row first, in a buffer the caller
@@ -49,10 +47,9 @@ EMSCRIPTEN_KEEPALIVE uint8_t* qzr_web_decode(const uint8_t* data, size_t size, u
   uint8_t none = 0;
   uint8_t* pixels = NULL;
   size_t bytes = 0;
-  const int header_ok = qzr_get_info(data, size, &info) == QZR_OK;
-  const uint64_t count = (uint64_t)info.width * info.height;
-  if (header_ok && count > 0 && count <= o.max_pixels && info.payload_length <= o.max_payload) {
-    bytes = (size_t)count * 4;
+  qzr_status s = qzr_read_info(data, size, &o, &info);
+  if (s == QZR_OK && info.width > 0 && info.height > 0) {
+    bytes = (size_t)info.width * info.height * 4;
     pixels = malloc(bytes);
     if (pixels == NULL) {
       snprintf(message, message_size, "Out of memory for a picture of %u x %u pixels !", info.width, info.height);
@@ -60,9 +57,8 @@ EMSCRIPTEN_KEEPALIVE uint8_t* qzr_web_decode(const uint8_t* data, size_t size, u
       return NULL;
     }
   }
-  /* Without a buffer the decode still reports the header's or the limit's
-   * failure, or checks the payload of a picture without pixels. */
-  const qzr_status s = qzr_decode_into(data, size, &o, pixels ? pixels : &none, 4 * (size_t)info.width, bytes);
+  /* A picture without pixels still has its payload checked. */
+  if (s == QZR_OK) s = qzr_decode_into(data, size, &o, pixels ? pixels : &none, 4 * (size_t)info.width, bytes);
   out[0] = info.width;
   out[1] = info.height;
   out[2] = s;

@@ -50,18 +50,14 @@ static Expected expect(const guint8* data, size_t size) {
   o.message = e.message;
   o.message_size = sizeof e.message;
   qzr_info info = {0};
-  e.status = qzr_get_info(data, size, &info);
-  e.header_ok = e.status == QZR_OK;
+  e.header_ok = qzr_get_info(data, size, &info) == QZR_OK;
   e.info = info;
-  if (e.status == QZR_OK && (uint64_t)info.width * info.height <= o.max_pixels) {
+  e.status = qzr_read_info(data, size, &o, &info);
+  if (e.status == QZR_OK) {
     const size_t stride = 3 * (size_t)info.width;
     e.rgb = g_malloc(stride * info.height + 1);
     e.status = qzr_decode_into(data, size, &o, e.rgb, stride, stride * info.height + 1);
-  } else {
-    guint8 none = 0;
-    e.status = qzr_decode_into(data, size, &o, &none, 0, 0);
   }
-  g_strstrip(e.message);
   return e;
 }
 

@@ -6,12 +6,19 @@
  * here prints, exits, allocates memory the caller must release, or touches
  * a file.
  *
+ *   char message[256];
+ *   qzr_decode_options o;
+ *   qzr_decode_options_init(&o);
+ *   o.message = message;
+ *   o.message_size = sizeof message;
  *   qzr_info info;
- *   if (qzr_get_info(data, size, &info) != QZR_OK) return;
- *   size_t stride = 3 * (size_t)info.width;
- *   uint8_t* rgb = malloc(stride * info.height);
- *   qzr_status s = qzr_decode_into(data, size, NULL, rgb, stride, stride * info.height);
- *   if (s != QZR_OK) fprintf(stderr, "%s\n", qzr_status_string(s));
+ *   qzr_status s = qzr_read_info(data, size, &o, &info);
+ *   if (s == QZR_OK) {
+ *     size_t stride = 3 * (size_t)info.width;
+ *     uint8_t* rgb = malloc(stride * info.height);
+ *     s = rgb ? qzr_decode_into(data, size, &o, rgb, stride, stride * info.height) : QZR_ERROR_OUT_OF_MEMORY;
+ *   }
+ *   if (s != QZR_OK) fprintf(stderr, "%s: %s\n", qzr_status_string(s), message);
  */
 #ifndef QZR_DECODE_H
 #define QZR_DECODE_H
@@ -30,7 +37,7 @@ extern "C" {
 #endif
 
 #define QZR_VERSION_MAJOR 1
-#define QZR_VERSION_MINOR 1
+#define QZR_VERSION_MINOR 2
 #define QZR_VERSION_PATCH 0
 
 /* The version of the library actually linked, as
@@ -66,11 +73,21 @@ typedef struct qzr_info {
   uint32_t payload_length; /* bytes */
 } qzr_info;
 
-/* Reads the header and the payload's length word (the first 36 bytes) and
- * checks the magic and the version; decodes nothing.
+/* The first bytes of every QZR file, whatever its version: a file that
+ * starts with them is meant to be one (since 1.2). */
+#define QZR_MAGIC "vkQZ"
+#define QZR_MAGIC_SIZE 4
+
+/* The bytes qzr_read_info and qzr_get_info read: the header and the
+ * payload's length word (since 1.2). */
+#define QZR_INFO_SIZE 36
+
+/* Reads the header and the payload's length word (the first QZR_INFO_SIZE
+ * bytes) and checks the magic and the version; decodes nothing.
  * QZR_ERROR_ARGUMENT when data or info is NULL; QZR_ERROR_TRUNCATED when
  * size < 36; QZR_ERROR_NOT_QZR, QZR_ERROR_UNSUPPORTED_VERSION. On failure
- * *info is left as it was. */
+ * *info is left as it was. No limit applies and no message is given:
+ * qzr_read_info does both. */
 QZR_API qzr_status qzr_get_info(const uint8_t* data, size_t size, qzr_info* info);
 
 /* The byte order of a decoded pixel. The four-byte orders carry an alpha
@@ -95,10 +112,12 @@ typedef struct qzr_decode_options {
    * them. Bounds the memory a hostile file can make the decode take. */
   uint64_t max_pixels;
   uint64_t max_payload;
-  /* When message is not NULL and message_size > 0, a failure's text as the
-   * qzrdec program prints it (line feeds included) is copied there, cut to
-   * message_size - 1 bytes and ended with a 0 byte; on success message[0]
-   * is 0. For tools that print what qzrdec prints. */
+  /* When message is not NULL and message_size > 0, a failure's text is
+   * copied there, cut to message_size - 1 bytes and ended with a 0 byte; on
+   * success message[0] is 0. The text is the one the qzrdec program prints,
+   * without the line feeds before and after it (since 1.2; before, they
+   * were kept); the refusal of a file of another version holds two lines,
+   * the picture's size and the refusal. */
   char* message;
   size_t message_size;
 } qzr_decode_options;
@@ -106,6 +125,16 @@ typedef struct qzr_decode_options {
 /* Sets the defaults: RGB, QZR_DEFAULT_MAX_PIXELS, QZR_DEFAULT_MAX_PAYLOAD,
  * no message buffer. */
 QZR_API void qzr_decode_options_init(qzr_decode_options* options);
+
+/* qzr_get_info with the options' limits and message: the header's failures,
+ * then QZR_ERROR_LIMIT for a picture of more than max_pixels pixels or a
+ * payload announcing more than max_payload bytes, exactly as
+ * qzr_decode_into reports them before it looks at the caller's buffer, with
+ * their text in the options' message buffer. options NULL means the
+ * defaults. The format is not used. On failure *info is left as it was.
+ * Since 1.2. */
+QZR_API qzr_status qzr_read_info(const uint8_t* data, size_t size, const qzr_decode_options* options,
+                                 qzr_info* info);
 
 /* Decodes the whole QZR file in data[0..size) into the caller's buffer:
  * height rows, the top row first, each of width pixels in the options'
@@ -116,7 +145,7 @@ QZR_API void qzr_decode_options_init(qzr_decode_options* options);
  * the format is not one of the enum, stride < width x pixel size, or
  * pixels_size < (height - 1) x stride + width x pixel size; nothing is ever
  * written at or past pixels + pixels_size. The other failures are those of
- * qzr_get_info, QZR_ERROR_LIMIT, QZR_ERROR_CORRUPT (a damaged payload; also
+ * qzr_read_info (before the buffer is looked at), QZR_ERROR_CORRUPT (a damaged payload; also
  * a payload cut short, whose missing bits decode as ones) and
  * QZR_ERROR_OUT_OF_MEMORY; after them the buffer's content is unspecified.
  * The expanded payload is held in memory during the call (no temporary

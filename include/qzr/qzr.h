@@ -31,6 +31,10 @@ struct Failure {
   int exit_status = -1;
   std::string text;
   qzr_status status = QZR_ERROR_CORRUPT;
+  // The text without the line feeds before and after it: what the C API's
+  // message buffer gets, for programs that word failures their own way
+  // (since 1.2).
+  QZR_API std::string message() const;
 };
 
 // A value or a failure: ok(), value(), failure().
@@ -67,6 +71,39 @@ QZR_API Result<Picture> decode_buffer(std::span<const uint8_t> file);
 
 // Reads and decodes the QZR file at `path`; messages name it as given.
 QZR_API Result<Picture> decode_file(const std::string& path);
+
+// How decode and check treat a file held in memory (since 1.2).
+struct DecodeOptions {
+  // Pictures of more pixels and payloads announcing more bytes are refused
+  // before memory is taken for them, as the C API's options do.
+  uint64_t max_pixels = QZR_DEFAULT_MAX_PIXELS;
+  uint64_t max_payload = QZR_DEFAULT_MAX_PAYLOAD;
+  // 1: everything on the calling thread; more: the payload is expanded on a
+  // thread of its own while the planes are read and synthesised beside it;
+  // 0: as many threads as the machine has cores. The same picture either way.
+  int threads = 0;
+  std::string name = "(memory)";  // names the data in messages
+};
+
+// A picture and the signs of damage its decode passed over: a payload cut
+// short or followed by bytes nothing reads, bytes around the plane streams,
+// band groups out of order, ... (qzr_check lists them), each one line of
+// text, the first found first. A file from a sound encoder shows none; the
+// picture of one that does is the one qzrdec makes, but may not be the one
+// its encoder made.
+struct Decoded {
+  Picture picture;
+  std::vector<std::string> damage;
+};
+
+// Decodes a whole QZR file held in memory, with the options' limits and
+// threads (since 1.2).
+QZR_API Result<Decoded> decode(std::span<const uint8_t> file, const DecodeOptions& options = {});
+
+// Audits a whole QZR file as qzr_check does, without making its picture:
+// the signs of damage (empty for a sound file), or the decode's failure
+// (since 1.2).
+QZR_API Result<std::vector<std::string>> check(std::span<const uint8_t> file, const DecodeOptions& options = {});
 
 // The 24-bit BMP file that qzrdec writes for this picture, byte for byte
 // (rows bottom to top, B, G, R, each row padded to 4 bytes). Empty when the

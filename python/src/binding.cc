@@ -1,9 +1,8 @@
 // qzr._qzr: the library for Python. The package's __init__.py gives these
 // functions their Python face; here they take any contiguous bytes-like
 // object and a numpy array, and turn every failure into qzr.Error (an
-// OSError and a ValueError) with the text qzrdec prints, without its
-// surrounding line feeds, and the library's word for the kind of failure as
-// its status. The decode and the encode run with the GIL released.
+// OSError and a ValueError) with the library's message and its word for the
+// kind of failure as its status. The decode and the encode run with the GIL released.
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
 
@@ -13,7 +12,6 @@
 #include <string>
 #include <string_view>
 
-#include "container/container_header.h"
 #include "qzr/decode.h"
 #include "qzr/qzr.h"
 
@@ -24,18 +22,12 @@ namespace {
 // Raised as qzr.Error.
 class Error : public std::runtime_error {
  public:
-  explicit Error(std::string_view text, qzr_status status = QZR_ERROR_ARGUMENT)
-      : std::runtime_error(trimmed(text)), status_(status) {}
+  explicit Error(const std::string& message, qzr_status status = QZR_ERROR_ARGUMENT)
+      : std::runtime_error(message.empty() ? qzr_status_string(status) : message), status_(status) {}
   qzr_status status() const { return status_; }
 
  private:
   qzr_status status_;
-
-  static std::string trimmed(std::string_view text) {
-    const size_t first = text.find_first_not_of("\r\n");
-    if (first == std::string_view::npos) return "damaged QZR data";
-    return std::string(text.substr(first, text.find_last_not_of("\r\n") - first + 1));
-  }
 };
 
 // The bytes of a contiguous buffer (bytes, bytearray, memoryview, mmap, a
@@ -76,19 +68,15 @@ qzr_decode_options default_options(std::string& message) {
   throw Error(text, status);
 }
 
-// The header, or its failure as the decode words it; for a decode also a
-// picture or payload beyond the decode's limits, refused before the array
-// is made. The decode checks all of these before the caller's buffer, so a
-// call with no room fails on them first.
+// The header, or its failure; for a decode also a picture or payload beyond
+// the decode's limits, refused before the array is made.
 qzr_info checked_info(const Bytes& in, bool decoding, const std::string& name) {
   qzr_info info{};
   std::string message;
   qzr_decode_options o = default_options(message);
-  if (qzr_get_info(in.data(), in.size(), &info) == QZR_OK &&
-      (!decoding || (uint64_t{info.width} * info.height <= o.max_pixels && info.payload_length <= o.max_payload)))
-    return info;
-  uint8_t nothing = 0;
-  fail(message, qzr_decode_into(in.data(), in.size(), &o, &nothing, 0, 0), name);
+  if (!decoding) o.max_pixels = o.max_payload = UINT64_MAX;
+  if (const qzr_status s = qzr_read_info(in.data(), in.size(), &o, &info); s != QZR_OK) fail(message, s, name);
+  return info;
 }
 
 // `within_limits` also refuses a header announcing more than the decode
@@ -135,7 +123,7 @@ py::bytes encode(const py::array_t<uint8_t, py::array::c_style>& rgb, int qualit
     py::gil_scoped_release unlocked;
     file = qzr::encode(picture, options);
   }
-  if (!file.ok()) throw Error(file.failure().text, file.failure().status);
+  if (!file.ok()) throw Error(file.failure().message(), file.failure().status);
   const std::vector<uint8_t>& bytes = file.value().bytes;
   return py::bytes(reinterpret_cast<const char*>(bytes.data()), bytes.size());
 }
@@ -153,9 +141,9 @@ py::object check(const py::object& data) {
     status = qzr_check(in.data(), in.size(), &o);
   }
   if (status == QZR_OK) return py::none();
-  std::string reason = Error(message.c_str()).what();
+  std::string reason = message.c_str();
   if (const size_t cut = reason.rfind('\n'); cut != std::string::npos) reason.erase(0, cut + 1);
-  return py::str(reason);
+  return py::str(reason.empty() ? qzr_status_string(status) : reason);
 }
 
 py::bytes to_bmp(const py::array_t<uint8_t, py::array::c_style>& rgb) {
@@ -179,7 +167,7 @@ PYBIND11_MODULE(_qzr, m) {
   static const py::handle error_type = PyErr_NewExceptionWithDoc(
       "qzr.Error",
       "QZR data that cannot be decoded, or a picture or option the encoder refuses. The message is "
-      "the one qzrdec prints; status is the library's word for the kind of failure (\"corrupt data\", "
+      "the one qzrdec prints, without the blank lines around it; status is the library's word for the kind of failure (\"corrupt data\", "
       "\"truncated data\", \"not a QZR file\", \"unsupported QZR version\", \"limit exceeded\", ...).",
       py::make_tuple(py::handle(PyExc_OSError), py::handle(PyExc_ValueError)).ptr(), nullptr);
   if (!error_type) throw py::error_already_set();
@@ -193,7 +181,7 @@ PYBIND11_MODULE(_qzr, m) {
       PyErr_SetObject(error_type.ptr(), error.ptr());
     }
   });
-  m.attr("MAGIC") = py::bytes(reinterpret_cast<const char*>(qzr::kMagic.data()), qzr::kMagic.size());
+  m.attr("MAGIC") = py::bytes(QZR_MAGIC, QZR_MAGIC_SIZE);
   const uint32_t v = qzr_version();
   m.attr("__version__") = std::to_string(v >> 16) + "." + std::to_string(v >> 8 & 0xFF) + "." +
                           std::to_string(v & 0xFF);

@@ -6,6 +6,7 @@
 
 #include <cstdio>
 #include <string>
+#include <string_view>
 #include <utility>
 
 #include "qzr/qzr.h"
@@ -36,6 +37,14 @@ std::string format_text(const char* fmt, Args... args) {
 // A failure of status -1; `status` is its kind for the C API.
 inline Failure format_failure(std::string text, qzr_status status = QZR_ERROR_CORRUPT) {
   return Failure{-1, std::move(text), status};
+}
+
+// A failure's text as the library hands it out: without the line feeds that
+// frame it on qzrdec's console (the driver prints the text as it is).
+constexpr std::string_view message_text(std::string_view console_text) {
+  const size_t first = console_text.find_first_not_of('\n');
+  if (first == std::string_view::npos) return {};
+  return console_text.substr(first, console_text.find_last_not_of('\n') - first + 1);
 }
 
 }  // namespace qzr

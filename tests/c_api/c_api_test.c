@@ -120,28 +120,46 @@ static void check_info_and_formats(const bytes* file) {
     free(buf);
   }
 
-  /* Limits: refused with a status and qzrdec-style text. */
+  /* Limits: refused with a status and qzrdec's text without its framing
+   * line feeds, by qzr_read_info as by the decode, before the buffer. */
   {
     qzr_decode_options o;
-    char message[200];
+    char message[200], read_message[200];
     size_t size = 3 * (size_t)info.width * info.height;
     uint8_t* buf = malloc(size);
+    qzr_info limited;
+    int limit;
     if (buf == NULL) exit(2);
-    qzr_decode_options_init(&o);
-    o.message = message;
-    o.message_size = sizeof message;
-    o.max_pixels = (uint64_t)info.width * info.height - 1;
-    CHECK(qzr_decode_into(file->data, file->size, &o, buf, 3 * (size_t)info.width, size) == QZR_ERROR_LIMIT);
-    CHECK(strstr(message, "beyond the limit") != NULL);
-    qzr_decode_options_init(&o);
-    o.message = message;
-    o.message_size = sizeof message;
-    o.max_payload = info.payload_length - 1;
-    CHECK(qzr_decode_into(file->data, file->size, &o, buf, 3 * (size_t)info.width, size) == QZR_ERROR_LIMIT);
-    CHECK(strstr(message, "beyond the limit") != NULL);
-    o.max_payload = info.payload_length;
-    CHECK(qzr_decode_into(file->data, file->size, &o, buf, 3 * (size_t)info.width, size) == QZR_OK);
-    CHECK(message[0] == '\0');
+    for (limit = 0; limit < 2; ++limit) {
+      qzr_decode_options_init(&o);
+      if (limit == 0)
+        o.max_pixels = (uint64_t)info.width * info.height - 1;
+      else
+        o.max_payload = info.payload_length - 1;
+      o.message = read_message;
+      o.message_size = sizeof read_message;
+      memset(&limited, 0x5A, sizeof limited);
+      CHECK(qzr_read_info(file->data, file->size, &o, &limited) == QZR_ERROR_LIMIT);
+      CHECK(limited.width == 0x5A5A5A5Au); /* left as it was */
+      o.message = message;
+      o.message_size = sizeof message;
+      CHECK(qzr_decode_into(file->data, file->size, &o, buf, 0, 0) == QZR_ERROR_LIMIT);
+      CHECK(strcmp(message, read_message) == 0);
+      CHECK(strstr(message, "beyond the limit") != NULL && message[0] != '\n' &&
+            message[strlen(message) - 1] == '!');
+      /* At the limit, or with the defaults, the header is read. */
+      if (limit == 0)
+        o.max_pixels++;
+      else
+        o.max_payload++;
+      CHECK(qzr_read_info(file->data, file->size, &o, &limited) == QZR_OK && message[0] == '\0');
+      CHECK(memcmp(&limited, &info, sizeof info) == 0);
+      CHECK(qzr_read_info(file->data, file->size, NULL, &limited) == QZR_OK);
+      CHECK(qzr_decode_into(file->data, file->size, &o, buf, 3 * (size_t)info.width, size) == QZR_OK);
+      CHECK(message[0] == '\0');
+    }
+    CHECK(qzr_read_info(NULL, 0, &o, &limited) == QZR_ERROR_ARGUMENT && message[0] != '\0');
+    CHECK(qzr_read_info(file->data, file->size, &o, NULL) == QZR_ERROR_ARGUMENT);
     o.format = (qzr_pixel_format)7;
     CHECK(qzr_decode_into(file->data, file->size, &o, buf, 3 * (size_t)info.width, size) == QZR_ERROR_ARGUMENT);
     free(buf);
@@ -177,7 +195,7 @@ static void check_damaged(const bytes* file) {
   o.message = message;
   o.message_size = sizeof message;
   CHECK(qzr_decode_into(copy, file->size, &o, buf, stride, size) == QZR_ERROR_NOT_QZR);
-  CHECK(strcmp(message, "Not quorlen wavelet image file!\n") == 0);
+  CHECK(strcmp(message, "Not quorlen wavelet image file!") == 0);
   /* A message buffer too small holds the start of the text. */
   o.message_size = 4;
   CHECK(qzr_decode_into(copy, file->size, &o, buf, stride, size) == QZR_ERROR_NOT_QZR);
@@ -186,6 +204,10 @@ static void check_damaged(const bytes* file) {
   memcpy(copy, file->data, file->size);
   copy[29] = '1';
   CHECK(qzr_get_info(copy, file->size, &info) == QZR_ERROR_UNSUPPORTED_VERSION);
+  /* Two lines, the size and the refusal, with no line feed around them. */
+  o.message_size = sizeof message;
+  CHECK(qzr_read_info(copy, file->size, &o, &info) == QZR_ERROR_UNSUPPORTED_VERSION);
+  CHECK(strchr(message, '\n') != NULL && message[0] != '\n' && message[strlen(message) - 1] != '\n');
 
   /* Cut anywhere: a status, never a crash; inside the header or the length
    * word it is truncation. */

@@ -14,9 +14,9 @@
 #include <vector>
 
 #include "archive.h"
-#include "decode.h"
 #include "picture_files.h"
 #include "qzr/decode.h"
+#include "qzr/qzr.h"
 #include "text.h"
 
 #ifndef QZR_VERSION_TEXT
@@ -27,14 +27,6 @@ namespace {
 
 using namespace qzr;
 using namespace qzr::tool;
-
-// A decode failure as qzrdec prints it, without its blank lines.
-std::string failure_text(const Failure& f) {
-  std::string t = f.text;
-  while (!t.empty() && t.front() == '\n') t.erase(t.begin());
-  while (!t.empty() && t.back() == '\n') t.pop_back();
-  return t;
-}
 
 // The pictures decoded at once, in pixels (a picture takes some 10 bytes a
 // pixel while it is decoded and written): about 1 GiB whatever -j says.
@@ -47,32 +39,32 @@ uint64_t announced_pixels(const std::vector<uint8_t>& file) {
   return qzr_get_info(file.data(), file.size(), &info) == QZR_OK ? uint64_t{info.padded_width} * info.padded_height : 0;
 }
 
+// The signs of damage a decode passed over.
+using DamageSigns = std::vector<std::string>;
+
 // The file's bytes in the format, or a failure's text in `error`. `damage`
 // gets the signs of damage the decode passed over (the picture is the one
 // qzrdec makes all the same).
 std::optional<std::vector<uint8_t>> converted(const Job& job, FileFormat format, int png_level, PixelBudget& budget,
-                                              const DecodeLimits& limits, std::string& error, DamageSigns& damage) {
+                                              const DecodeOptions& options, std::string& error, DamageSigns& damage) {
   std::optional<std::vector<uint8_t>> file = read_whole_file(job.input, error);
   if (!file) {
     error = "cannot read: " + error;
     return std::nullopt;
   }
   const BudgetShare share(budget, announced_pixels(*file));
-  const std::string name = job.input.string();
-  if (format == FileFormat::bmp) {
-    Result<DecodedBmp> d = decode_to_bmp(*file, limits, name, &damage);
-    if (!d.ok()) {
-      error = failure_text(d.failure());
-      return std::nullopt;
-    }
-    return std::move(d.value().bmp);
-  }
-  Result<Picture> p = decode_picture(*file, limits, name, &damage);
-  if (!p.ok()) {
-    error = failure_text(p.failure());
+  DecodeOptions named = options;
+  named.name = job.input.string();
+  Result<Decoded> d = decode(*file, named);
+  if (!d.ok()) {
+    error = d.failure().message();
     return std::nullopt;
   }
-  std::vector<uint8_t> out = format == FileFormat::png ? png_file(p.value(), png_level) : ppm_file(p.value());
+  damage = std::move(d.value().damage);
+  const Picture& p = d.value().picture;
+  std::vector<uint8_t> out = format == FileFormat::png   ? png_file(p, png_level)
+                             : format == FileFormat::bmp ? to_bmp(p)
+                                                         : ppm_file(p);
   if (out.empty()) error = "out of memory writing the picture";
   if (out.empty()) return std::nullopt;
   return out;
@@ -93,10 +85,13 @@ std::vector<Job> jobs_or_report(const std::vector<std::string>& inputs, bool rec
 // Pictures in parallel, one thread each, when there are several to share the
 // threads; a picture alone takes them all (its expansion, reading and
 // synthesis side by side).
-DecodeLimits per_picture(size_t jobs, int threads) {
-  DecodeLimits limits;
-  limits.threads = jobs > 1 && threads > 1 ? 1 : threads;
-  return limits;
+// No limit on the size: the files are the user's own, the budget bounds the
+// memory of pictures in flight.
+DecodeOptions per_picture(size_t jobs, int threads) {
+  DecodeOptions options;
+  options.max_pixels = options.max_payload = UINT64_MAX;
+  options.threads = jobs > 1 && threads > 1 ? 1 : threads;
+  return options;
 }
 
 int default_threads() {
@@ -113,7 +108,7 @@ int run_convert(const std::vector<std::string>& inputs, const std::string& out_d
   uint64_t failed_early = 0;
   std::vector<Job> jobs = jobs_or_report(inputs, recursive, status, &failed_early);
   PixelBudget budget(kPixelsInFlight);
-  const DecodeLimits limits = per_picture(jobs.size(), threads);
+  const DecodeOptions options = per_picture(jobs.size(), threads);
   if (out_dir == "-") {
     if (jobs.size() != 1 || inputs.size() != 1) {
       std::fputs("qzr convert: -o - takes exactly one input file\n", stderr);
@@ -121,7 +116,7 @@ int run_convert(const std::vector<std::string>& inputs, const std::string& out_d
     }
     std::string error;
     DamageSigns damage;
-    std::optional<std::vector<uint8_t>> bytes = converted(jobs[0], format, png_level, budget, limits, error, damage);
+    std::optional<std::vector<uint8_t>> bytes = converted(jobs[0], format, png_level, budget, options, error, damage);
     if (!bytes) {
       std::fprintf(stderr, "%s: %s\n", jobs[0].input.string().c_str(), error.c_str());
       return 1;
@@ -147,7 +142,7 @@ int run_convert(const std::vector<std::string>& inputs, const std::string& out_d
     if (!force && fs::exists(out, ec)) return {Outcome::skipped, {}};
     std::string error;
     DamageSigns damage;
-    std::optional<std::vector<uint8_t>> bytes = converted(job, format, png_level, budget, limits, error, damage);
+    std::optional<std::vector<uint8_t>> bytes = converted(job, format, png_level, budget, options, error, damage);
     if (!bytes || !write_file_whole(out, *bytes, error)) return {Outcome::failed, error};
     if (!damage.empty()) return {Outcome::done, damage.front() + " (converted as qzrdec decodes it)"};
     return {Outcome::done, {}};
@@ -165,7 +160,7 @@ int run_convert(const std::vector<std::string>& inputs, const std::string& out_d
 // A decode failure's last line: what went wrong, without the size line
 // qzrdec prints before some of them.
 std::string last_line(const Failure& f) {
-  const std::string t = failure_text(f);
+  const std::string t = f.message();
   const size_t cut = t.rfind('\n');
   return cut == std::string::npos ? t : t.substr(cut + 1);
 }
@@ -185,7 +180,7 @@ int run_check(const std::vector<std::string>& inputs, int threads, bool recursiv
   uint64_t counts[3] = {0, 0, 0};  // by verdict; missing inputs cannot be read
   const std::vector<Job> jobs = jobs_or_report(inputs, recursive, status, &counts[2]);
   PixelBudget budget(kPixelsInFlight);
-  const DecodeLimits limits = per_picture(jobs.size(), threads);
+  const DecodeOptions options = per_picture(jobs.size(), threads);
   auto report = [&](const Job& job, const FileResult& r) {
     const Verdict v = verdict_of(r);
     ++counts[static_cast<int>(v)];
@@ -211,13 +206,12 @@ int run_check(const std::vector<std::string>& inputs, int threads, bool recursiv
         std::optional<std::vector<uint8_t>> file = read_whole_file(job.input, error);
         if (!file) return {Outcome::skipped, "cannot read: " + error};
         const BudgetShare share(budget, announced_pixels(*file));
-        try {
-          Result<DecodedPlanes> d = decode_planes_in_memory(*file, limits, job.input.string());
-          if (!d.ok()) return {Outcome::failed, last_line(d.failure())};
-          if (!d.value().damage.empty()) return {Outcome::failed, d.value().damage.front()};
-        } catch (const std::bad_alloc&) {
-          return {Outcome::skipped, "out of memory"};
-        }
+        DecodeOptions named = options;
+        named.name = job.input.string();
+        Result<DamageSigns> damage = check(*file, named);
+        if (!damage.ok() && damage.failure().status == QZR_ERROR_OUT_OF_MEMORY) return {Outcome::skipped, "out of memory"};
+        if (!damage.ok()) return {Outcome::failed, last_line(damage.failure())};
+        if (!damage.value().empty()) return {Outcome::failed, damage.value().front()};
         return {Outcome::done, {}};
       },
       report);
