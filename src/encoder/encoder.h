@@ -39,12 +39,11 @@ struct Encoded {
   bool target_reached = true;  // false when even the lowest quality exceeds target_bpp
 };
 
-// `knobs` reach format corners for tests; the defaults make ordinary files.
-Result<Encoded> encode_image_detailed(const Image& image, const EncodeOptions& options, const TestKnobs& knobs = {});
+// The file, with the quality it was made at and its bits per pixel.
+Result<Encoded> encode_image_detailed(const Image& image, const EncodeOptions& options);
 
 // The whole .qzr file.
-Result<std::vector<uint8_t>> encode_image(const Image& image, const EncodeOptions& options,
-                                          const TestKnobs& knobs = {});
+Result<std::vector<uint8_t>> encode_image(const Image& image, const EncodeOptions& options);
 
 // The step, in sample units, of the finest level's bands at a quality; the
 // bands of coarser levels and of the approximation get smaller steps.

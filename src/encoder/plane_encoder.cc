@@ -58,8 +58,8 @@ const QuantizedPlane& PlaneEncoder::quantize_refined(double delta, const Quantiz
   plane.steps = steps_for(delta, negative_steps, coefficients);
   const int32_t count = layout_.width * layout_.height;
   plane.values.resize(static_cast<size_t>(count));
-  // Group by group (the ordinary band groups, whatever the knobs say, so that
-  // the knobs keep the picture): each group's values depend on its own
+  // Group by group (the band groups of band_groups, whatever groups the
+  // stream is written in): each group's values depend on its own
   // coefficients and code alone.
   auto code_group = [&](const std::vector<int>& group, RefineScratch& r) {
     std::vector<SpanBand> bands;
@@ -82,7 +82,7 @@ const QuantizedPlane& PlaneEncoder::quantize_refined(double delta, const Quantiz
     // Twice: the second pass codes with the lengths the first one left.
     for (int pass = 0; pass < 2; ++pass) refine_span(span, values, bands, lambda, r.book, r.codes, r.errors);
   };
-  const auto groups = band_groups(layout_.levels, TestKnobs{});
+  const auto groups = band_groups(layout_.levels);
   if (two_threads && groups.size() > 1) {
     // The finest level's group, three quarters of the values, on a second
     // thread; the others on this one.

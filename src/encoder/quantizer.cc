@@ -55,7 +55,7 @@ void refine_span(std::span<int16_t> quantized, std::span<const float> coefficien
                  double lambda, CodeBook& book, std::vector<uint16_t>& codes, std::vector<float>& errors) {
   if (lambda <= 0 || quantized.empty()) return;
   codes.clear();
-  append_span_codes(quantized, TestKnobs{}, codes);
+  append_span_codes(quantized, codes);
   book.build(codes);
   // Bits of a code; one the group does not use yet costs a little more than
   // its rarest.

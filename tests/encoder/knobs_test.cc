@@ -9,6 +9,7 @@
 #include <fstream>
 #include <functional>
 
+#include "corner_streams.h"
 #include "encoder/encoder.h"
 #include "image_io.h"
 #include "test_support.h"
@@ -17,11 +18,14 @@ namespace qzr::enc {
 namespace {
 
 namespace fs = std::filesystem;
+using testing::CornerKnobs;
 using testing::decode_qzr;
+using testing::encode_corners;
+using testing::Grouping;
 
 struct Case {
   const char* name;
-  std::function<void(EncodeOptions&, TestKnobs&)> set;
+  std::function<void(EncodeOptions&, CornerKnobs&)> set;
   bool same_picture;  // only the stream's form changes
 };
 
@@ -45,32 +49,32 @@ TEST(Knobs, EveryCornerDecodesToTheOrdinaryPicture) {
   const Image photo = testing::synthetic_photo(520, 260, 6);  // padded 768 x 512
   const Image flat = testing::flat_image(300, 100, 40, 160, 220);
   const std::vector<Case> cases = {
-      {"all_in_one", [](EncodeOptions&, TestKnobs& k) { k.grouping = Grouping::kAllInOne; }, true},
-      {"per_band", [](EncodeOptions&, TestKnobs& k) { k.grouping = Grouping::kPerBand; }, true},
-      {"uneven", [](EncodeOptions&, TestKnobs& k) { k.grouping = Grouping::kUneven; }, true},
+      {"all_in_one", [](EncodeOptions&, CornerKnobs& k) { k.grouping = Grouping::kAllInOne; }, true},
+      {"per_band", [](EncodeOptions&, CornerKnobs& k) { k.grouping = Grouping::kPerBand; }, true},
+      {"uneven", [](EncodeOptions&, CornerKnobs& k) { k.grouping = Grouping::kUneven; }, true},
       {"uneven_sizes",
-       [](EncodeOptions&, TestKnobs& k) {
+       [](EncodeOptions&, CornerKnobs& k) {
          k.grouping = Grouping::kUneven, k.group_sizes = {2, 5, 1};
        },
        true},
-      {"empty_groups", [](EncodeOptions&, TestKnobs& k) { k.empty_groups = true; }, true},
-      {"empty_run_codes", [](EncodeOptions&, TestKnobs& k) { k.empty_run_codes = true; }, true},
-      {"overrunning_runs", [](EncodeOptions&, TestKnobs& k) { k.overrunning_runs = true; }, true},
-      {"excess_codes", [](EncodeOptions&, TestKnobs& k) { k.excess_codes = true; }, true},
-      {"single_leaf_runs", [](EncodeOptions&, TestKnobs& k) { k.single_leaf_runs = true; }, true},
-      {"junk", [](EncodeOptions&, TestKnobs& k) { k.junk_bytes = 40; }, true},
-      {"levels_1_per_band", [](EncodeOptions& o, TestKnobs& k) { o.levels = 1, k.grouping = Grouping::kPerBand; },
+      {"empty_groups", [](EncodeOptions&, CornerKnobs& k) { k.empty_groups = true; }, true},
+      {"empty_run_codes", [](EncodeOptions&, CornerKnobs& k) { k.empty_run_codes = true; }, true},
+      {"overrunning_runs", [](EncodeOptions&, CornerKnobs& k) { k.overrunning_runs = true; }, true},
+      {"excess_codes", [](EncodeOptions&, CornerKnobs& k) { k.excess_codes = true; }, true},
+      {"single_leaf_runs", [](EncodeOptions&, CornerKnobs& k) { k.single_leaf_runs = true; }, true},
+      {"junk", [](EncodeOptions&, CornerKnobs& k) { k.junk_bytes = 40; }, true},
+      {"levels_1_per_band", [](EncodeOptions& o, CornerKnobs& k) { o.levels = 1, k.grouping = Grouping::kPerBand; },
        false},
-      {"levels_8_all_in_one", [](EncodeOptions& o, TestKnobs& k) { o.levels = 8, k.grouping = Grouping::kAllInOne; },
+      {"levels_8_all_in_one", [](EncodeOptions& o, CornerKnobs& k) { o.levels = 8, k.grouping = Grouping::kAllInOne; },
        false},
-      {"negative_steps", [](EncodeOptions&, TestKnobs& k) { k.negative_steps = true; }, false},
-      {"scale_1", [](EncodeOptions&, TestKnobs& k) { k.scale = 1; }, false},
-      {"scale_7", [](EncodeOptions&, TestKnobs& k) { k.scale = 7; }, false},
-      {"scale_minus_3", [](EncodeOptions&, TestKnobs& k) { k.scale = -3; }, false},
-      {"scale_minus_64", [](EncodeOptions&, TestKnobs& k) { k.scale = -64; }, false},
-      {"scale_32767", [](EncodeOptions&, TestKnobs& k) { k.scale = 32767; }, false},
+      {"negative_steps", [](EncodeOptions&, CornerKnobs& k) { k.negative_steps = true; }, false},
+      {"scale_1", [](EncodeOptions&, CornerKnobs& k) { k.scale = 1; }, false},
+      {"scale_7", [](EncodeOptions&, CornerKnobs& k) { k.scale = 7; }, false},
+      {"scale_minus_3", [](EncodeOptions&, CornerKnobs& k) { k.scale = -3; }, false},
+      {"scale_minus_64", [](EncodeOptions&, CornerKnobs& k) { k.scale = -64; }, false},
+      {"scale_32767", [](EncodeOptions&, CornerKnobs& k) { k.scale = 32767; }, false},
       {"everything",
-       [](EncodeOptions&, TestKnobs& k) {
+       [](EncodeOptions&, CornerKnobs& k) {
          k.grouping = Grouping::kUneven;
          k.empty_groups = k.empty_run_codes = k.overrunning_runs = k.excess_codes = true;
          k.single_leaf_runs = k.negative_steps = true;
@@ -86,9 +90,9 @@ TEST(Knobs, EveryCornerDecodesToTheOrdinaryPicture) {
     for (const Case& c : cases) {
       SCOPED_TRACE(c.name);
       EncodeOptions o;
-      TestKnobs k;
+      CornerKnobs k;
       c.set(o, k);
-      Result<std::vector<uint8_t>> file = encode_image(*img, o, k);
+      Result<std::vector<uint8_t>> file = encode_corners(*img, o, k);
       ASSERT_TRUE(file.ok());
       Result<Image> in_process = decode_qzr(file.value());
       ASSERT_TRUE(in_process.ok()) << in_process.failure().text;
@@ -110,18 +114,18 @@ TEST(Knobs, KnobsChangeTheStream) {
   const Image img = testing::synthetic_photo(256, 256, 3);
   const std::vector<uint8_t> ordinary = encode_image(img, {}).value();
   for (int k = 0; k < 6; ++k) {
-    TestKnobs knobs;
+    CornerKnobs knobs;
     if (k == 0) knobs.empty_groups = true;
     if (k == 1) knobs.empty_run_codes = true;
     if (k == 2) knobs.overrunning_runs = true;
     if (k == 3) knobs.excess_codes = true;
     if (k == 4) knobs.junk_bytes = 9;
     if (k == 5) knobs.grouping = Grouping::kPerBand;
-    EXPECT_NE(encode_image(img, {}, knobs).value(), ordinary) << k;
+    EXPECT_NE(encode_corners(img, {}, knobs).value(), ordinary) << k;
   }
-  TestKnobs zero;
+  CornerKnobs zero;
   zero.scale = 0;  // every sample becomes 0 or 255: odd, but it must decode
-  EXPECT_TRUE(decode_qzr(encode_image(img, {}, zero).value()).ok());
+  EXPECT_TRUE(decode_qzr(encode_corners(img, {}, zero).value()).ok());
 }
 
 }  // namespace

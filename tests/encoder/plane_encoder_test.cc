@@ -8,6 +8,7 @@
 #include "codec/huffman_codes.h"
 #include "codec/wavelet_synthesis.h"
 #include "common/byte_io.h"
+#include "corner_streams.h"
 #include "encoder/forward_wavelet.h"
 #include "encoder/plane_encoder.h"
 
@@ -48,11 +49,11 @@ TEST(CodeBook, TreesAndBitsReadBackThroughTheDecoder) {
 
 TEST(SpanCodes, ExpandToTheQuantizedValuesWhateverTheKnobs) {
   const std::vector<int16_t> q = {0, 0, 0, 5, -7, 0, 16383, -16383, 0, 0, 0, 0, 0, 0, 0, 1, 0, 0, 0, 0, 0};
-  TestKnobs plain, corners;
+  testing::CornerKnobs plain, corners;
   corners.empty_run_codes = corners.overrunning_runs = corners.excess_codes = true;
-  for (const TestKnobs& k : {plain, corners}) {
+  for (const testing::CornerKnobs& k : {plain, corners}) {
     std::vector<uint16_t> codes;
-    append_span_codes(q, k, codes);
+    testing::append_corner_codes(q, k, codes);
     std::vector<int16_t> out(q.size() + 2, 99);  // guards on both sides of the span
     expand_codes(codes, static_cast<int32_t>(q.size()), out, 1);
     EXPECT_EQ(std::vector<int16_t>(out.begin() + 1, out.end() - 1), q);
@@ -60,7 +61,7 @@ TEST(SpanCodes, ExpandToTheQuantizedValuesWhateverTheKnobs) {
     EXPECT_EQ(out.back(), 99);
   }
   std::vector<uint16_t> codes;
-  append_span_codes(q, plain, codes);
+  append_span_codes(q, codes);
   EXPECT_EQ(codes.back(), 0x8003);  // five trailing zeros as one run of 8
 }
 
@@ -80,7 +81,7 @@ TEST(Quantizer, ReconstructsWithinHalfAStepForBothSignsOfStep) {
 // The bits of a span's values under their own Huffman code.
 size_t bits(const std::vector<int16_t>& v) {
   std::vector<uint16_t> codes;
-  append_span_codes(v, TestKnobs{}, codes);
+  append_span_codes(v, codes);
   CodeBook book;
   book.build(codes);
   size_t n = 0;
@@ -218,20 +219,21 @@ TEST(Refinement, CoupledBandsLowerTheErrorOfTheSynthesis) {
 }
 
 TEST(BandGroups, PartitionTheBandsInLayoutOrder) {
+  using testing::Grouping;
   for (Grouping g : {Grouping::kPerLevel, Grouping::kAllInOne, Grouping::kPerBand, Grouping::kUneven}) {
     for (int levels = 1; levels <= 8; ++levels) {
-      TestKnobs k;
+      testing::CornerKnobs k;
       k.grouping = g;
       int next = 0;
-      for (const auto& group : band_groups(levels, k))
+      for (const auto& group : testing::corner_band_groups(levels, k))
         for (int b : group) ASSERT_EQ(b, next++);
       EXPECT_EQ(next, band_count(levels));
     }
   }
-  TestKnobs k;
+  testing::CornerKnobs k;
   k.grouping = Grouping::kUneven;
   k.group_sizes = {3, 0, 9};
-  EXPECT_EQ(band_groups(2, k).size(), 3u);  // {0,1,2}, {3}, {4,5,6}
+  EXPECT_EQ(testing::corner_band_groups(2, k).size(), 3u);  // {0,1,2}, {3}, {4,5,6}
 }
 
 TEST(ForwardWavelet, IntegerSynthesisReproducesTheTargetAtEveryLevelCount) {
