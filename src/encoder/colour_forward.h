@@ -11,11 +11,11 @@
 #include <vector>
 
 #include "common/raw_vector.h"
-#include "qzr/qzr.h"
+#include "common/rgb_image.h"
 
 namespace qzr::enc {
 
-using Image = ::qzr::Picture;
+using Image = RgbImage;
 
 struct PlaneTargets {
   int width = 0;                   // padded luma width; the chroma planes are width / 2 wide
