@@ -45,7 +45,7 @@ void copy_message(const qzr_decode_options& o, std::string_view text) {
   if (o.message == nullptr || o.message_size == 0) return;
   text = message_text(text);
   const size_t n = std::min(text.size(), o.message_size - 1);
-  std::memcpy(o.message, text.data(), n);
+  if (n != 0) std::memcpy(o.message, text.data(), n);  // an empty text may have no data at all
   o.message[n] = '\0';
 }
 
