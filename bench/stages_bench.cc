@@ -30,7 +30,7 @@ std::vector<uint8_t> random_payload(uint32_t length, size_t code_bytes) {
   return p;
 }
 
-using Expander = Result<uint64_t> (*)(ByteReader&, ByteWriter&, uint64_t, uint64_t*);
+using Expander = Expected<uint64_t> (*)(ByteReader&, ByteWriter&, uint64_t, uint64_t*);
 
 void run_expansion(benchmark::State& state, Expander expand, const std::vector<uint8_t>& payload, uint32_t length) {
   std::vector<uint8_t> out;
@@ -39,7 +39,7 @@ void run_expansion(benchmark::State& state, Expander expand, const std::vector<u
     out.clear();
     ByteReader in = memory_reader(payload);
     ByteWriter w = memory_writer(out);
-    Result<uint64_t> n = expand(in, w, kNoLimit, nullptr);
+    Expected<uint64_t> n = expand(in, w, kNoLimit, nullptr);
     w.flush();
     benchmark::DoNotOptimize(n.ok());
   }
@@ -231,7 +231,7 @@ void BM_CodeDecode(benchmark::State& state) {
     std::fill(q.begin(), q.end(), int16_t{0});
     state.ResumeTiming();
     ByteReader in = memory_reader(g.stream);
-    Result<CodeTree> tree = read_code_tree(in);
+    Expected<CodeTree> tree = read_code_tree(in);
     SpanExpander span = make_span_expander(q, 0, static_cast<int64_t>(q.size()));
     decode_and_expand(in, tree.value(), g.codes, span, true);
     benchmark::DoNotOptimize(q.data());
@@ -254,7 +254,7 @@ void BM_CodeDecodePlain(benchmark::State& state) {
   for (auto _ : state) {
     std::rewind(f);
     ByteReader in = file_reader(f);
-    Result<CodeTree> tree = read_code_tree(in);
+    Expected<CodeTree> tree = read_code_tree(in);
     SpanExpander span = make_span_expander(q, 0, static_cast<int64_t>(q.size()));
     decode_and_expand(in, tree.value(), g.codes, span, false);
     benchmark::DoNotOptimize(q.data());

@@ -58,9 +58,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   DecodeLimits limits;
   limits.max_payload = o.max_payload;
-  Result<Picture> picture = decode_picture(file, limits);
+  Expected<RgbImage> picture = decode_picture(file, limits);
   if (!picture.ok()) __builtin_trap();
-  const Picture& p = picture.value();
+  const RgbImage& p = picture.value();
   const bool red_first = o.format == QZR_PIXEL_RGB || o.format == QZR_PIXEL_RGBA;
   for (int y = 0; y < p.height; ++y)
     for (int x = 0; x < p.width; ++x) {

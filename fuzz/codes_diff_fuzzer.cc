@@ -21,7 +21,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::span<const uint8_t> stream = input.rest();
 
   ByteReader tree_in = memory_reader(stream);
-  Result<CodeTree> tree = read_code_tree(tree_in);
+  Expected<CodeTree> tree = read_code_tree(tree_in);
   if (!tree.ok()) return 0;
   const std::span<const uint8_t> codes = stream.subspan(tree_in.offset());
 

@@ -11,7 +11,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   qzr::DecodeLimits limits;
   limits.max_payload = 1 << 16;
   limits.max_plane_samples = 1 << 18;
-  qzr::Result<qzr::DecodedBmp> r = qzr::decode_to_bmp(file, limits);
+  qzr::Expected<qzr::DecodedBmp> r = qzr::decode_to_bmp(file, limits);
   if (r.ok()) {
     const auto& h = r.value().header;
     const size_t row = (3 * size_t{h.width} + 3) & ~size_t{3};

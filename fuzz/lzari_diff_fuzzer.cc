@@ -26,7 +26,7 @@ template <class Expand>
 Expansion expand(Expand decode, ByteReader in) {
   Expansion e{};
   ByteWriter w = memory_writer(e.bytes);
-  Result<uint64_t> r = decode(in, w, kLimit, &e.bits_taken);
+  Expected<uint64_t> r = decode(in, w, kLimit, &e.bits_taken);
   w.flush();
   e.ok = r.ok();
   if (r.ok())

@@ -10,7 +10,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   qzr::ByteReader in = qzr::memory_reader(payload);
   std::vector<uint8_t> out;
   qzr::ByteWriter w = qzr::memory_writer(out);
-  qzr::Result<uint64_t> r = qzr::decode_lzari(in, w, 1 << 16);
+  qzr::Expected<uint64_t> r = qzr::decode_lzari(in, w, 1 << 16);
   w.flush();
   if (r.ok()) {
     const uint32_t length = payload[0] | payload[1] << 8 | payload[2] << 16 | uint32_t{payload[3]} << 24;

@@ -45,13 +45,13 @@ void copy_message(const qzr_decode_options& o, std::string_view text) {
   if (o.message == nullptr || o.message_size == 0) return;
   text = message_text(text);
   const size_t n = std::min(text.size(), o.message_size - 1);
-  std::memcpy(o.message, text.data(), n);
+  if (n != 0) std::memcpy(o.message, text.data(), n);  // an empty text may have no data at all
   o.message[n] = '\0';
 }
 
-qzr_status report(const qzr_decode_options& o, const Failure& f) {
-  copy_message(o, f.text);
-  return f.status;
+qzr_status report(const qzr_decode_options& o, const Error& e) {
+  copy_message(o, e.text);
+  return status_of(e.kind);
 }
 
 // (height - 1) x stride + width x pixel size, or false when it overflows.
@@ -66,7 +66,7 @@ bool buffer_needed(uint64_t width, uint64_t height, size_t stride, size_t pixel,
   return true;
 }
 
-Result<qzr_info> info_within(std::span<const uint8_t> file, const qzr_decode_options& o) {
+Expected<qzr_info> info_within(std::span<const uint8_t> file, const qzr_decode_options& o) {
   return limited_info(file, o.max_pixels, o.max_payload, kInputName);
 }
 
@@ -77,8 +77,8 @@ DecodeLimits limits_of(const qzr_decode_options& o) {
 }
 
 qzr_status check_file(std::span<const uint8_t> file, const qzr_decode_options& o) {
-  if (Result<qzr_info> info = info_within(file, o); !info.ok()) return report(o, info.failure());
-  Result<DecodedPlanes> d = decode_planes_in_memory(file, limits_of(o), kInputName);
+  if (Expected<qzr_info> info = info_within(file, o); !info.ok()) return report(o, info.failure());
+  Expected<DecodedPlanes> d = decode_planes_in_memory(file, limits_of(o), kInputName);
   if (!d.ok()) return report(o, d.failure());
   if (d.value().damage.empty()) return QZR_OK;
   copy_message(o, d.value().damage.front());
@@ -89,8 +89,8 @@ qzr_status decode_checked(std::span<const uint8_t> file, const qzr_decode_option
                           size_t pixels_size) {
   const auto format = static_cast<long long>(raw_value(o.format));
   const size_t pixel = format >= 0 && format <= QZR_PIXEL_BGRA ? pixel_bytes(static_cast<PixelOrder>(format)) : 0;
-  if (pixel == 0) return report(o, format_failure("\nUnknown pixel format !\n", QZR_ERROR_ARGUMENT));
-  Result<qzr_info> info = info_within(file, o);
+  if (pixel == 0) return report(o, format_failure("\nUnknown pixel format !\n", ErrorKind::argument));
+  Expected<qzr_info> info = info_within(file, o);
   if (!info.ok()) return report(o, info.failure());
   const qzr_info& h = info.value();
   size_t needed = 0;
@@ -99,9 +99,9 @@ qzr_status decode_checked(std::span<const uint8_t> file, const qzr_decode_option
     return report(o, format_failure(format_text("\nA buffer of %zu bytes, %zu per row, is too small for %u x %u "
                                                 "pixels of %zu bytes !\n",
                                                 pixels_size, stride, unsigned{h.width}, unsigned{h.height}, pixel),
-                                    QZR_ERROR_ARGUMENT));
+                                    ErrorKind::argument));
 
-  Result<DecodedPlanes> d = decode_planes_in_memory(file, limits_of(o), kInputName);
+  Expected<DecodedPlanes> d = decode_planes_in_memory(file, limits_of(o), kInputName);
   if (!d.ok()) return report(o, d.failure());
   write_picture_rows({d.value().planes, h.width, h.height, h.padded_width}, static_cast<PixelOrder>(format), pixels,
                      stride);
@@ -162,8 +162,8 @@ qzr_decode_options options_or_defaults(const qzr_decode_options* options) {
 qzr_status qzr_read_info(const uint8_t* data, size_t size, const qzr_decode_options* options, qzr_info* info) {
   const qzr_decode_options o = options_or_defaults(options);
   if (data == nullptr || info == nullptr)
-    return report(o, format_failure("\nNo data or no info record !\n", QZR_ERROR_ARGUMENT));
-  Result<qzr_info> read = info_within({data, size}, o);
+    return report(o, format_failure("\nNo data or no info record !\n", ErrorKind::argument));
+  Expected<qzr_info> read = info_within({data, size}, o);
   if (!read.ok()) return report(o, read.failure());
   *info = read.value();
   return QZR_OK;
@@ -178,11 +178,11 @@ qzr_status qzr_get_info(const uint8_t* data, size_t size, qzr_info* info) {
 
 qzr_status qzr_check(const uint8_t* data, size_t size, const qzr_decode_options* options) {
   const qzr_decode_options o = options_or_defaults(options);
-  if (data == nullptr) return report(o, format_failure("\nNo data !\n", QZR_ERROR_ARGUMENT));
+  if (data == nullptr) return report(o, format_failure("\nNo data !\n", ErrorKind::argument));
   try {
     return check_file({data, size}, o);
   } catch (const std::bad_alloc&) {
-    return report(o, format_failure("\nOut of memory !\n", QZR_ERROR_OUT_OF_MEMORY));
+    return report(o, format_failure("\nOut of memory !\n", ErrorKind::out_of_memory));
   }
 }
 
@@ -190,11 +190,11 @@ qzr_status qzr_decode_into(const uint8_t* data, size_t size, const qzr_decode_op
                            size_t stride, size_t pixels_size) {
   const qzr_decode_options o = options_or_defaults(options);
   if (data == nullptr || pixels == nullptr)
-    return report(o, format_failure("\nNo data or no pixel buffer !\n", QZR_ERROR_ARGUMENT));
+    return report(o, format_failure("\nNo data or no pixel buffer !\n", ErrorKind::argument));
   try {
     return decode_checked({data, size}, o, pixels, stride, pixels_size);
   } catch (const std::bad_alloc&) {
-    return report(o, format_failure("\nOut of memory !\n", QZR_ERROR_OUT_OF_MEMORY));
+    return report(o, format_failure("\nOut of memory !\n", ErrorKind::out_of_memory));
   }
 }
 

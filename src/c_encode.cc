@@ -7,9 +7,12 @@
 
 #include "common/failure.h"
 #include "encoder/encoder.h"
+#include "face.h"
 #include "qzr/encode.h"
 
 using namespace qzr;
+
+static_assert(enc::kMaxDimension == QZR_MAX_PICTURE_SIDE && enc::kMaxEncodeLevels == QZR_MAX_LEVELS);
 
 extern "C" {
 
@@ -30,7 +33,7 @@ qzr_status qzr_encode(const uint8_t* rgb, uint32_t width, uint32_t height, size_
   qzr_encode_options_init(&c);
   if (options != nullptr) c = *options;
   try {
-    Picture picture{static_cast<int>(width), static_cast<int>(height), {}};
+    RgbImage picture{static_cast<int>(width), static_cast<int>(height), {}};
     picture.rgb.resize(size_t{3} * width * height);
     for (uint32_t r = 0; r < height; ++r)
       std::memcpy(picture.rgb.data() + size_t{3} * width * r, rgb + stride * r, size_t{3} * width);
@@ -38,8 +41,8 @@ qzr_status qzr_encode(const uint8_t* rgb, uint32_t width, uint32_t height, size_
     o.quality = c.quality;
     o.target_bpp = c.target_bpp;
     o.levels = c.levels;
-    Result<enc::Encoded> e = enc::encode_image_detailed(picture, o);
-    if (!e.ok()) return e.failure().status;
+    Expected<enc::Encoded> e = enc::encode_image_detailed(picture, o);
+    if (!e.ok()) return status_of(e.failure().kind);
     const std::vector<uint8_t>& file = e.value().file;
     auto* bytes = static_cast<uint8_t*>(std::malloc(file.size()));
     if (bytes == nullptr) return QZR_ERROR_OUT_OF_MEMORY;

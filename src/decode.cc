@@ -47,7 +47,7 @@ Status read_planes_in_turn(ByteReader& segments, int64_t max_samples, Plane (&pl
   PlaneWorkspace work;
   for (int i = 0; i < 3; ++i) {
     if (Status found = find_segment_noting(segments, i, damage); !found.ok()) return found;
-    Result<PlaneCoefficients> c = read_plane(segments, kSegmentNames[i], max_samples, work);
+    Expected<PlaneCoefficients> c = read_plane(segments, kSegmentNames[i], max_samples, work);
     if (!c.ok()) return c.failure();
     take_signs(c.value().damage, damage);
     planes[i] = synthesise(c.value(), work);
@@ -67,7 +67,7 @@ Status read_planes_overlapped(ByteReader& segments, int64_t max_samples, int thr
   PlaneWorkspace work[3];
   PlaneCoefficients coefficients[3];
   std::optional<Plane> synthesised[3];
-  std::optional<Failure> unread;  // the failure that stopped the reading
+  std::optional<Error> unread;    // the failure that stopped the reading
   int read = 0;                   // planes read
   {
     Background synthesis;
@@ -77,7 +77,7 @@ Status read_planes_overlapped(ByteReader& segments, int64_t max_samples, int thr
         unread = found.failure;
         break;
       }
-      Result<PlaneCoefficients> c = read_plane(segments, kSegmentNames[i], max_samples, work[i]);
+      Expected<PlaneCoefficients> c = read_plane(segments, kSegmentNames[i], max_samples, work[i]);
       if (!c.ok()) {
         unread = c.failure();
         break;
@@ -139,11 +139,11 @@ void note_plane_size_damage(const Plane (&planes)[3], const QzrHeader& h, Damage
 // Out of memory, anywhere in the pipeline, as a failure: the one place it
 // is caught.
 template <class T, class Run>
-Result<T> failing_out_of_memory(Run&& run) {
+Expected<T> failing_out_of_memory(Run&& run) {
   try {
     return run();
   } catch (const std::bad_alloc&) {
-    return format_failure("\nOut of memory !\n", QZR_ERROR_OUT_OF_MEMORY);
+    return format_failure("\nOut of memory !\n", ErrorKind::out_of_memory);
   }
 }
 
@@ -155,10 +155,10 @@ ByteWriter payload_writer(GrowingBytes& memory, const PayloadCopy& copy) {
   return out;
 }
 
-Failure copy_failure(const PayloadCopy& copy) {
-  return format_failure(format_text("\nerror writing file %.*s !\n", static_cast<int>(copy.name.size()),
-                                    copy.name.data()),
-                        QZR_ERROR_IO);
+Error copy_failure(const PayloadCopy& copy) {
+  return format_failure(
+      format_text("\nerror writing file %.*s !\n", static_cast<int>(copy.name.size()), copy.name.data()),
+      ErrorKind::io);
 }
 
 // The expansion on a thread of its own, into memory that this thread reads
@@ -212,8 +212,8 @@ Status expand_then_read(ByteReader& in, uint32_t length, GrowingBytes& payload, 
 // The planes checked, and every sign of damage in the order met: the
 // payload's own, the plane streams', what was left after them, the planes'
 // sizes.
-Result<DecodedPlanes> finish_planes(const FileStart& start, DecodedPlanes& d, const ByteReader* in,
-                                    const Expansion& expansion, uint64_t read_to, DamageSigns& plane_signs) {
+Expected<DecodedPlanes> finish_planes(const FileStart& start, DecodedPlanes& d, const ByteReader* in,
+                                      const Expansion& expansion, uint64_t read_to, DamageSigns& plane_signs) {
   const QzrHeader& h = start.header;
   if (Status sizes = check_plane_sizes(d.planes[0], d.planes[1], d.planes[2], h.padded_width, h.padded_height);
       !sizes.ok())
@@ -235,23 +235,23 @@ int64_t max_samples_of(const FileStart& start, const DecodeLimits& limits) {
 
 int decode_threads(const DecodeLimits& limits) { return limits.threads > 0 ? limits.threads : available_cores(); }
 
-Result<FileStart> read_file_start(ByteReader& in, std::string_view input_name, const DecodeLimits& limits) {
-  Result<QzrHeader> header = read_container_header(in, input_name);
+Expected<FileStart> read_file_start(ByteReader& in, std::string_view input_name, const DecodeLimits& limits) {
+  Expected<QzrHeader> header = read_container_header(in, input_name);
   if (!header.ok()) return header.failure();
   return read_file_start(in, header.value(), limits);
 }
 
-Result<FileStart> read_file_start(ByteReader& in, const QzrHeader& header, const DecodeLimits& limits) {
-  Result<uint32_t> length = read_payload_length(in, limits.max_payload);
+Expected<FileStart> read_file_start(ByteReader& in, const QzrHeader& header, const DecodeLimits& limits) {
+  Expected<uint32_t> length = read_payload_length(in, limits.max_payload);
   if (!length.ok()) return length.failure();
   return FileStart{header, length.value(), in.offset()};
 }
 
 bool payload_held_in_memory(uint32_t payload_length) { return payload_length <= kMaxHeldPayload; }
 
-Result<DecodedPlanes> decode_payload(ByteReader& in, const FileStart& start, const DecodeLimits& limits,
-                                     const PayloadCopy& copy) {
-  return failing_out_of_memory<DecodedPlanes>([&]() -> Result<DecodedPlanes> {
+Expected<DecodedPlanes> decode_payload(ByteReader& in, const FileStart& start, const DecodeLimits& limits,
+                                       const PayloadCopy& copy) {
+  return failing_out_of_memory<DecodedPlanes>([&]() -> Expected<DecodedPlanes> {
     DecodedPlanes d;
     d.header = start.header;
     GrowingBytes payload(size_t{start.payload_length} + MAX_MATCH);  // the last match may run past the length
@@ -269,8 +269,8 @@ Result<DecodedPlanes> decode_payload(ByteReader& in, const FileStart& start, con
   });
 }
 
-Result<Expansion> expand_payload(ByteReader& in, const FileStart& start, ByteWriter& out) {
-  return failing_out_of_memory<Expansion>([&]() -> Result<Expansion> {
+Expected<Expansion> expand_payload(ByteReader& in, const FileStart& start, ByteWriter& out) {
+  return failing_out_of_memory<Expansion>([&]() -> Expected<Expansion> {
     Expansion expansion;
     expansion.produced = expand_lzari(in, out, start.payload_length, &expansion.bits_taken);
     out.flush();
@@ -278,9 +278,9 @@ Result<Expansion> expand_payload(ByteReader& in, const FileStart& start, ByteWri
   });
 }
 
-Result<DecodedPlanes> read_payload_planes(ByteReader& payload, const FileStart& start, const Expansion& expansion,
-                                          const DecodeLimits& limits) {
-  return failing_out_of_memory<DecodedPlanes>([&]() -> Result<DecodedPlanes> {
+Expected<DecodedPlanes> read_payload_planes(ByteReader& payload, const FileStart& start, const Expansion& expansion,
+                                            const DecodeLimits& limits) {
+  return failing_out_of_memory<DecodedPlanes>([&]() -> Expected<DecodedPlanes> {
     DecodedPlanes d;
     d.header = start.header;
     DamageSigns plane_signs;
@@ -291,10 +291,10 @@ Result<DecodedPlanes> read_payload_planes(ByteReader& payload, const FileStart& 
   });
 }
 
-Result<DecodedPlanes> decode_planes_in_memory(std::span<const uint8_t> file, const DecodeLimits& limits,
-                                              std::string_view input_name) {
+Expected<DecodedPlanes> decode_planes_in_memory(std::span<const uint8_t> file, const DecodeLimits& limits,
+                                                std::string_view input_name) {
   ByteReader in = memory_reader(file);
-  Result<FileStart> start = read_file_start(in, input_name, limits);
+  Expected<FileStart> start = read_file_start(in, input_name, limits);
   if (!start.ok()) return start.failure();
   return decode_payload(in, start.value(), limits);
 }
@@ -303,9 +303,9 @@ namespace {
 
 // The pipeline on a file in memory, then `finish` on the planes.
 template <class T, class Finish>
-Result<T> decode_in_memory(std::span<const uint8_t> file, const DecodeLimits& limits, std::string_view input_name,
-                           DamageSigns* damage, Finish&& finish) {
-  Result<DecodedPlanes> d = decode_planes_in_memory(file, limits, input_name);
+Expected<T> decode_in_memory(std::span<const uint8_t> file, const DecodeLimits& limits, std::string_view input_name,
+                             DamageSigns* damage, Finish&& finish) {
+  Expected<DecodedPlanes> d = decode_planes_in_memory(file, limits, input_name);
   if (!d.ok()) return d.failure();
   if (damage != nullptr) *damage = d.value().damage;
   return failing_out_of_memory<T>([&] { return finish(d.value()); });
@@ -313,8 +313,8 @@ Result<T> decode_in_memory(std::span<const uint8_t> file, const DecodeLimits& li
 
 }  // namespace
 
-Result<DecodedBmp> decode_to_bmp(std::span<const uint8_t> file, const DecodeLimits& limits, std::string_view input_name,
-                               DamageSigns* damage) {
+Expected<DecodedBmp> decode_to_bmp(std::span<const uint8_t> file, const DecodeLimits& limits,
+                                   std::string_view input_name, DamageSigns* damage) {
   return decode_in_memory<DecodedBmp>(file, limits, input_name, damage, [&limits](const DecodedPlanes& d) {
     const QzrHeader& h = d.header;
     DecodedBmp decoded;
@@ -326,11 +326,11 @@ Result<DecodedBmp> decode_to_bmp(std::span<const uint8_t> file, const DecodeLimi
   });
 }
 
-Result<Picture> decode_picture(std::span<const uint8_t> file, const DecodeLimits& limits, std::string_view input_name,
-                               DamageSigns* damage) {
-  return decode_in_memory<Picture>(file, limits, input_name, damage, [](const DecodedPlanes& d) {
+Expected<RgbImage> decode_picture(std::span<const uint8_t> file, const DecodeLimits& limits,
+                                  std::string_view input_name, DamageSigns* damage) {
+  return decode_in_memory<RgbImage>(file, limits, input_name, damage, [](const DecodedPlanes& d) {
     const QzrHeader& h = d.header;
-    Picture picture;
+    RgbImage picture;
     picture.width = h.width;
     picture.height = h.height;
     picture.rgb.resize(size_t{3} * h.width * h.height);

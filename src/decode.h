@@ -2,7 +2,7 @@
 // check, one way for every caller. The expanded payload is held in memory
 // (the console program keeps a copy of it in temp.tmp too). Then the rows,
 // through the one row writer: to the bytes of a BMP file (what the console
-// program writes), to the public RGB picture, or into a caller's buffer.
+// program writes), to an RGB picture, or into a caller's buffer.
 #pragma once
 
 #include <cstdint>
@@ -13,6 +13,7 @@
 
 #include "codec/plane_decoder.h"
 #include "common/failure.h"
+#include "common/rgb_image.h"
 #include "container/container_header.h"
 #include "container/lzari_decoder.h"
 
@@ -54,10 +55,10 @@ struct FileStart {
 // Reads the file start from `in`, a whole QZR file from its first byte;
 // `input_name` names it in the header's messages. The length word is held
 // to the limits' max_payload.
-Result<FileStart> read_file_start(ByteReader& in, std::string_view input_name, const DecodeLimits& limits);
+Expected<FileStart> read_file_start(ByteReader& in, std::string_view input_name, const DecodeLimits& limits);
 // The same after the header, which the caller has read (the console program
 // shows the size line between the two).
-Result<FileStart> read_file_start(ByteReader& in, const QzrHeader& header, const DecodeLimits& limits);
+Expected<FileStart> read_file_start(ByteReader& in, const QzrHeader& header, const DecodeLimits& limits);
 
 // A file that gets every byte of the expanded payload as the expansion
 // makes it: the console program keeps the payload in temp.tmp. A write that
@@ -78,8 +79,8 @@ bool payload_held_in_memory(uint32_t payload_length);
 // and checked, with every sign of damage. With threads the expansion runs
 // on a thread of its own while the planes are read as their bytes arrive.
 // Out of memory is a failure, as everywhere in the pipeline.
-Result<DecodedPlanes> decode_payload(ByteReader& in, const FileStart& start, const DecodeLimits& limits,
-                                     const PayloadCopy& copy = {});
+Expected<DecodedPlanes> decode_payload(ByteReader& in, const FileStart& start, const DecodeLimits& limits,
+                                       const PayloadCopy& copy = {});
 
 // The same in two steps, the payload kept only where `out` writes it: the
 // expansion, then the planes read back from the kept bytes.
@@ -87,14 +88,14 @@ struct Expansion {
   uint64_t produced = 0;    // bytes written
   uint64_t bits_taken = 0;  // code bits the coder took
 };
-Result<Expansion> expand_payload(ByteReader& in, const FileStart& start, ByteWriter& out);
-Result<DecodedPlanes> read_payload_planes(ByteReader& payload, const FileStart& start, const Expansion& expansion,
-                                          const DecodeLimits& limits);
+Expected<Expansion> expand_payload(ByteReader& in, const FileStart& start, ByteWriter& out);
+Expected<DecodedPlanes> read_payload_planes(ByteReader& payload, const FileStart& start, const Expansion& expansion,
+                                            const DecodeLimits& limits);
 
 // The pipeline on a whole file held in memory, its payload kept in memory
 // too and freed once the planes hold the picture.
-Result<DecodedPlanes> decode_planes_in_memory(std::span<const uint8_t> file, const DecodeLimits& limits,
-                                              std::string_view input_name);
+Expected<DecodedPlanes> decode_planes_in_memory(std::span<const uint8_t> file, const DecodeLimits& limits,
+                                                std::string_view input_name);
 
 struct DecodedBmp {
   QzrHeader header;
@@ -103,11 +104,11 @@ struct DecodedBmp {
 
 // A file held in memory, its payload too, to the bytes of its BMP file.
 // `damage`, when given, gets the file's signs of damage (DecodedPlanes).
-Result<DecodedBmp> decode_to_bmp(std::span<const uint8_t> file, const DecodeLimits& limits = {},
-                                 std::string_view input_name = "(memory)", DamageSigns* damage = nullptr);
+Expected<DecodedBmp> decode_to_bmp(std::span<const uint8_t> file, const DecodeLimits& limits = {},
+                                   std::string_view input_name = "(memory)", DamageSigns* damage = nullptr);
 
 // The visible picture, rows top to bottom, R, G, B.
-Result<Picture> decode_picture(std::span<const uint8_t> file, const DecodeLimits& limits = {},
-                               std::string_view input_name = "(memory)", DamageSigns* damage = nullptr);
+Expected<RgbImage> decode_picture(std::span<const uint8_t> file, const DecodeLimits& limits = {},
+                                  std::string_view input_name = "(memory)", DamageSigns* damage = nullptr);
 
 }  // namespace qzr

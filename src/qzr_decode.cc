@@ -15,7 +15,16 @@ namespace qzr {
 
 std::string Failure::message() const { return std::string(message_text(text)); }
 
-Result<Picture> decode_buffer(std::span<const uint8_t> file) { return decode_picture(file); }
+namespace {
+
+Result<Picture> public_result(Expected<RgbImage> image) {
+  if (!image.ok()) return public_failure(std::move(image.failure()));
+  return public_picture(std::move(image.value()));
+}
+
+}  // namespace
+
+Result<Picture> decode_buffer(std::span<const uint8_t> file) { return public_result(decode_picture(file)); }
 
 namespace {
 
@@ -29,20 +38,20 @@ DecodeLimits limits_of(const DecodeOptions& options) {
 }  // namespace
 
 Result<Decoded> decode(std::span<const uint8_t> file, const DecodeOptions& options) {
-  if (Result<qzr_info> info = limited_info(file, options.max_pixels, options.max_payload, options.name); !info.ok())
-    return info.failure();
+  if (Expected<qzr_info> info = limited_info(file, options.max_pixels, options.max_payload, options.name); !info.ok())
+    return public_failure(std::move(info.failure()));
   Decoded d;
-  Result<Picture> p = decode_picture(file, limits_of(options), options.name, &d.damage);
-  if (!p.ok()) return p.failure();
-  d.picture = std::move(p.value());
+  Expected<RgbImage> p = decode_picture(file, limits_of(options), options.name, &d.damage);
+  if (!p.ok()) return public_failure(std::move(p.failure()));
+  d.picture = public_picture(std::move(p.value()));
   return d;
 }
 
 Result<std::vector<std::string>> check(std::span<const uint8_t> file, const DecodeOptions& options) {
-  if (Result<qzr_info> info = limited_info(file, options.max_pixels, options.max_payload, options.name); !info.ok())
-    return info.failure();
-  Result<DecodedPlanes> d = decode_planes_in_memory(file, limits_of(options), options.name);
-  if (!d.ok()) return d.failure();
+  if (Expected<qzr_info> info = limited_info(file, options.max_pixels, options.max_payload, options.name); !info.ok())
+    return public_failure(std::move(info.failure()));
+  Expected<DecodedPlanes> d = decode_planes_in_memory(file, limits_of(options), options.name);
+  if (!d.ok()) return public_failure(std::move(d.failure()));
   return std::move(d.value().damage);
 }
 
@@ -50,7 +59,7 @@ Result<Picture> decode_file(const std::string& path) {
   std::vector<uint8_t> bytes;
   {
     std::FILE* f = std::fopen(path.c_str(), "rb");
-    if (f == nullptr) return format_failure(format_text("error opening file %s !\n", path.c_str()), QZR_ERROR_IO);
+    if (f == nullptr) return Failure{-1, format_text("error opening file %s !\n", path.c_str()), QZR_ERROR_IO};
     // A read error ends the data as the end of the file would: qzrdec reads
     // its input as a stream and meets the same.
     try {
@@ -59,11 +68,11 @@ Result<Picture> decode_file(const std::string& path) {
       while ((got = std::fread(chunk, 1, sizeof chunk, f)) > 0) bytes.insert(bytes.end(), chunk, chunk + got);
     } catch (const std::bad_alloc&) {
       std::fclose(f);
-      return format_failure("\nOut of memory !\n", QZR_ERROR_OUT_OF_MEMORY);
+      return Failure{-1, "\nOut of memory !\n", QZR_ERROR_OUT_OF_MEMORY};
     }
     std::fclose(f);
   }
-  return decode_picture(bytes, {}, path);
+  return public_result(decode_picture(bytes, {}, path));
 }
 
 std::vector<uint8_t> to_bmp(const Picture& picture) {

@@ -42,7 +42,7 @@ TEST(PublicApi, SamplesDecodeToThePictureOfQzrdecsBmp) {
   for (const char* name : {"astronaut.qzr", "coffee.qzr"}) {
     const fs::path path = fs::path(QZR_SAMPLES_DIR) / name;
     const std::vector<uint8_t> file = read_file(path);
-    qzr::Result<qzr::DecodedBmp> core = qzr::decode_to_bmp(file);
+    qzr::Expected<qzr::DecodedBmp> core = qzr::decode_to_bmp(file);
     ASSERT_TRUE(core.ok()) << name;
     qzr::Result<qzr::Picture> from_buffer = qzr::decode_buffer(file);
     qzr::Result<qzr::Picture> from_file = qzr::decode_file(path.string());

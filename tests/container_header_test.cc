@@ -7,7 +7,7 @@
 namespace qzr {
 namespace {
 
-Result<QzrHeader> read(std::vector<uint8_t> bytes) {
+Expected<QzrHeader> read(std::vector<uint8_t> bytes) {
   ByteReader in = memory_reader(bytes);
   return read_container_header(in, "pic.qzr");
 }
@@ -25,7 +25,7 @@ TEST(ContainerHeader, ReadsSizesAndLeavesStreamAtPayload) {
   bytes[20] = 0x55;
   bytes.push_back(0x42);
   ByteReader in = memory_reader(bytes);
-  Result<QzrHeader> h = read_container_header(in, "x");
+  Expected<QzrHeader> h = read_container_header(in, "x");
   ASSERT_TRUE(h.ok());
   EXPECT_EQ(bytes[8], 0x80);
   EXPECT_EQ(bytes[11], 0x01);
@@ -44,7 +44,7 @@ TEST(ContainerHeader, FailuresComeInTheFormatsOrder) {
   // Too short beats a bad magic; the message names the file.
   for (size_t n : {size_t{0}, size_t{31}}) {
     std::vector<uint8_t> shorter(n, 'x');
-    Result<QzrHeader> r = read(shorter);
+    Expected<QzrHeader> r = read(shorter);
     ASSERT_FALSE(r.ok());
     EXPECT_EQ(r.failure().text, "error reading QZR header from file pic.qzr !\n");
     EXPECT_EQ(r.failure().exit_status, -1);
@@ -53,14 +53,14 @@ TEST(ContainerHeader, FailuresComeInTheFormatsOrder) {
   for (const char* magic : {"VKQZ", "vkqz", "QZvk"}) {
     std::vector<uint8_t> bad = valid;
     std::copy(magic, magic + 4, bad.begin());
-    Result<QzrHeader> r = read(bad);
+    Expected<QzrHeader> r = read(bad);
     ASSERT_FALSE(r.ok());
     EXPECT_EQ(r.failure().text, "Not quorlen wavelet image file!\n");
   }
   // Wrong version: the size line comes first, then the message on a new line.
   std::vector<uint8_t> version = valid;
   version[31] = '2';
-  Result<QzrHeader> r = read(version);
+  Expected<QzrHeader> r = read(version);
   ASSERT_FALSE(r.ok());
   EXPECT_EQ(r.failure().text,
             "Image width 256, height 512...\n"

@@ -33,7 +33,7 @@ std::optional<DamageSigns> signs_of(const std::vector<uint8_t>& file) {
   for (int threads : {1, 2}) {
     DecodeLimits limits;
     limits.threads = threads;
-    Result<DecodedPlanes> d = decode_planes_in_memory(file, limits, "(memory)");
+    Expected<DecodedPlanes> d = decode_planes_in_memory(file, limits, "(memory)");
     std::optional<DamageSigns> signs;
     if (d.ok()) signs = d.value().damage;
     if (threads == 1)

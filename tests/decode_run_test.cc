@@ -190,7 +190,7 @@ TEST(DecodeRun, EncodedPictureDecodesUprightAndClose) {
     }
   enc::EncodeOptions options;
   options.quality = 90;
-  Result<std::vector<uint8_t>> file = enc::encode_image(image, options);
+  Expected<std::vector<uint8_t>> file = enc::encode_image(image, options);
   ASSERT_TRUE(file.ok()) << file.failure().text;
   ScratchDir dir;
   write_file(dir / "g.qzr", file.value());

@@ -27,13 +27,13 @@ struct Expansion {
   std::vector<uint8_t> bytes;
 };
 
-using Expander = Result<uint64_t> (*)(ByteReader&, ByteWriter&, uint64_t, uint64_t*);
+using Expander = Expected<uint64_t> (*)(ByteReader&, ByteWriter&, uint64_t, uint64_t*);
 
 Expansion expand_with(Expander expand, const std::vector<uint8_t>& payload, uint64_t limit = kNoLimit) {
   Expansion e;
   ByteReader in = memory_reader(payload);
   ByteWriter w = memory_writer(e.bytes);
-  Result<uint64_t> r = expand(in, w, limit, &e.bits_taken);
+  Expected<uint64_t> r = expand(in, w, limit, &e.bits_taken);
   w.flush();
   e.ok = r.ok();
   if (r.ok())
@@ -272,7 +272,7 @@ TEST(FastCodeExpansion, OverZerosMatchesWritingEveryRun) {
 
     std::vector<int16_t> plain(size), fast(size);
     ByteReader a = memory_reader(stream), b = memory_reader(stream);
-    Result<CodeTree> tree = read_code_tree(a);
+    Expected<CodeTree> tree = read_code_tree(a);
     ASSERT_TRUE(read_code_tree(b).ok());
     if (!tree.ok()) continue;
     SpanExpander sp = make_span_expander(plain, offset, length), sf = make_span_expander(fast, offset, length);

@@ -36,7 +36,7 @@ std::vector<uint8_t> small_photo_file() {
 }
 
 // The in-memory decode with the limits a library caller would set.
-Result<DecodedBmp> decode(const std::vector<uint8_t>& file) {
+Expected<DecodedBmp> decode(const std::vector<uint8_t>& file) {
   DecodeLimits limits;
   limits.max_payload = 64 << 20;
   return decode_to_bmp(file, limits);
@@ -48,7 +48,7 @@ TEST(HostileInput, EveryPrefixEndsWithTheFormatsMessageOrAFailure) {
   std::printf("  %zu prefixes\n", file.size());
   for (size_t n = 0; n < file.size(); ++n) {
     const std::vector<uint8_t> prefix(file.begin(), file.begin() + static_cast<std::ptrdiff_t>(n));
-    Result<DecodedBmp> r = decode(prefix);
+    Expected<DecodedBmp> r = decode(prefix);
     if (n < 32) {
       ASSERT_FALSE(r.ok());
       EXPECT_EQ(r.failure().text, "error reading QZR header from file (memory) !\n");
@@ -71,7 +71,7 @@ TEST(HostileInput, SingleByteCorruptionsNeverCrash) {
     std::vector<uint8_t> bad = file;
     const size_t at = rng() % bad.size();
     bad[at] = static_cast<uint8_t>(bad[at] ^ (1 + rng() % 255));
-    Result<DecodedBmp> r = decode(bad);
+    Expected<DecodedBmp> r = decode(bad);
     if (!r.ok()) {
       ++failures;
       EXPECT_FALSE(r.failure().text.empty());
@@ -146,7 +146,7 @@ namespace {
 // of the planes as their bytes arrive and the synthesis beside it must give
 // every file's picture, and every damaged file's first failure, exactly as
 // the planes in turn do.
-Result<DecodedBmp> decode_on(const std::vector<uint8_t>& file, int threads) {
+Expected<DecodedBmp> decode_on(const std::vector<uint8_t>& file, int threads) {
   DecodeLimits limits;
   limits.max_payload = 64 << 20;
   limits.threads = threads;
@@ -154,16 +154,16 @@ Result<DecodedBmp> decode_on(const std::vector<uint8_t>& file, int threads) {
 }
 
 void expect_same_on_threads(const std::vector<uint8_t>& file, const std::string& what) {
-  const Result<DecodedBmp> one = decode_on(file, 1);
+  const Expected<DecodedBmp> one = decode_on(file, 1);
   for (int threads : {2, 3}) {
-    const Result<DecodedBmp> many = decode_on(file, threads);
+    const Expected<DecodedBmp> many = decode_on(file, threads);
     ASSERT_EQ(one.ok(), many.ok()) << what << ", " << threads << " threads";
     if (one.ok()) {
       ASSERT_TRUE(one.value().bmp == many.value().bmp) << what << ", " << threads << " threads";
     } else {
       ASSERT_EQ(one.failure().text, many.failure().text) << what;
       ASSERT_EQ(one.failure().exit_status, many.failure().exit_status) << what;
-      ASSERT_EQ(one.failure().status, many.failure().status) << what;
+      ASSERT_EQ(one.failure().kind, many.failure().kind) << what;
     }
   }
 }

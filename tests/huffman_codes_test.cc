@@ -16,7 +16,7 @@ using test::Bytes;
 TEST(HuffmanCodes, SingleLeafTreeTakesNoBits) {
   std::vector<uint8_t> bytes = {0x01, 0x34, 0x12, 0xAB};
   ByteReader in = memory_reader(bytes);
-  Result<CodeTree> tree = read_code_tree(in);
+  Expected<CodeTree> tree = read_code_tree(in);
   ASSERT_TRUE(tree.ok());
   EXPECT_EQ(tree.value()[0].code, 0x1234);
   EXPECT_EQ(decode_codes(in, tree.value(), 5), std::vector<uint16_t>(5, 0x1234));
@@ -26,7 +26,7 @@ TEST(HuffmanCodes, SingleLeafTreeTakesNoBits) {
 TEST(HuffmanCodes, BitsAreTakenLeastSignificantFirst) {
   std::vector<uint8_t> bytes = {0x00, 0x01, 0x05, 0x00, 0x01, 0x00, 0x80, 0x06, 0x77};
   ByteReader in = memory_reader(bytes);
-  Result<CodeTree> tree = read_code_tree(in);
+  Expected<CodeTree> tree = read_code_tree(in);
   ASSERT_TRUE(tree.ok());
   std::vector<uint16_t> codes = decode_codes(in, tree.value(), 3);
   EXPECT_EQ(codes, (std::vector<uint16_t>{0x0005, 0x8000, 0x8000}));
@@ -40,7 +40,7 @@ TEST(HuffmanCodes, BadNodeByteOrEndOfDataFailsTheTree) {
   for (std::vector<uint8_t> bytes :
        {std::vector<uint8_t>{0x02}, std::vector<uint8_t>{}, std::vector<uint8_t>{0x00, 0x01, 0x00, 0x00}}) {
     ByteReader in = memory_reader(bytes);
-    Result<CodeTree> tree = read_code_tree(in);
+    Expected<CodeTree> tree = read_code_tree(in);
     ASSERT_FALSE(tree.ok());
     EXPECT_EQ(tree.failure().text, "Error reading Huffman Tree!\n");
     EXPECT_EQ(tree.failure().exit_status, -1);
@@ -64,7 +64,7 @@ TEST(HuffmanCodes, DeepTreeIsReadWithoutRecursion) {
   b.raw({0x01, 0x09, 0x00});
   b.u8(0x00);  // code bits: 0 -> first leaf
   ByteReader in = memory_reader(b.b);
-  Result<CodeTree> tree = read_code_tree(in);
+  Expected<CodeTree> tree = read_code_tree(in);
   ASSERT_TRUE(tree.ok());
   EXPECT_EQ(tree.value().size(), size_t{2 * depth + 1});
   EXPECT_EQ(decode_codes(in, tree.value(), 1), std::vector<uint16_t>{7});
@@ -73,7 +73,7 @@ TEST(HuffmanCodes, DeepTreeIsReadWithoutRecursion) {
 TEST(HuffmanCodes, EndOfDataBitsAreOnes) {
   std::vector<uint8_t> bytes = {0x00, 0x01, 0x01, 0x00, 0x01, 0x02, 0x00, 0x00};
   ByteReader in = memory_reader(bytes);
-  Result<CodeTree> tree = read_code_tree(in);
+  Expected<CodeTree> tree = read_code_tree(in);
   ASSERT_TRUE(tree.ok());
   std::vector<uint16_t> codes = decode_codes(in, tree.value(), 12);
   std::vector<uint16_t> expected(8, 1);
@@ -130,7 +130,7 @@ TEST(HuffmanCodes, HugeSymbolCountAfterTheDataEndsIsCheap) {
   // Two billion codes of a two-leaf tree with no code bytes: all ones.
   std::vector<uint8_t> bytes = {0x00, 0x01, 0x05, 0x00, 0x01, 0x03, 0x80};
   ByteReader in = memory_reader(bytes);
-  Result<CodeTree> tree = read_code_tree(in);
+  Expected<CodeTree> tree = read_code_tree(in);
   ASSERT_TRUE(tree.ok());
   std::vector<int16_t> q(64, 1);
   SpanExpander span = make_span_expander(q, 0, 64);
@@ -158,7 +158,7 @@ TEST(HuffmanCodes, TableWalkMatchesBitwiseWalkToTheByte) {
     const int32_t count = static_cast<int32_t>(rng() % 30000);
 
     ByteReader mem = memory_reader(stream);
-    Result<CodeTree> tree = read_code_tree(mem);
+    Expected<CodeTree> tree = read_code_tree(mem);
     ASSERT_TRUE(tree.ok());
     ASSERT_EQ(mem.offset(), tree_size);
     std::vector<uint16_t> fast = decode_codes(mem, tree.value(), count);

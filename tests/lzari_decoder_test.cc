@@ -14,19 +14,19 @@ namespace {
 
 struct Expanded {
   bool ok;
-  Failure failure;
+  Error failure;
   std::vector<uint8_t> bytes;
   uint64_t consumed;
 };
 
-using Expander = Result<uint64_t> (*)(ByteReader&, ByteWriter&, uint64_t, uint64_t*);
+using Expander = Expected<uint64_t> (*)(ByteReader&, ByteWriter&, uint64_t, uint64_t*);
 
 // Expands with the fast form, or with `form`.
 Expanded expand(const std::vector<uint8_t>& payload, Expander form = decode_lzari) {
   ByteReader in = memory_reader(payload);
   std::vector<uint8_t> out;
   ByteWriter w = memory_writer(out);
-  Result<uint64_t> r = form(in, w, kNoLimit, nullptr);
+  Expected<uint64_t> r = form(in, w, kNoLimit, nullptr);
   w.flush();
   if (!r.ok()) return {false, r.failure(), out, in.offset()};
   EXPECT_EQ(r.value(), out.size());
@@ -95,7 +95,7 @@ TEST(LzariDecoder, FastFormFollowsThePlainOneAtTheEdgesOfTheInterval) {
     ByteReader in = memory_reader(payload);
     std::vector<uint8_t> out;
     ByteWriter w = memory_writer(out);
-    Result<uint64_t> r = decode_lzari_plain(in, w);
+    Expected<uint64_t> r = decode_lzari_plain(in, w);
     w.flush();
     EXPECT_TRUE(r.ok());
     return out;

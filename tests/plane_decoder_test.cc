@@ -130,7 +130,7 @@ TEST(PlaneStream, EndlessRefillsOfTheSameSpanAreRefused) {
   EXPECT_TRUE(read_groups(h, 1, 65536).status.ok());
 }
 
-Result<Plane> decode(const Bytes& stream) {
+Expected<Plane> decode(const Bytes& stream) {
   ByteReader in = memory_reader(stream.b);
   return decode_plane(in, "YSeg");
 }
@@ -160,7 +160,7 @@ TEST(PlaneStream, SmallPlaneDecodesEndToEnd) {
                           {value_code(100), value_code(10), value_code(20), value_code(30)}));
   s.u8('$');
   ByteReader in = memory_reader(s.b);
-  Result<Plane> p = decode_plane(in, "YSeg");
+  Expected<Plane> p = decode_plane(in, "YSeg");
   ASSERT_TRUE(p.ok()) << p.failure().text;
   EXPECT_EQ(p.value().width, 2);
   EXPECT_EQ(p.value().height, 2);

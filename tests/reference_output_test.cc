@@ -42,7 +42,7 @@ std::vector<uint8_t> file_bytes(const fs::path& p) {
 std::string bmp_digest(const std::vector<uint8_t>& file, int threads) {
   DecodeLimits limits;
   limits.threads = threads;
-  Result<DecodedBmp> r = decode_to_bmp(file, limits);
+  Expected<DecodedBmp> r = decode_to_bmp(file, limits);
   if (!r.ok()) {
     ADD_FAILURE() << r.failure().text;
     return {};

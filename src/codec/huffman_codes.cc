@@ -6,7 +6,7 @@
 
 namespace qzr {
 
-Result<CodeTree> read_code_tree(ByteReader& in) {
+Expected<CodeTree> read_code_tree(ByteReader& in) {
   CodeTree tree;
   std::vector<int32_t> pending;  // internal nodes whose one_child is still to come
   for (;;) {

@@ -25,7 +25,7 @@ using CodeTree = std::vector<CodeTreeNode>;
 // without recursion, so a deep hostile tree cannot exhaust the stack. An
 // invalid node byte or the end of the data where a node byte is due fails
 // with "Error reading Huffman Tree!\n".
-Result<CodeTree> read_code_tree(ByteReader& in);
+Expected<CodeTree> read_code_tree(ByteReader& in);
 
 // Writes a group's codes into its span: offset, length, and nothing outside
 // the span or the array. The quantized values (-16383..16383) fit 16 bits.

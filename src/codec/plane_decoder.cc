@@ -13,7 +13,7 @@ namespace qzr {
 
 namespace {
 
-Failure plane_failure(const char* what, const char* segment) {
+Error plane_failure(const char* what, const char* segment) {
   return format_failure(format_text("\n%s in segment %s !\n", what, segment));
 }
 
@@ -74,7 +74,7 @@ Status read_band_groups(ByteReader& in, int levels, std::span<int16_t> quantized
     }
     if (byte != kHeaderListEnd) return plane_failure("Bad band header list", segment);
     const int32_t symbol_count = read_be32(in);
-    Result<CodeTree> tree = read_code_tree(in);
+    Expected<CodeTree> tree = read_code_tree(in);
     if (!tree.ok()) return tree.failure();
     SpanExpander span = make_span_expander(quantized, span_offset, span_length);
     const bool over_zeros = span_offset >= unwritten_from;
@@ -89,7 +89,7 @@ Status read_band_groups(ByteReader& in, int levels, std::span<int16_t> quantized
   return Status::success();
 }
 
-Result<PlaneCoefficients> read_plane(ByteReader& in, const char* segment, int64_t max_samples, PlaneWorkspace& work) {
+Expected<PlaneCoefficients> read_plane(ByteReader& in, const char* segment, int64_t max_samples, PlaneWorkspace& work) {
   const uint64_t ends_before = in.ends_met;
   if ((in.read_byte() & 0xFF) != kPlaneMarker) return format_failure("\nNot QUORLEN QZR file!\n");
   PlaneCoefficients c;
@@ -163,9 +163,9 @@ Plane synthesise(const PlaneCoefficients& c, PlaneWorkspace& work, int threads) 
   return plane;
 }
 
-Result<Plane> decode_plane(ByteReader& in, const char* segment, int64_t max_samples) {
+Expected<Plane> decode_plane(ByteReader& in, const char* segment, int64_t max_samples) {
   PlaneWorkspace work;
-  Result<PlaneCoefficients> c = read_plane(in, segment, max_samples, work);
+  Expected<PlaneCoefficients> c = read_plane(in, segment, max_samples, work);
   if (!c.ok()) return c.failure();
   return synthesise(c.value(), work);
 }

@@ -68,12 +68,12 @@ struct PlaneCoefficients {
 // Planes of more than `max_samples` samples are refused before any storage
 // is taken for them.
 constexpr int64_t kAnyPlaneSize = int64_t{1} << 31;
-Result<PlaneCoefficients> read_plane(ByteReader& in, const char* segment, int64_t max_samples, PlaneWorkspace& work);
+Expected<PlaneCoefficients> read_plane(ByteReader& in, const char* segment, int64_t max_samples, PlaneWorkspace& work);
 // Dequantizes, synthesises and scales what read_plane left in `work`, the
 // large levels on up to `threads` threads.
 Plane synthesise(const PlaneCoefficients& c, PlaneWorkspace& work, int threads = 1);
 
 // Both, in turn.
-Result<Plane> decode_plane(ByteReader& in, const char* segment, int64_t max_samples = kAnyPlaneSize);
+Expected<Plane> decode_plane(ByteReader& in, const char* segment, int64_t max_samples = kAnyPlaneSize);
 
 }  // namespace qzr

@@ -8,14 +8,14 @@ std::string format_size_line(const QzrHeader& h) {
   return format_text("Image width %d, height %d...", static_cast<int>(h.width), static_cast<int>(h.height));
 }
 
-Result<QzrHeader> read_container_header(ByteReader& in, std::string_view input_name) {
+Expected<QzrHeader> read_container_header(ByteReader& in, std::string_view input_name) {
   std::array<uint8_t, kHeaderSize> b{};
   if (in.read_block(b.data(), b.size()) != b.size()) {
     std::string name(input_name);
-    return format_failure(format_text("error reading QZR header from file %s !\n", name.c_str()), QZR_ERROR_TRUNCATED);
+    return format_failure(format_text("error reading QZR header from file %s !\n", name.c_str()), ErrorKind::truncated);
   }
   if (!std::equal(kMagic.begin(), kMagic.end(), b.begin())) {
-    return format_failure("Not quorlen wavelet image file!\n", QZR_ERROR_NOT_QZR);
+    return format_failure("Not quorlen wavelet image file!\n", ErrorKind::not_qzr);
   }
   QzrHeader h;
   h.width = static_cast<uint16_t>(b[8] | b[9] << 8);
@@ -25,7 +25,7 @@ Result<QzrHeader> read_container_header(ByteReader& in, std::string_view input_n
   if (!std::equal(kVersion.begin(), kVersion.end(), b.begin() + 28)) {
     return format_failure(
         format_size_line(h) + "\nThis decompressor supported quorlen qzr images produced with codec v1.1!\n",
-        QZR_ERROR_UNSUPPORTED_VERSION);
+        ErrorKind::unsupported_version);
   }
   return h;
 }

@@ -51,7 +51,7 @@ std::string format_size_line(const QzrHeader& h);
 // Reads and checks the header. The version failure's text begins with the
 // size line, which the format prints after the magic check and before the
 // version check; on success the caller prints format_size_line itself.
-Result<QzrHeader> read_container_header(ByteReader& in, std::string_view input_name);
+Expected<QzrHeader> read_container_header(ByteReader& in, std::string_view input_name);
 
 // Builds a header with the given size (used by the encoder and tests).
 std::array<uint8_t, kHeaderSize> make_container_header(uint16_t width, uint16_t height);

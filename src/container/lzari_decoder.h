@@ -27,8 +27,8 @@ constexpr uint64_t kMaxBytesAfterInputEnd = uint64_t{1} << 20;
 // message before anything is written (for callers that hold the output in
 // memory); the default has no bound but the format's own.
 constexpr uint64_t kNoLimit = ~uint64_t{0};
-Result<uint64_t> decode_lzari(ByteReader& in, ByteWriter& out, uint64_t limit = kNoLimit,
-                              uint64_t* bits_taken = nullptr);
+Expected<uint64_t> decode_lzari(ByteReader& in, ByteWriter& out, uint64_t limit = kNoLimit,
+                                uint64_t* bits_taken = nullptr);
 
 // The expansion after the length word: decode_lzari is read_payload_length,
 // then this. Throws std::bad_alloc when its state cannot be had.
@@ -36,12 +36,12 @@ uint64_t expand_lzari(ByteReader& in, ByteWriter& out, uint32_t length, uint64_t
 
 // Reads the length word; a short one fails with status 1, one above `limit`
 // with a message.
-Result<uint32_t> read_payload_length(ByteReader& in, uint64_t limit);
+Expected<uint32_t> read_payload_length(ByteReader& in, uint64_t limit);
 
 // The same expansion in its plain form, one code bit and one model step at a
 // time: the reference the fast form is checked against (tests, fuzzers and
 // benchmarks).
-Result<uint64_t> decode_lzari_plain(ByteReader& in, ByteWriter& out, uint64_t limit = kNoLimit,
-                                    uint64_t* bits_taken = nullptr);
+Expected<uint64_t> decode_lzari_plain(ByteReader& in, ByteWriter& out, uint64_t limit = kNoLimit,
+                                      uint64_t* bits_taken = nullptr);
 
 }  // namespace qzr

@@ -284,20 +284,20 @@ struct Coder {
 
 }  // namespace
 
-Result<uint32_t> read_payload_length(ByteReader& in, uint64_t limit) {
+Expected<uint32_t> read_payload_length(ByteReader& in, uint64_t limit) {
   uint8_t word[4];
-  if (in.read_block(word, 4) != 4) return Failure{1, "\nRead Error\n", QZR_ERROR_TRUNCATED};
+  if (in.read_block(word, 4) != 4) return Error{1, "\nRead Error\n", ErrorKind::truncated};
   const uint32_t length = static_cast<uint32_t>(word[0]) | static_cast<uint32_t>(word[1]) << 8 |
                           static_cast<uint32_t>(word[2]) << 16 | static_cast<uint32_t>(word[3]) << 24;
   if (uint64_t{length} > limit)
     return format_failure(format_text("\nPayload of %u bytes is beyond the limit of %llu bytes !\n", length,
                                       static_cast<unsigned long long>(limit)),
-                          QZR_ERROR_LIMIT);
+                          ErrorKind::limit);
   return length;
 }
 
-Result<uint64_t> decode_lzari(ByteReader& in, ByteWriter& out, uint64_t limit, uint64_t* bits_taken) {
-  Result<uint32_t> length = read_payload_length(in, limit);
+Expected<uint64_t> decode_lzari(ByteReader& in, ByteWriter& out, uint64_t limit, uint64_t* bits_taken) {
+  Expected<uint32_t> length = read_payload_length(in, limit);
   if (!length.ok()) return length.failure();
   return expand_lzari(in, out, length.value(), bits_taken);
 }

@@ -95,8 +95,8 @@ inline int decode_position(LzariDecoder& d, ByteReader& in) {
 
 }  // namespace
 
-Result<uint64_t> decode_lzari_plain(ByteReader& in, ByteWriter& out, uint64_t limit, uint64_t* bits_taken) {
-  Result<uint32_t> length_word = read_payload_length(in, limit);
+Expected<uint64_t> decode_lzari_plain(ByteReader& in, ByteWriter& out, uint64_t limit, uint64_t* bits_taken) {
+  Expected<uint32_t> length_word = read_payload_length(in, limit);
   if (!length_word.ok()) return length_word.failure();
   const uint32_t length = length_word.value();
   if (bits_taken != nullptr) *bits_taken = 0;

@@ -72,10 +72,10 @@ Status write_output_file(const std::string& output_name, Fill&& fill) {
 // the planes are read back from it, through a view of the whole file where
 // the system gives one (fast, no copy), else through the stream. The view
 // and the stream end with the planes, before the file is deleted.
-Result<DecodedPlanes> expand_and_reread(ByteReader& in, const FileStart& start, File& input, File& intermediate,
-                                        const IntermediateLock& claim) {
+Expected<DecodedPlanes> expand_and_reread(ByteReader& in, const FileStart& start, File& input, File& intermediate,
+                                          const IntermediateLock& claim) {
   ByteWriter out = file_writer(intermediate.f, 1 << 18);
-  Result<Expansion> expansion = expand_payload(in, start, out);
+  Expected<Expansion> expansion = expand_payload(in, start, out);
   if (!expansion.ok()) return expansion.failure();
   input.close();
   if (!intermediate.close() || out.failed) return format_failure("\nerror writing file temp.tmp !\n");
@@ -116,16 +116,16 @@ Status run_decode(const std::string& input_name, const std::string& output_name)
   if (intermediate.f == nullptr) return format_failure("error opening file temp.tmp !\n");
 
   ByteReader in = file_reader(input.f);
-  Result<QzrHeader> header = read_container_header(in, input_name);
+  Expected<QzrHeader> header = read_container_header(in, input_name);
   if (!header.ok()) return header.failure();
   say(format_size_line(header.value()));
   const uint32_t tick = tick_count_ms();
-  Result<FileStart> start = read_file_start(in, header.value(), {});
+  Expected<FileStart> start = read_file_start(in, header.value(), {});
   if (!start.ok()) return start.failure();
 
-  Result<DecodedPlanes> decoded = payload_held_in_memory(start.value().payload_length)
-                                      ? decode_payload(in, start.value(), {}, {intermediate.f, kIntermediateName})
-                                      : expand_and_reread(in, start.value(), input, intermediate, claim);
+  Expected<DecodedPlanes> decoded = payload_held_in_memory(start.value().payload_length)
+                                        ? decode_payload(in, start.value(), {}, {intermediate.f, kIntermediateName})
+                                        : expand_and_reread(in, start.value(), input, intermediate, claim);
   // temp.tmp is written in full before anything the planes meet counts.
   input.close();
   if (!intermediate.close()) return format_failure("\nerror writing file temp.tmp !\n");

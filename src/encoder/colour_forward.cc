@@ -29,12 +29,12 @@ float clamp255(double v) { return static_cast<float>(std::clamp(v, 0.0, 255.0));
 // The picture's pixels at plane positions: plane row 0 is the picture's
 // bottom row; rows past the top and columns past the right edge repeat the
 // edge.
-const uint8_t* source_row(const Image& image, size_t plane_row) {
+const uint8_t* source_row(ImageView image, size_t plane_row) {
   const int last_row = image.height - 1;
   const int row = last_row - std::min(static_cast<int>(plane_row), last_row);
   return image.rgb.data() + static_cast<size_t>(row) * static_cast<size_t>(image.width) * 3;
 }
-const uint8_t* source_pixel(const Image& image, const uint8_t* row, size_t plane_column) {
+const uint8_t* source_pixel(ImageView image, const uint8_t* row, size_t plane_column) {
   return row + static_cast<size_t>(std::min(static_cast<int>(plane_column), image.width - 1)) * 3;
 }
 
@@ -108,7 +108,7 @@ float best_luma(const uint8_t* rgb, const int add[3]) {
 
 }  // namespace
 
-PlaneTargets forward_colour(const Image& image) {
+PlaneTargets forward_colour(ImageView image) {
   PlaneTargets t;
   t.width = static_cast<int>(pad_dimension(static_cast<uint32_t>(image.width)));
   t.height = static_cast<int>(pad_dimension(static_cast<uint32_t>(image.height)));
@@ -151,7 +151,7 @@ PlaneTargets forward_colour(const Image& image) {
   return t;
 }
 
-void luma_for_chroma(const Image& image, int width, int height, std::span<const uint8_t> first,
+void luma_for_chroma(ImageView image, int width, int height, std::span<const uint8_t> first,
                      std::span<const uint8_t> second, RawVector<float>& luma) {
   const size_t pw = static_cast<size_t>(width), ph = static_cast<size_t>(height), cw = pw / 2;
   luma.resize(pw * ph);

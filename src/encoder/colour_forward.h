@@ -11,11 +11,21 @@
 #include <vector>
 
 #include "common/raw_vector.h"
-#include "qzr/qzr.h"
+#include "common/rgb_image.h"
 
 namespace qzr::enc {
 
-using Image = ::qzr::Picture;
+using Image = RgbImage;
+
+// The picture as the encoder reads it: the caller's pixels in place, rows
+// top to bottom, R, G, B, rgb.size() == 3 x width x height.
+struct ImageView {
+  int width = 0;
+  int height = 0;
+  std::span<const uint8_t> rgb;
+  ImageView(int w, int h, std::span<const uint8_t> pixels) : width(w), height(h), rgb(pixels) {}
+  ImageView(const Image& image) : ImageView(image.width, image.height, image.rgb) {}  // NOLINT: a view of it
+};
 
 struct PlaneTargets {
   int width = 0;                   // padded luma width; the chroma planes are width / 2 wide
@@ -29,14 +39,14 @@ struct PlaneTargets {
 // the mean of the pair's exact chroma; each pixel's luma is then the value
 // that brings the decoded red, green and blue closest to the picture's, with
 // the decoder's downward rounding of the shifts allowed for.
-PlaneTargets forward_colour(const Image& image);
+PlaneTargets forward_colour(ImageView image);
 
 // The luma target once the chroma planes are known as the decoder will have
 // them (`first` and `second`, (width / 2) x height samples each, in the
 // planes' row order): each pixel's luma is the value whose decoded red, green
 // and blue come closest to the picture's, so that luma takes up the part of
 // the chroma's coding error that lies along grey. Into `luma`, width x height.
-void luma_for_chroma(const Image& image, int width, int height, std::span<const uint8_t> first,
+void luma_for_chroma(ImageView image, int width, int height, std::span<const uint8_t> first,
                      std::span<const uint8_t> second, RawVector<float>& luma);
 
 }  // namespace qzr::enc

@@ -11,37 +11,37 @@
 namespace qzr::enc {
 namespace {
 
-Status check(const Image& image, const EncodeOptions& options) {
+Status check(ImageView image, const EncodeOptions& options) {
   if (image.width < 1 || image.height < 1)
-    return format_failure(format_text("empty picture (%d x %d)\n", image.width, image.height), QZR_ERROR_ARGUMENT);
+    return format_failure(format_text("empty picture (%d x %d)\n", image.width, image.height), ErrorKind::argument);
   if (image.width > kMaxDimension || image.height > kMaxDimension)
     return format_failure(format_text("picture of %d x %d is too large: QZR holds at most %d x %d pixels\n",
                                       image.width, image.height, kMaxDimension, kMaxDimension),
-                          QZR_ERROR_ARGUMENT);
+                          ErrorKind::argument);
   if (image.rgb.size() != size_t(image.width) * size_t(image.height) * 3)
     return format_failure(
         format_text("picture data hold %zu bytes, not 3 x %d x %d\n", image.rgb.size(), image.width, image.height),
-        QZR_ERROR_ARGUMENT);
+        ErrorKind::argument);
   if (options.quality < 1 || options.quality > 100)
-    return format_failure(format_text("quality %d is outside 1..100\n", options.quality), QZR_ERROR_ARGUMENT);
+    return format_failure(format_text("quality %d is outside 1..100\n", options.quality), ErrorKind::argument);
   if (options.levels < 1 || options.levels > kMaxEncodeLevels)
     return format_failure(format_text("levels %d is outside 1..%d\n", options.levels, kMaxEncodeLevels),
-                          QZR_ERROR_ARGUMENT);
+                          ErrorKind::argument);
   if (!(options.target_bpp >= 0) || !std::isfinite(options.target_bpp))
-    return format_failure("the bit-rate target must be a positive number\n", QZR_ERROR_ARGUMENT);
+    return format_failure("the bit-rate target must be a positive number\n", ErrorKind::argument);
   return Status::success();
 }
 
-double bits_per_pixel(const std::vector<uint8_t>& file, const Image& image) {
+double bits_per_pixel(const std::vector<uint8_t>& file, ImageView image) {
   return 8.0 * static_cast<double>(file.size()) / (static_cast<double>(image.width) * image.height);
 }
 
-Result<Encoded> encode_checked(const Image& image, const EncodeOptions& options) {
+Expected<Encoded> encode_checked(ImageView image, const EncodeOptions& options) {
   if (Status s = check(image, options); !s.ok()) return s.failure;
   FileEncoder encoder(image, options.levels);
   Encoded result;
   if (options.target_bpp <= 0) {
-    Result<std::vector<uint8_t>> file = encoder.encode(options.quality);
+    Expected<std::vector<uint8_t>> file = encoder.encode(options.quality);
     if (!file.ok()) return file.failure();
     result.file = std::move(file.value());
     result.quality = options.quality;
@@ -54,8 +54,8 @@ Result<Encoded> encode_checked(const Image& image, const EncodeOptions& options)
   // interpolating, kept inside the middle of the bracket so that it shrinks
   // at every step, until the file is within half a percent below the target
   // or the bracket is narrow. Photographs take three to five files.
-  auto attempt = [&](double q) -> Result<Encoded> {
-    Result<std::vector<uint8_t>> file = encoder.encode(q);
+  auto attempt = [&](double q) -> Expected<Encoded> {
+    Expected<std::vector<uint8_t>> file = encoder.encode(q);
     if (!file.ok()) return file.failure();
     Encoded e;
     e.file = std::move(file.value());
@@ -75,7 +75,7 @@ Result<Encoded> encode_checked(const Image& image, const EncodeOptions& options)
   bool have_last = false;
   double q = last_q;
   for (int i = 0; i < 24; ++i) {
-    Result<Encoded> e = attempt(q);
+    Expected<Encoded> e = attempt(q);
     if (!e.ok()) return e.failure();
     const double log_size = std::log(std::max(e.value().bits_per_pixel, 1e-9));
     if (have_last && q != last_q) {
@@ -135,18 +135,18 @@ double quality_for_step(double step) {
   return percent <= 100 ? 100.0 - percent / 2 : 5000.0 / percent;
 }
 
-Result<Encoded> encode_image_detailed(const Image& image, const EncodeOptions& options) {
+Expected<Encoded> encode_image_detailed(ImageView image, const EncodeOptions& options) {
   try {
     return encode_checked(image, options);
   } catch (const std::bad_alloc&) {
-    return format_failure("out of memory while encoding the picture\n", QZR_ERROR_OUT_OF_MEMORY);
+    return format_failure("out of memory while encoding the picture\n", ErrorKind::out_of_memory);
   } catch (const std::length_error&) {
-    return format_failure("the picture is too large to encode\n", QZR_ERROR_LIMIT);
+    return format_failure("the picture is too large to encode\n", ErrorKind::limit);
   }
 }
 
-Result<std::vector<uint8_t>> encode_image(const Image& image, const EncodeOptions& options) {
-  Result<Encoded> e = encode_image_detailed(image, options);
+Expected<std::vector<uint8_t>> encode_image(ImageView image, const EncodeOptions& options) {
+  Expected<Encoded> e = encode_image_detailed(image, options);
   if (!e.ok()) return e.failure();
   return std::move(e.value().file);
 }

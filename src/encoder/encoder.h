@@ -11,19 +11,19 @@
 #include <vector>
 
 #include "common/failure.h"
-#include "encoder/lzari_encoder.h"
-#include "encoder/plane_encoder.h"
-#include "qzr/qzr.h"
+#include "common/rgb_image.h"
+#include "encoder/colour_forward.h"
 
 namespace qzr::enc {
 
-// The public picture: rows top to bottom, R, G, B per pixel.
-using Image = ::qzr::Picture;
+// The picture: rows top to bottom, R, G, B per pixel.
+using Image = RgbImage;
 
 // The largest visible size: a plane stream holds its width and height as
 // signed 16-bit values, and planes are padded to multiples of 256.
-constexpr int kMaxDimension = ::qzr::kMaxPictureSide;
-using ::qzr::kMaxEncodeLevels;
+constexpr int kMaxDimension = 32512;
+// The most wavelet levels a picture gets.
+constexpr int kMaxEncodeLevels = 8;
 constexpr int kDefaultScale = 64;
 
 struct EncodeOptions {
@@ -40,10 +40,10 @@ struct Encoded {
 };
 
 // The file, with the quality it was made at and its bits per pixel.
-Result<Encoded> encode_image_detailed(const Image& image, const EncodeOptions& options);
+Expected<Encoded> encode_image_detailed(ImageView image, const EncodeOptions& options);
 
 // The whole .qzr file.
-Result<std::vector<uint8_t>> encode_image(const Image& image, const EncodeOptions& options);
+Expected<std::vector<uint8_t>> encode_image(ImageView image, const EncodeOptions& options);
 
 // The step, in sample units, of the finest level's bands at a quality; the
 // bands of coarser levels and of the approximation get smaller steps.

@@ -37,7 +37,7 @@ int levels_for_plane(int width, int height, int wanted) {
 
 }  // namespace
 
-FileEncoder::FileEncoder(const Image& image, int levels, int16_t scale) : image_(image) {
+FileEncoder::FileEncoder(ImageView image, int levels, int16_t scale) : image_(image) {
   PlaneTargets t = forward_colour(image);
   const int cw = t.width / 2;
   // Luma on a second thread, the two chroma planes (as many samples
@@ -80,7 +80,7 @@ void FileEncoder::quantize(double quality, bool negative_steps) {
   planes_[0]->quantize_refined(delta * factor[0], shape, negative_steps, lambda, s, s.coefficients, true);
 }
 
-Result<std::vector<uint8_t>> FileEncoder::encode(double quality) {
+Expected<std::vector<uint8_t>> FileEncoder::encode(double quality) {
   quantize(quality);
   std::vector<uint8_t> streams[kPlaneCount];
   auto write = [&](int p) {
@@ -108,10 +108,10 @@ void append_segment(std::vector<uint8_t>& segments, int p, std::span<const uint8
   segments.insert(segments.end(), stream.begin(), stream.end());
 }
 
-Result<std::vector<uint8_t>> make_file(int width, int height, std::span<const uint8_t> segments) {
+Expected<std::vector<uint8_t>> make_file(int width, int height, std::span<const uint8_t> segments) {
   if (segments.size() > 0xFFFFFFFFu)
     return format_failure("the picture's coded data exceed the 4 GiB a QZR file can hold; lower the quality\n",
-                          QZR_ERROR_LIMIT);
+                          ErrorKind::limit);
   const auto header = make_container_header(static_cast<uint16_t>(width), static_cast<uint16_t>(height));
   std::vector<uint8_t> payload = lzari_encode(segments);
   std::vector<uint8_t> file(header.begin(), header.end());

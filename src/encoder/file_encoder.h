@@ -23,7 +23,7 @@ class FileEncoder {
   // Analyses the picture's planes with up to `levels` wavelet levels (a
   // chroma plane too small for them gets as many as it can hold), their
   // samples stored multiplied by `scale`. `image` must outlive the encoder.
-  FileEncoder(const Image& image, int levels, int16_t scale = kDefaultScale);
+  FileEncoder(ImageView image, int levels, int16_t scale = kDefaultScale);
 
   // Quantizes the three planes at `quality` (1..100, fractions too): the
   // chroma planes first, then luma, fitted to the chroma as the decoder will
@@ -36,10 +36,10 @@ class FileEncoder {
   const QuantizedPlane& quantized(int p) const { return scratch_[p].quantized; }
 
   // The file at `quality`.
-  Result<std::vector<uint8_t>> encode(double quality);
+  Expected<std::vector<uint8_t>> encode(double quality);
 
  private:
-  const Image& image_;
+  ImageView image_;
   std::unique_ptr<PlaneEncoder> planes_[kPlaneCount];
   RawVector<float> luma_target_;  // the luma plane's target before the chroma is known
   RawVector<float> change_;       // what fitting to the chroma changes in it
@@ -52,6 +52,6 @@ void append_segment(std::vector<uint8_t>& segments, int p, std::span<const uint8
 // The file of a width x height picture whose payload expands to `segments`:
 // the container header, then the LZARI payload. Fails when the segments
 // exceed the 4 GiB a file can hold.
-Result<std::vector<uint8_t>> make_file(int width, int height, std::span<const uint8_t> segments);
+Expected<std::vector<uint8_t>> make_file(int width, int height, std::span<const uint8_t> segments);
 
 }  // namespace qzr::enc

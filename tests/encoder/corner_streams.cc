@@ -108,7 +108,7 @@ void write_corner_stream(std::vector<uint8_t>& out, const PlaneLayout& layout, s
   }
 }
 
-Result<std::vector<uint8_t>> encode_corners(const Image& image, const EncodeOptions& options,
+Expected<std::vector<uint8_t>> encode_corners(const Image& image, const EncodeOptions& options,
                                             const CornerKnobs& knobs) {
   FileEncoder encoder(image, options.levels, knobs.scale.value_or(kDefaultScale));
   encoder.quantize(options.quality, knobs.negative_steps);

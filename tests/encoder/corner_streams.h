@@ -67,6 +67,6 @@ void write_corner_stream(std::vector<uint8_t>& out, const PlaneLayout& layout, s
 
 // The whole file at options.quality and options.levels (no bit-rate
 // target), written with the knobs. The picture must be valid.
-Result<std::vector<uint8_t>> encode_corners(const Image& image, const EncodeOptions& options, const CornerKnobs& knobs);
+Expected<std::vector<uint8_t>> encode_corners(const Image& image, const EncodeOptions& options, const CornerKnobs& knobs);
 
 }  // namespace qzr::enc::testing

@@ -11,7 +11,6 @@
 
 #include "corner_streams.h"
 #include "encoder/encoder.h"
-#include "image_io.h"
 #include "test_support.h"
 
 namespace qzr::enc {
@@ -30,7 +29,7 @@ struct Case {
 };
 
 // The picture qzrdec writes for `file`, read back from its BMP.
-Result<Image> decode_with_qzrdec(const std::vector<uint8_t>& file, const std::string& name) {
+Expected<Image> decode_with_qzrdec(const std::vector<uint8_t>& file, const std::string& name) {
   const fs::path dir =
       fs::temp_directory_path() / ("qzrenc_knobs_" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()));
   fs::create_directories(dir);
@@ -40,7 +39,7 @@ Result<Image> decode_with_qzrdec(const std::vector<uint8_t>& file, const std::st
   const std::string command = "cd \"" + dir.string() + "\" && \"" QZRDEC_PATH "\" \"" + in.string() + "\" \"" +
                               out.string() + "\" > \"" + (dir / "log").string() + "\" 2>&1 < /dev/null";
   if (std::system(command.c_str()) != 0) return format_failure("qzrdec failed on " + name + "\n");
-  Result<Image> img = read_image_file(out.string());
+  Expected<Image> img = testing::read_picture_file(out.string());
   fs::remove_all(dir);
   return img;
 }
@@ -92,9 +91,9 @@ TEST(Knobs, EveryCornerDecodesToTheOrdinaryPicture) {
       EncodeOptions o;
       CornerKnobs k;
       c.set(o, k);
-      Result<std::vector<uint8_t>> file = encode_corners(*img, o, k);
+      Expected<std::vector<uint8_t>> file = encode_corners(*img, o, k);
       ASSERT_TRUE(file.ok());
-      Result<Image> in_process = decode_qzr(file.value());
+      Expected<Image> in_process = decode_qzr(file.value());
       ASSERT_TRUE(in_process.ok()) << in_process.failure().text;
       if (c.same_picture) {
         EXPECT_EQ(in_process.value().rgb, ordinary.rgb);
@@ -103,7 +102,7 @@ TEST(Knobs, EveryCornerDecodesToTheOrdinaryPicture) {
         // dB at most); a broken stream decodes far below this.
         EXPECT_GT(testing::psnr(*img, in_process.value()), std::min(ordinary_psnr - 10.0, 30.0));
       }
-      Result<Image> by_program = decode_with_qzrdec(file.value(), c.name);
+      Expected<Image> by_program = decode_with_qzrdec(file.value(), c.name);
       ASSERT_TRUE(by_program.ok()) << by_program.failure().text;
       EXPECT_EQ(by_program.value().rgb, in_process.value().rgb);
     }

@@ -14,7 +14,7 @@ std::vector<uint8_t> expand(const std::vector<uint8_t>& payload) {
   std::vector<uint8_t> out;
   ByteWriter w = memory_writer(out);
   uint64_t bits_taken = 0;
-  Result<uint64_t> n = decode_lzari(in, w, kNoLimit, &bits_taken);
+  Expected<uint64_t> n = decode_lzari(in, w, kNoLimit, &bits_taken);
   w.flush();
   EXPECT_TRUE(n.ok());
   // The code ends within the decoder's window of its end: a file's audit

@@ -24,7 +24,7 @@ std::vector<uint16_t> read_back(const std::vector<uint16_t>& codes) {
   book.write_codes(codes, bytes);
   bytes.push_back(0xA5);  // the next group's first byte
   ByteReader in = memory_reader(bytes);
-  Result<CodeTree> tree = read_code_tree(in);
+  Expected<CodeTree> tree = read_code_tree(in);
   EXPECT_TRUE(tree.ok());
   std::vector<uint16_t> out = decode_codes(in, tree.value(), static_cast<int32_t>(codes.size()));
   EXPECT_EQ(in.read_byte(), 0xA5);

@@ -10,10 +10,10 @@ using testing::decode_qzr;
 using testing::psnr;
 
 Image round_trip(const Image& img, const EncodeOptions& options = {}) {
-  Result<std::vector<uint8_t>> file = encode_image(img, options);
+  Expected<std::vector<uint8_t>> file = encode_image(img, options);
   EXPECT_TRUE(file.ok()) << (file.ok() ? "" : file.failure().text);
   if (!file.ok()) return Image{};
-  Result<Image> out = decode_qzr(file.value());
+  Expected<Image> out = decode_qzr(file.value());
   EXPECT_TRUE(out.ok()) << (out.ok() ? "" : out.failure().text);
   return out.ok() ? out.value() : Image{};
 }
@@ -104,7 +104,7 @@ TEST(RoundTrip, LevelsQualitiesAndTheBitRateSearch) {
   }
   EncodeOptions target;
   target.target_bpp = 1.0;
-  Result<Encoded> e = encode_image_detailed(img, target);
+  Expected<Encoded> e = encode_image_detailed(img, target);
   ASSERT_TRUE(e.ok());
   EXPECT_LE(e.value().bits_per_pixel, 1.0);
   EXPECT_GT(e.value().bits_per_pixel, 0.9);

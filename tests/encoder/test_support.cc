@@ -8,7 +8,13 @@
 
 namespace qzr::enc::testing {
 
-Result<Image> decode_qzr(std::span<const uint8_t> file) { return qzr::decode_picture(file); }
+Expected<Image> decode_qzr(std::span<const uint8_t> file) { return qzr::decode_picture(file); }
+
+Expected<Image> read_picture_file(const std::string& path) {
+  Result<Picture> picture = read_image_file(path);
+  if (!picture.ok()) return format_failure(picture.failure().text);
+  return Image{picture.value().width, picture.value().height, std::move(picture.value().rgb)};
+}
 
 double psnr(const Image& a, const Image& b) {
   if (a.width != b.width || a.height != b.height || a.rgb.size() != b.rgb.size()) return -1;
@@ -65,7 +71,7 @@ Image flat_image(int width, int height, uint8_t r, uint8_t g, uint8_t b) {
 
 Image sample_photo() {
   if (!png_supported()) return Image{};
-  Result<Image> img = read_image_file(QZR_SAMPLES_DIR "/astronaut-256.png");
+  Expected<Image> img = read_picture_file(QZR_SAMPLES_DIR "/astronaut-256.png");
   return img.ok() ? img.value() : Image{};
 }
 

@@ -14,7 +14,10 @@ namespace qzr::enc::testing {
 
 // The decoder's whole in-memory pipeline: the visible picture, rows top to
 // bottom.
-Result<Image> decode_qzr(std::span<const uint8_t> file);
+Expected<Image> decode_qzr(std::span<const uint8_t> file);
+
+// A picture file (BMP, PNG, PPM) read by qzrenc's own input code.
+Expected<Image> read_picture_file(const std::string& path);
 
 // Peak signal-to-noise ratio over all three colours, in dB; 99 for equal
 // pictures.

@@ -34,7 +34,7 @@ std::vector<uint8_t> bmp_bytes(const Image& img, bool top_down) {
 TEST(PictureInput, BmpBothWaysUpAndPpm) {
   const Image img = testing::synthetic_photo(5, 3);
   for (bool top_down : {false, true}) {
-    Result<Image> back = decode_image(bmp_bytes(img, top_down), "x.bmp");
+    Result<Picture> back = decode_image(bmp_bytes(img, top_down), "x.bmp");
     ASSERT_TRUE(back.ok());
     EXPECT_EQ(back.value().rgb, img.rgb);
   }
@@ -59,7 +59,7 @@ TEST(PictureInput, ClearErrorsForBadFiles) {
                                     {std::vector<uint8_t>(huge.begin(), huge.end()), "too large"},
                                     {std::vector<uint8_t>{'G', 'I', 'F', '8'}, "unknown picture format"},
                                     {std::vector<uint8_t>{0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n', 0}, "PNG"}}) {
-    Result<Image> r = decode_image(bytes, "bad.pic");
+    Result<Picture> r = decode_image(bytes, "bad.pic");
     ASSERT_FALSE(r.ok()) << what;
     EXPECT_NE(r.failure().text.find(what), std::string::npos) << r.failure().text;
     EXPECT_EQ(r.failure().text.rfind("bad.pic: ", 0), 0u);
