@@ -13,7 +13,7 @@
 
 #include "codec/plane_decoder.h"
 #include "common/failure.h"
-#include "common/rgb_image.h"
+#include "common/samples.h"
 #include "container/container_header.h"
 #include "container/lzari_decoder.h"
 

@@ -10,7 +10,7 @@
 #include <utility>
 
 #include "common/failure.h"
-#include "common/rgb_image.h"
+#include "common/samples.h"
 #include "qzr/decode.h"
 #include "qzr/qzr.h"
 

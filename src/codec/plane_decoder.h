@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "codec/plane.h"
+#include "common/samples.h"
 #include "codec/sample_scaling.h"
 #include "common/byte_io.h"
 #include "common/failure.h"

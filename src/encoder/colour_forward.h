@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "common/raw_vector.h"
-#include "common/rgb_image.h"
+#include "common/samples.h"
 
 namespace qzr::enc {
 

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "common/failure.h"
-#include "common/rgb_image.h"
+#include "common/samples.h"
 #include "encoder/colour_forward.h"
 
 namespace qzr::enc {

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <span>
 
-#include "codec/plane.h"
+#include "common/samples.h"
 #include "common/byte_io.h"
 
 namespace qzr {

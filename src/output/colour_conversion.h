@@ -5,7 +5,7 @@
 #include <span>
 #include <vector>
 
-#include "codec/plane.h"
+#include "common/samples.h"
 #include "common/colour_formula.h"
 #include "common/failure.h"
 

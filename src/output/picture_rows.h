@@ -6,7 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "codec/plane.h"
+#include "common/samples.h"
 
 namespace qzr {
 
