@@ -6,6 +6,7 @@
 #include <climits>
 #include <cstdio>
 #include <mutex>
+#include <new>
 #include <set>
 #include <string>
 
@@ -99,20 +100,22 @@ std::error_code move_into_place(const fs::path& temporary, const fs::path& path,
 }  // namespace
 
 std::optional<std::vector<uint8_t>> read_whole_file(const fs::path& path, std::error_code& error) {
+  error.clear();
   std::FILE* f = std::fopen(path.string().c_str(), "rb");
   if (f == nullptr) {
     error = last_error();
     return std::nullopt;
   }
   std::vector<uint8_t> bytes;
-  uint8_t chunk[1 << 16];
-  for (size_t n; (n = std::fread(chunk, 1, sizeof chunk, f)) > 0;) bytes.insert(bytes.end(), chunk, chunk + n);
-  const bool failed = std::ferror(f) != 0;
-  std::fclose(f);
-  if (failed) {
-    error = std::make_error_code(std::errc::io_error);
-    return std::nullopt;
+  try {
+    uint8_t chunk[1 << 16];
+    for (size_t n; (n = std::fread(chunk, 1, sizeof chunk, f)) > 0;) bytes.insert(bytes.end(), chunk, chunk + n);
+    if (std::ferror(f) != 0) error = std::make_error_code(std::errc::io_error);
+  } catch (const std::bad_alloc&) {
+    error = std::make_error_code(std::errc::not_enough_memory);
   }
+  std::fclose(f);
+  if (error) return std::nullopt;
   return bytes;
 }
 

@@ -110,6 +110,9 @@ int main(int argc, char** argv) {
   app.add_flag("--force", force, "replace OUTPUT if it exists (never the input itself)");
   app.add_option("INPUT", input, "the picture")->required()->type_name("");
   app.add_option("OUTPUT", output, "the QZR file to write")->required()->type_name("");
+  // Names that begin with / are files, on Windows too (CLI11 would take
+  // them for options there).
+  app.allow_windows_style_options(false);
   app.failure_message([](const CLI::App*, const CLI::Error& e) {
     return "qzrenc: " + std::string(e.what()) + "\nTry 'qzrenc --help'.\n";
   });
