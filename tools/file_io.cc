@@ -138,8 +138,8 @@ WriteOutcome write_file_whole(const fs::path& path, std::span<const uint8_t> byt
     {
       std::lock_guard<std::mutex> lock(temporaries_mutex);
       temporaries.erase(temporary);
-      temporary = (path.parent_path() / (".qzr-" + std::to_string(process_id()) + "-" +
-                                         std::to_string(temporary_counter++) + ".tmp"))
+      temporary = (path.parent_path() /
+                   (".qzr-" + std::to_string(process_id()) + "-" + std::to_string(temporary_counter++) + ".tmp"))
                       .string();
       temporaries.insert(temporary);
     }

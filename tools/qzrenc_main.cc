@@ -45,8 +45,7 @@ CLI::Validator whole_number(int low, int high) {
           value = std::to_string(v);
           return {};
         }
-        return "a whole number from " + std::to_string(low) + " to " + std::to_string(high) +
-               ", not '" + value + "'";
+        return "a whole number from " + std::to_string(low) + " to " + std::to_string(high) + ", not '" + value + "'";
       },
       std::to_string(low) + "-" + std::to_string(high));
 }
