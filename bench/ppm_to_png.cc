@@ -4,18 +4,22 @@
 // usage: qzr_ppm_to_png [LEVEL] <in.ppm >out.png   (LEVEL: zlib's, default 1)
 #include <cstdio>
 #include <cstdlib>
-#include <iterator>
+#include <optional>
 #include <vector>
 
+#include "file_io.h"
 #include "image_io.h"
 #include "picture_files.h"
 
 int main(int argc, char** argv) {
   const int level = argc > 1 ? std::atoi(argv[1]) : 1;
-  std::vector<uint8_t> in;
-  uint8_t chunk[1 << 16];
-  for (size_t n; (n = std::fread(chunk, 1, sizeof chunk, stdin)) > 0;) in.insert(in.end(), chunk, chunk + n);
-  qzr::Result<qzr::Picture> picture = qzr::enc::decode_ppm(in, "standard input");
+  std::error_code error;
+  const std::optional<std::vector<uint8_t>> in = qzr::tool::read_whole_file("/dev/stdin", error);
+  if (!in) {
+    std::fprintf(stderr, "standard input: %s\n", error.message().c_str());
+    return 1;
+  }
+  qzr::Result<qzr::Picture> picture = qzr::enc::decode_ppm(*in, "standard input");
   if (!picture.ok()) {
     std::fputs(picture.failure().text.c_str(), stderr);
     return 1;

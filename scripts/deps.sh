@@ -2,8 +2,9 @@
 # Installs the Debian packages a command needs, when missing, never
 # upgrading what is there. usage: deps.sh [GROUP...] [PACKAGE...]
 #   build    a compiler and CMake: qzrdec and the library
-#   tests    the test suite's build: GoogleTest, Google Benchmark, libpng and
-#            CLI11 (qzrenc's PNG input, the qzr tool), tmux (terminal tests)
+#   tests    the test suite's build: GoogleTest, Google Benchmark, libpng
+#            (qzrenc's PNG input, the qzr tool), CLI11 (qzrenc's and qzr's
+#            command lines), tmux (terminal tests)
 #   desktop  the gdk-pixbuf loader and its tests: GdkPixbuf from Python, the
 #            thumbnailer, the MIME database, gio
 #   python   the Python package (scripts/python-test.sh): its build, by CMake

@@ -3,12 +3,11 @@
 
 #include <chrono>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
 #include "decode.h"
+#include "files.h"
 #include "qzr/decode.h"
 #include "qzr/qzr.h"
 
@@ -16,15 +15,8 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::vector<uint8_t> read_file(const fs::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-void write_file(const fs::path& p, const std::vector<uint8_t>& bytes) {
-  std::ofstream(p, std::ios::binary)
-      .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-}
+using qzr::test::read_file;
+using qzr::test::write_file;
 
 qzr::Picture gradient(int width, int height) {
   qzr::Picture p{width, height, {}};

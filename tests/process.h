@@ -12,10 +12,10 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
+
+#include "files.h"
 
 namespace qzr::test {
 
@@ -109,15 +109,5 @@ struct ScratchDir {
   }
   std::filesystem::path operator/(const std::string& name) const { return path / name; }
 };
-
-inline void write_file(const std::filesystem::path& p, const std::vector<uint8_t>& bytes) {
-  std::ofstream f(p, std::ios::binary);
-  f.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-}
-
-inline std::vector<uint8_t> read_file(const std::filesystem::path& p) {
-  std::ifstream f(p, std::ios::binary);
-  return std::vector<uint8_t>(std::istreambuf_iterator<char>(f), {});
-}
 
 }  // namespace qzr::test

@@ -6,12 +6,12 @@
 
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "decode.h"
+#include "files.h"
 #include "sha256.h"
 
 namespace qzr {
@@ -30,11 +30,6 @@ TEST(Sha256, StandardVectors) {
   // 56 bytes: the length no longer fits the first block.
   EXPECT_EQ(hex_of("abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq"),
             "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1");
-}
-
-std::vector<uint8_t> file_bytes(const fs::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
 // The digest of the BMP that qzrdec writes for `file`, decoded on `threads`
@@ -62,7 +57,7 @@ TEST(ReferenceOutput, SamplesDecodeToTheirFixedBmp) {
       {"coffee.qzr", "42826495c1e1de370f22c41dc58d32e1f9f5192133ff4bbd54b391bc4619b3db"},
   };
   for (const auto& s : samples) {
-    const std::vector<uint8_t> file = file_bytes(fs::path(QZR_SAMPLES_DIR) / s.name);
+    const std::vector<uint8_t> file = test::read_file(fs::path(QZR_SAMPLES_DIR) / s.name);
     ASSERT_FALSE(file.empty()) << s.name;
     for (int threads : {1, 3}) EXPECT_EQ(bmp_digest(file, threads), s.digest) << s.name << ", threads " << threads;
   }
@@ -82,7 +77,7 @@ TEST(ReferenceOutput, ConformanceFilesDecodeToTheirListedBmp) {
     if (!(fields >> digest >> bmp_name)) continue;
     ASSERT_TRUE(bmp_name.size() > 4 && bmp_name.ends_with(".bmp")) << line;
     const std::string name = bmp_name.substr(0, bmp_name.size() - 4);
-    const std::vector<uint8_t> file = file_bytes(dir / name);
+    const std::vector<uint8_t> file = test::read_file(dir / name);
     ASSERT_FALSE(file.empty()) << name;
     EXPECT_EQ(bmp_digest(file, 1), digest) << name;
     ++checked;

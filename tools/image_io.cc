@@ -1,7 +1,5 @@
 #include "image_io.h"
 
-#include <cerrno>
-#include <cstdio>
 #include <cstring>
 #include <memory>
 #include <optional>
@@ -10,6 +8,8 @@
 #ifdef QZR_HAVE_PNG
 #include <png.h>
 #endif
+
+#include "file_io.h"
 
 namespace qzr::enc {
 namespace {
@@ -171,16 +171,10 @@ Result<Picture> decode_image(std::span<const uint8_t> bytes, const std::string& 
 }
 
 Result<Picture> read_image_file(const std::string& path) {
-  std::FILE* f = std::fopen(path.c_str(), "rb");
-  if (f == nullptr) return Failure{-1, path + ": cannot open: " + std::strerror(errno) + "\n", QZR_ERROR_IO};
-  std::vector<uint8_t> bytes;
-  uint8_t chunk[1 << 16];
-  size_t n;
-  while ((n = std::fread(chunk, 1, sizeof chunk, f)) > 0) bytes.insert(bytes.end(), chunk, chunk + n);
-  const bool failed = std::ferror(f) != 0;
-  std::fclose(f);
-  if (failed) return Failure{-1, path + ": read error\n", QZR_ERROR_IO};
-  return decode_image(bytes, path);
+  std::error_code error;
+  const std::optional<std::vector<uint8_t>> bytes = tool::read_whole_file(path, error);
+  if (!bytes) return Failure{-1, path + ": cannot read: " + error.message() + "\n", QZR_ERROR_IO};
+  return decode_image(*bytes, path);
 }
 
 }  // namespace qzr::enc

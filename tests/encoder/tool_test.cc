@@ -3,8 +3,8 @@
 
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 
+#include "../files.h"
 #include "image_io.h"
 #include "test_support.h"
 
@@ -77,22 +77,21 @@ TEST(Program, WritesWholeFilesOrNone) {
   fs::remove_all(dir);
   fs::create_directories(dir);
   const std::string in = (dir / "in.bmp").string(), out = (dir / "out.qzr").string();
-  const auto bmp = bmp_bytes(testing::synthetic_photo(70, 50), false);
-  std::ofstream(in, std::ios::binary)
-      .write(reinterpret_cast<const char*>(bmp.data()), static_cast<std::streamsize>(bmp.size()));
+  test::write_file(in, bmp_bytes(testing::synthetic_photo(70, 50), false));
   EXPECT_EQ(run("--help"), 0);
   EXPECT_EQ(run("--version"), 0);
   EXPECT_EQ(run(in), 2);
   EXPECT_EQ(run("--quality 0 " + in + " " + out), 2);
+  EXPECT_EQ(run("--levels=9 " + in + " " + out), 2);
+  EXPECT_EQ(run("-q 50 " + in + " " + out + " extra"), 2);
   EXPECT_EQ(run("--frobnicate " + in + " " + out), 2);
   EXPECT_EQ(run((dir / "missing.bmp").string() + " " + out), 1);
   EXPECT_FALSE(fs::exists(out));
   ASSERT_EQ(run("-q 60 --levels 4 " + in + " " + out), 0);
-  std::ifstream f(out, std::ios::binary);
-  const std::vector<uint8_t> file((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
+  const std::vector<uint8_t> file = test::read_file(out);
   EXPECT_TRUE(testing::decode_qzr(file).ok());
   // A failing run leaves the earlier output as it was, and no temporary file.
-  std::ofstream(in, std::ios::binary) << "BM broken";
+  test::write_file(in, {'B', 'M'});
   EXPECT_EQ(run("--force " + in + " " + out), 1);
   EXPECT_EQ(fs::file_size(out), file.size());
   EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 2);
@@ -100,13 +99,8 @@ TEST(Program, WritesWholeFilesOrNone) {
 }
 
 std::string text_of(const fs::path& p) {
-  std::ifstream f(p, std::ios::binary);
-  return std::string((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
-}
-
-std::vector<uint8_t> read_file_bytes(const fs::path& p) {
-  const std::string text = text_of(p);
-  return std::vector<uint8_t>(text.begin(), text.end());
+  const std::vector<uint8_t> bytes = test::read_file(p);
+  return std::string(bytes.begin(), bytes.end());
 }
 
 TEST(Program, ReplacesAnOutputOnlyWithForceAndNeverItsInput) {
@@ -115,8 +109,7 @@ TEST(Program, ReplacesAnOutputOnlyWithForceAndNeverItsInput) {
   fs::create_directories(dir);
   const fs::path in = dir / "in.bmp", out = dir / "out.qzr", err = dir / "err.txt";
   const auto bmp = bmp_bytes(testing::synthetic_photo(40, 30), false);
-  std::ofstream(in, std::ios::binary)
-      .write(reinterpret_cast<const char*>(bmp.data()), static_cast<std::streamsize>(bmp.size()));
+  test::write_file(in, bmp);
   auto run_logged = [&](const std::string& args) {
     const std::string command = "\"" QZRENC_PATH "\" " + args + " > /dev/null 2>\"" + err.string() + "\"";
     const int status = std::system(command.c_str());
@@ -125,13 +118,13 @@ TEST(Program, ReplacesAnOutputOnlyWithForceAndNeverItsInput) {
 
   // An output that exists stays as it is, named in the message, unless
   // --force is given.
-  std::ofstream(out, std::ios::binary) << "keep me";
+  test::write_file(out, {'k', 'e', 'e', 'p'});
   EXPECT_EQ(run_logged(in.string() + " " + out.string()), 1);
-  EXPECT_EQ(text_of(out), "keep me");
+  EXPECT_EQ(text_of(out), "keep");
   EXPECT_NE(text_of(err).find(out.string()), std::string::npos) << text_of(err);
   EXPECT_NE(text_of(err).find("--force"), std::string::npos) << text_of(err);
   EXPECT_EQ(run_logged("--force " + in.string() + " " + out.string()), 0);
-  EXPECT_TRUE(testing::decode_qzr(read_file_bytes(out)).ok());
+  EXPECT_TRUE(testing::decode_qzr(test::read_file(out)).ok());
 
   // The input, by whatever name, is never written over, even with --force.
   fs::create_hard_link(in, dir / "hard.bmp");
@@ -140,7 +133,7 @@ TEST(Program, ReplacesAnOutputOnlyWithForceAndNeverItsInput) {
     SCOPED_TRACE(same.string());
     EXPECT_EQ(run_logged("--force " + in.string() + " " + same.string()), 1);
     EXPECT_NE(text_of(err).find("input"), std::string::npos) << text_of(err);
-    EXPECT_EQ(read_file_bytes(in), bmp);
+    EXPECT_EQ(test::read_file(in), bmp);
   }
   EXPECT_TRUE(fs::is_symlink(dir / "soft.bmp"));
   EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 5);  // nothing left over

@@ -1,17 +1,12 @@
 #include "archive.h"
 
-#include <fcntl.h>
-#include <pthread.h>
-#include <signal.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
 #include <map>
 #include <mutex>
 #include <set>
@@ -28,11 +23,6 @@ bool has_qzr_extension(const fs::path& p) {
   std::transform(e.begin(), e.end(), e.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
   return e == ".qzr";
 }
-
-// The temporaries being written, for the signal thread to remove.
-std::mutex temporaries_mutex;
-std::set<std::string> temporaries;
-std::atomic<uint64_t> temporary_counter{0};
 
 // A file as the file system knows it, whatever the name it is reached by.
 struct FileId {
@@ -189,70 +179,6 @@ fs::path output_path(const Job& job, const std::optional<fs::path>& out_dir, con
   return p.replace_extension(extension);
 }
 
-std::optional<std::vector<uint8_t>> read_whole_file(const fs::path& path, std::string& error) {
-  std::ifstream f(path, std::ios::binary);
-  if (!f) {
-    error = std::strerror(errno);
-    return std::nullopt;
-  }
-  std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
-  if (f.bad()) {
-    error = "read error";
-    return std::nullopt;
-  }
-  return bytes;
-}
-
-bool write_file_whole(const fs::path& path, std::span<const uint8_t> bytes, std::string& error) {
-  std::error_code ec;
-  if (path.has_parent_path()) fs::create_directories(path.parent_path(), ec);
-  if (ec) {
-    error = "cannot create " + path.parent_path().string() + ": " + ec.message();
-    return false;
-  }
-  // A short hidden name beside the output, whatever the output's length:
-  // the same file system, so the rename is atomic, and no reader mistakes
-  // it for a picture.
-  const std::string temporary =
-      (path.parent_path() / (".qzr-" + std::to_string(getpid()) + "-" + std::to_string(temporary_counter++) + ".tmp"))
-          .string();
-  {
-    std::lock_guard<std::mutex> lock(temporaries_mutex);
-    temporaries.insert(temporary);
-  }
-  auto forget = [&] {
-    std::lock_guard<std::mutex> lock(temporaries_mutex);
-    temporaries.erase(temporary);
-  };
-  const int fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-  if (fd < 0) {
-    error = "cannot create " + temporary + ": " + std::strerror(errno);
-    forget();
-    return false;
-  }
-  size_t written = 0;
-  while (written < bytes.size()) {
-    const ssize_t n = write(fd, bytes.data() + written, bytes.size() - written);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      error = std::string("cannot write ") + path.string() + ": " + std::strerror(n < 0 ? errno : ENOSPC);
-      break;
-    }
-    written += static_cast<size_t>(n);
-  }
-  const bool complete = written == bytes.size();
-  const bool closed = close(fd) == 0;
-  if (complete && !closed) error = "cannot write " + path.string() + ": " + std::strerror(errno);
-  bool renamed = false;
-  if (complete && closed) {
-    renamed = std::rename(temporary.c_str(), path.c_str()) == 0;
-    if (!renamed) error = "cannot rename to " + path.string() + ": " + std::strerror(errno);
-  }
-  if (!renamed) std::remove(temporary.c_str());
-  forget();
-  return renamed;
-}
-
 void PixelBudget::acquire(uint64_t pixels) {
   std::unique_lock<std::mutex> lock(mutex_);
   room_.wait(lock, [&] { return in_flight_ == 0 || in_flight_ + pixels <= limit_; });
@@ -265,26 +191,6 @@ void PixelBudget::release(uint64_t pixels) {
     in_flight_ -= pixels;
   }
   room_.notify_all();
-}
-
-void install_cleanup_on_signals() {
-  static sigset_t set;
-  sigemptyset(&set);
-  sigaddset(&set, SIGINT);
-  sigaddset(&set, SIGTERM);
-  sigaddset(&set, SIGHUP);
-  pthread_sigmask(SIG_BLOCK, &set, nullptr);  // the threads started later inherit it
-  std::thread([] {
-    int sig = 0;
-    sigwait(&set, &sig);
-    {
-      // Held to the end: no temporary is renamed or added after this.
-      temporaries_mutex.lock();
-      for (const std::string& t : temporaries) unlink(t.c_str());
-    }
-    std::fputs("\n", stderr);
-    _exit(128 + sig);
-  }).detach();
 }
 
 RunTotals run_jobs(const std::vector<Job>& jobs, int threads, bool progress,

@@ -1,6 +1,6 @@
 // Whole archives of QZR files: which files a command line names, where each
-// one's output goes, files written whole or not at all, and the run over
-// them on several threads with a progress line.
+// one's output goes, and the run over them on several threads with a
+// progress line.
 #pragma once
 
 #include <atomic>
@@ -10,7 +10,6 @@
 #include <functional>
 #include <mutex>
 #include <optional>
-#include <span>
 #include <string>
 #include <vector>
 
@@ -50,18 +49,6 @@ std::vector<std::string> take_out_clashes(std::vector<Job>& jobs, const std::fun
 // NAME.qzr -> NAME.<extension>, beside the input or under `out_dir` at the
 // job's relative path.
 fs::path output_path(const Job& job, const std::optional<fs::path>& out_dir, const std::string& extension);
-
-// Writes `bytes` to `path` whole: into a temporary file in the same
-// directory (created with the directories leading to it), renamed when
-// complete. False on any failure, with nothing left behind; `error` says
-// why. A signal that ends the run removes the temporaries of files still
-// being written (install_cleanup_on_signals).
-bool write_file_whole(const fs::path& path, std::span<const uint8_t> bytes, std::string& error);
-
-// From here on SIGINT, SIGTERM and SIGHUP end the process (with status 128
-// + the signal) after removing the temporaries write_file_whole has open.
-// Call before any thread starts.
-void install_cleanup_on_signals();
 
 // What became of one file.
 enum class Outcome { done, skipped, failed };
@@ -113,8 +100,5 @@ class BudgetShare {
   PixelBudget& budget_;
   uint64_t pixels_;
 };
-
-// The file's bytes, or nullopt with `error` set.
-std::optional<std::vector<uint8_t>> read_whole_file(const fs::path& path, std::string& error);
 
 }  // namespace qzr::tool

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "archive.h"
+#include "file_io.h"
 #include "picture_files.h"
 #include "qzr/decode.h"
 #include "qzr/qzr.h"
@@ -47,9 +48,10 @@ using DamageSigns = std::vector<std::string>;
 // qzrdec makes all the same).
 std::optional<std::vector<uint8_t>> converted(const Job& job, FileFormat format, int png_level, PixelBudget& budget,
                                               const DecodeOptions& options, std::string& error, DamageSigns& damage) {
-  std::optional<std::vector<uint8_t>> file = read_whole_file(job.input, error);
+  std::error_code read_error;
+  std::optional<std::vector<uint8_t>> file = read_whole_file(job.input, read_error);
   if (!file) {
-    error = "cannot read: " + error;
+    error = "cannot read: " + read_error.message();
     return std::nullopt;
   }
   const BudgetShare share(budget, announced_pixels(*file));
@@ -68,6 +70,17 @@ std::optional<std::vector<uint8_t>> converted(const Job& job, FileFormat format,
   if (out.empty()) error = "out of memory writing the picture";
   if (out.empty()) return std::nullopt;
   return out;
+}
+
+// Why an output was not written.
+std::string write_failure(const fs::path& out, const WriteOutcome& w) {
+  const std::string why = w.error.message();
+  switch (w.step) {
+    case WriteStep::directories: return "cannot create " + out.parent_path().string() + ": " + why;
+    case WriteStep::create: return "cannot create " + w.temporary.string() + ": " + why;
+    case WriteStep::write: return "cannot write " + out.string() + ": " + why;
+    default: return "cannot rename to " + out.string() + ": " + why;
+  }
 }
 
 // The jobs the inputs name, with what could not be taken on standard error:
@@ -143,7 +156,9 @@ int run_convert(const std::vector<std::string>& inputs, const std::string& out_d
     std::string error;
     DamageSigns damage;
     std::optional<std::vector<uint8_t>> bytes = converted(job, format, png_level, budget, options, error, damage);
-    if (!bytes || !write_file_whole(out, *bytes, error)) return {Outcome::failed, error};
+    if (!bytes) return {Outcome::failed, error};
+    if (const WriteOutcome w = write_file_whole(out, *bytes, {.create_directories = true}); !w.ok())
+      return {Outcome::failed, write_failure(out, w)};
     if (!damage.empty()) return {Outcome::done, damage.front() + " (converted as qzrdec decodes it)"};
     return {Outcome::done, {}};
   });
@@ -202,9 +217,9 @@ int run_check(const std::vector<std::string>& inputs, int threads, bool recursiv
   run_jobs(
       jobs, threads, progress,
       [&](const Job& job) -> FileResult {
-        std::string error;
+        std::error_code error;
         std::optional<std::vector<uint8_t>> file = read_whole_file(job.input, error);
-        if (!file) return {Outcome::skipped, "cannot read: " + error};
+        if (!file) return {Outcome::skipped, "cannot read: " + error.message()};
         const BudgetShare share(budget, announced_pixels(*file));
         DecodeOptions named = options;
         named.name = job.input.string();

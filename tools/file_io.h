@@ -1,0 +1,52 @@
+// Files as the tools read and write them: read whole into memory, and
+// written whole or not at all. Each tool says a failure in its own words
+// from the step and the system's reason these return.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <span>
+#include <system_error>
+#include <vector>
+
+namespace qzr::tool {
+
+// The file's bytes, or nullopt with `error` set to why.
+std::optional<std::vector<uint8_t>> read_whole_file(const std::filesystem::path& path, std::error_code& error);
+
+struct WriteOptions {
+  // Over a file that has the name; otherwise the name taken (even by a file
+  // made while the bytes were being prepared) fails with WriteStep::exists.
+  bool replace = true;
+  // The directories leading to the file, when missing.
+  bool create_directories = false;
+};
+
+// Where a write stopped: `done`, or the step that failed.
+enum class WriteStep { done, directories, create, write, exists, move };
+
+struct WriteOutcome {
+  WriteStep step = WriteStep::done;
+  std::error_code error;            // the system's reason
+  std::filesystem::path temporary;  // the temporary file's name, for `create`
+  bool ok() const { return step == WriteStep::done; }
+};
+
+// Writes `bytes` to `path` whole: into a fresh temporary file beside it
+// (.qzr-PID-N.tmp: hidden, short whatever the name's length, on the same
+// file system), moved into place once complete. On any failure nothing is
+// left behind and a file that had the name is as it was. On POSIX systems
+// a signal that ends the run removes the temporaries still being written
+// (install_cleanup_on_signals).
+WriteOutcome write_file_whole(const std::filesystem::path& path, std::span<const uint8_t> bytes,
+                              const WriteOptions& options = {});
+
+#ifndef _WIN32
+// From here on SIGINT, SIGTERM and SIGHUP end the process (with status 128
+// + the signal) after removing the temporaries write_file_whole has open.
+// Call before any thread starts.
+void install_cleanup_on_signals();
+#endif
+
+}  // namespace qzr::tool
