@@ -3,17 +3,13 @@
 #include <cstdarg>
 
 #ifdef _WIN32
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#define WIN32_LEAN_AND_MEAN
-#include <windows.h>
-// After windows.h, which it needs.
 #include <fcntl.h>
 #include <io.h>
-#include <shellapi.h>
 
 #include "file_io.h"
+#include "win32.h"
+// After windows.h, which it needs.
+#include <shellapi.h>
 #else
 #include <unistd.h>
 #endif

@@ -11,14 +11,11 @@
 #include <string>
 
 #ifdef _WIN32
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#define WIN32_LEAN_AND_MEAN
 #include <fcntl.h>
 #include <io.h>
 #include <process.h>
-#include <windows.h>
+
+#include "win32.h"
 #else
 #include <fcntl.h>
 #include <pthread.h>

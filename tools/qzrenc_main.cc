@@ -83,7 +83,8 @@ std::string output_refused(const std::string& input, const std::string& output, 
   std::error_code ec;
   const fs::path out = tool::path_from_text(output);
   if (!fs::exists(fs::symlink_status(out, ec))) return {};
-  if (fs::equivalent(tool::path_from_text(input), out, ec)) return output + ": is the input file " + input + "; not written over";
+  if (fs::equivalent(tool::path_from_text(input), out, ec))
+    return output + ": is the input file " + input + "; not written over";
   if (!replace) return exists_text(output);
   return {};
 }
@@ -133,12 +134,13 @@ int main(int argc, char** argv) {
   Result<qzr::EncodedFile> encoded = qzr::encode(image.value(), options);
   if (!encoded.ok()) return failure(input + ": " + encoded.failure().text);
   const qzr::EncodedFile& e = encoded.value();
-  if (const tool::WriteOutcome w = tool::write_file_whole(tool::path_from_text(output), e.bytes, {.replace = force}); !w.ok())
+  if (const tool::WriteOutcome w = tool::write_file_whole(tool::path_from_text(output), e.bytes, {.replace = force});
+      !w.ok())
     return failure(write_failure(output, w));
   if (!e.target_reached)
     std::fprintf(stderr, "qzrenc: warning: %.3f bits per pixel is below the smallest file this picture makes\n",
                  options.target_bpp);
-  tool::print(stdout, "%s: %d x %d, %zu bytes, %.3f bits per pixel, quality %.1f\n", output.c_str(), image.value().width,
-              image.value().height, e.bytes.size(), e.bits_per_pixel, e.quality);
+  tool::print(stdout, "%s: %d x %d, %zu bytes, %.3f bits per pixel, quality %.1f\n", output.c_str(),
+              image.value().width, image.value().height, e.bytes.size(), e.bits_per_pixel, e.quality);
   return 0;
 }

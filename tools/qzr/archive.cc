@@ -28,7 +28,8 @@ std::optional<FileIdentity> file_id(const fs::path& p) {
 }
 
 // The .qzr files below `dir` into `found`, each directory once.
-void walk(const fs::path& dir, const fs::path& base, std::set<FileIdentity>& walked, Collection& c, std::vector<Job>& found) {
+void walk(const fs::path& dir, const fs::path& base, std::set<FileIdentity>& walked, Collection& c,
+          std::vector<Job>& found) {
   std::error_code ec;
   std::vector<fs::directory_entry> entries;
   for (auto it = fs::directory_iterator(dir, ec); !ec && it != fs::directory_iterator(); it.increment(ec))
@@ -208,8 +209,8 @@ RunTotals run_jobs(const std::vector<Job>& jobs, int threads, bool progress,
       const auto left = static_cast<long>(static_cast<double>(jobs.size() - finished) / rate + 0.5);
       std::snprintf(eta, sizeof eta, "%ld:%02ld", left / 60, left % 60);
     }
-    print(stderr, "\r\033[K%llu of %zu files, %.1f pictures/s, %s left",
-                 static_cast<unsigned long long>(finished), jobs.size(), rate, eta);
+    print(stderr, "\r\033[K%llu of %zu files, %.1f pictures/s, %s left", static_cast<unsigned long long>(finished),
+          jobs.size(), rate, eta);
     std::fflush(stderr);
     line_shown = true;
   };
@@ -237,7 +238,7 @@ RunTotals run_jobs(const std::vector<Job>& jobs, int threads, bool progress,
           if (end == std::string::npos) end = m.size();
           if (end > start)
             print(stderr, "%s: %s%.*s\n", text_of(jobs[i].input).c_str(), kind, static_cast<int>(end - start),
-                         m.data() + start);
+                  m.data() + start);
           start = end + 1;
         }
       }

@@ -201,7 +201,8 @@ int run_check(const std::vector<std::string>& inputs, int threads, bool recursiv
     if (quiet && v == Verdict::ok) return;
     const std::string name = text_of(job.input);
     if (json) {
-      std::string line = "{\"file\": " + json_string(name) + ", \"status\": \"" + kVerdictNames[static_cast<int>(v)] + "\"";
+      std::string line =
+          "{\"file\": " + json_string(name) + ", \"status\": \"" + kVerdictNames[static_cast<int>(v)] + "\"";
       if (v != Verdict::ok) line += ", \"reason\": " + json_string(r.message);
       write_text(stdout, line + "}\n");
     } else if (v == Verdict::ok) {
@@ -276,13 +277,13 @@ int run_info(const std::vector<std::string>& inputs, bool recursive, bool json) 
     const double bpp = pixels > 0 ? 8.0 * static_cast<double>(size) / pixels : 0;
     if (json)
       print(stdout,
-          "{\"file\": %s, \"width\": %u, \"height\": %u, \"padded_width\": %u, \"padded_height\": %u, "
-          "\"payload_bytes\": %u, \"file_bytes\": %ju, \"bits_per_pixel\": %.4f}\n",
-          json_string(name).c_str(), info.width, info.height, info.padded_width, info.padded_height,
-          info.payload_length, size, bpp);
+            "{\"file\": %s, \"width\": %u, \"height\": %u, \"padded_width\": %u, \"padded_height\": %u, "
+            "\"payload_bytes\": %u, \"file_bytes\": %ju, \"bits_per_pixel\": %.4f}\n",
+            json_string(name).c_str(), info.width, info.height, info.padded_width, info.padded_height,
+            info.payload_length, size, bpp);
     else
       print(stdout, "%s: %u x %u (padded %u x %u), payload %u bytes, %.3f bits per pixel\n", name.c_str(), info.width,
-                  info.height, info.padded_width, info.padded_height, info.payload_length, bpp);
+            info.height, info.padded_width, info.padded_height, info.payload_length, bpp);
   }
   return status;
 }
@@ -346,7 +347,7 @@ int main(int argc, char** argv) {
     std::error_code ec;
     if (!recursive && fs::is_directory(path_from_text(input), ec)) {
       print(stderr, "qzr %s: %s is a folder: add -r to take the .qzr files in it and below it\n",
-                   app.get_subcommands().front()->get_name().c_str(), input.c_str());
+            app.get_subcommands().front()->get_name().c_str(), input.c_str());
       return 2;
     }
   }

@@ -4,13 +4,7 @@
 #include <locale>
 #include <stdexcept>
 
-#ifdef _WIN32
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#define WIN32_LEAN_AND_MEAN
-#include <windows.h>
-#endif
+#include "win32.h"
 
 namespace qzr::tool {
 
