@@ -1,12 +1,14 @@
 #!/usr/bin/env bash
-# Cross-builds qzrdec.exe and qzrenc.exe with MinGW-w64 and runs them under
-# Wine beside the Linux build, case by case in scratch directories: the
-# same console text (with CRLF line ends, as the Windows C runtime writes
-# them in text mode), the same exit status and the same files, byte for
-# byte. Also the unit tests built for Windows, the encoder, parallel runs in
-# one directory, and the key wait on a real console (inside tmux, when it is
-# installed).
-# Installs g++-mingw-w64-x86-64 and wine64 with apt-get when missing.
+# Cross-builds qzrdec.exe, qzrenc.exe and qzr.exe with MinGW-w64 and runs
+# them under Wine beside the Linux build, case by case in scratch
+# directories: the same console text (with CRLF line ends, as the Windows C
+# runtime writes them in text mode), the same exit status and the same
+# files, byte for byte. Also the unit tests built for Windows, the encoder,
+# parallel runs in one directory, the key wait on a real console (inside
+# tmux, when it is installed), and the archive tool on a tree whose names
+# are not ASCII, Ctrl-C included.
+# Installs g++-mingw-w64-x86-64, libz-mingw-w64-dev and wine64 with apt-get when
+# missing.
 # usage: windows-test.sh [LINUX_BUILD_DIR]   (default: build)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -15,7 +17,7 @@ linux=$root/${1:-build}
 jobs=$(nproc 2>/dev/null || echo 2)
 
 started=$SECONDS
-bash scripts/deps.sh build tests g++-mingw-w64-x86-64 wine64
+bash scripts/deps.sh build tests g++-mingw-w64-x86-64 libz-mingw-w64-dev wine64
 echo "windows-test: cross compiler and Wine ready after $((SECONDS - started)) s"
 wine=$(command -v wine64 || true)
 [[ -n $wine ]] || wine=/usr/lib/wine/wine64  # Debian's wine64 keeps its loader there
@@ -30,6 +32,9 @@ cmake --build build-windows -j"$jobs" >/dev/null
 if [[ ! -x $linux/qzrdec || ! -x $linux/tools/qzrenc ]]; then
   cmake -S . -B "$linux" -DCMAKE_BUILD_TYPE=Release >/dev/null
   cmake --build "$linux" -j"$jobs" >/dev/null
+fi
+if [[ -x $root/build-windows/tools/qzr.exe && ! -x $linux/tests/png_pixels ]]; then
+  cmake --build "$linux" -j"$jobs" --target qzr_tool png_pixels >/dev/null
 fi
 echo "windows-test: built after $((SECONDS - started)) s"
 
@@ -153,6 +158,11 @@ for opts in "" "--bpp 1" "--quality 30 --levels 3"; do
   (cd "$work" && win "$enc_exe" --force $opts "$bmp" enc-windows.qzr >/dev/null 2>&1) || fail "qzrenc.exe $opts failed"
   cmp -s "$work/enc-linux.qzr" "$work/enc-windows.qzr" || fail "qzrenc.exe $opts writes other bytes"
 done
+# Names that are not ASCII, in and out.
+cp "$bmp" "$work/Kaffee ☕.bmp"
+(cd "$work" && win "$enc_exe" "Kaffee ☕.bmp" "出力 é.qzr" >/dev/null 2>&1) || fail "qzrenc.exe with names not in ASCII failed"
+"$linux/tools/qzrenc" "$bmp" "$work/enc-linux.qzr" --force >/dev/null
+cmp -s "$work/enc-linux.qzr" "$work/出力 é.qzr" || fail "qzrenc.exe with names not in ASCII writes other bytes"
 echo "windows-test: qzrenc.exe writes the Linux build's bytes"
 
 # Runs in one directory take turns with temp.tmp.
@@ -224,6 +234,101 @@ if command -v tmux >/dev/null; then
   fi
 else
   echo "windows-test: no tmux: the key wait on a console is not tried"
+fi
+
+# qzr.exe beside the Linux qzr, each on its own copy of an archive whose
+# folder and file names are not ASCII: the same lines on standard output
+# and error (CRLF and "\" aside) and the same statuses, for convert, check
+# and info on sound and damaged files; PNG files that libpng reads strictly
+# (png_pixels: any warning or bad CRC fails) with the Linux files' pixels.
+qzr_exe=$root/build-windows/tools/qzr.exe
+if [[ -x $qzr_exe && -x $linux/tools/qzr && -x $linux/tests/png_pixels ]]; then
+  qzr_started=$SECONDS
+  tree=$work/qzr-tree
+  mkdir -p "$tree/Fotos/Österreich" "$tree/写真" "$tree/kaputt"
+  cp "$samples/coffee.qzr" "$tree/Fotos/Österreich/Café ☕.qzr"
+  cp "$samples/astronaut.qzr" "$tree/Fotos/Österreich/Wien.QZR"
+  cp "$samples/astronaut.qzr" "$tree/写真/宇宙飛行士.qzr"
+  "$linux/tools/qzrenc" --quality 30 --levels 3 "$bmp" "$tree/写真/エンコード済み.qzr" >/dev/null
+  "$linux/tools/qzrenc" --bpp 0.5 "$work/linux/coffee-default-output/coffee.qzr.bmp" "$tree/Fotos/Kaffee ½.qzr" >/dev/null
+  cp "$in/truncated.qzr" "$tree/kaputt/Ünterbrochen.qzr"
+  cp "$in/bad-magic.qzr" "$tree/kaputt/ÿ bad magic.qzr"
+  cp -r "$tree" "$work/qzr-linux"
+  cp -r "$tree" "$work/qzr-windows"
+  # Text with "\" (or "\\" in JSON) as "/" and no CRs; with SORTED set, its
+  # lines sorted (failures at -j 2 come in the order the files end).
+  normal() { tr -d '\r' | sed 's#\\\\#/#g; s#\\#/#g' | if [[ -n ${SORTED:-} ]]; then sort; else cat; fi; }
+  # qzr_case NAME ARGS...: both programs in their copies, from the top.
+  qzr_case() {
+    local name=qzr-$1 lrc=0 wrc=0
+    shift
+    (cd "$work/qzr-linux" && timeout 60 "$linux/tools/qzr" "$@" </dev/null >"$work/$name.l1" 2>"$work/$name.l2") || lrc=$?
+    (cd "$work/qzr-windows" && win "$qzr_exe" "$@" >"$work/$name.w1" 2>"$work/$name.w2") || wrc=$?
+    [[ $lrc == "$wrc" ]] || fail "$name: exit status $wrc under Wine, $lrc on Linux"
+    for s in 1 2; do
+      cmp -s <(normal <"$work/$name.w$s") <(normal <"$work/$name.l$s") || {
+        fail "$name: other text on descriptor $s under Wine:"
+        diff <(normal <"$work/$name.w$s") <(normal <"$work/$name.l$s") | head -10 || true
+      }
+    done
+    echo "windows-test: $name: status $wrc, $(wc -l <"$work/$name.w1") + $(wc -l <"$work/$name.w2") lines"
+  }
+  # The pictures of two output trees: the same names, the same pixels.
+  same_pictures() {
+    local l=$work/qzr-linux/$1 w=$work/qzr-windows/$1 f
+    [[ $(cd "$l" && find . | sort) == "$(cd "$w" && find . | sort)" ]] || fail "qzr: other files in $1 under Wine"
+    while IFS= read -r -d '' f; do
+      "$linux/tests/png_pixels" "$w/$f" >"$work/win.ppm" || fail "qzr: libpng does not read $1/$f as written by qzr.exe"
+      "$linux/tests/png_pixels" "$l/$f" | cmp -s - "$work/win.ppm" || fail "qzr: $1/$f has other pixels"
+    done < <(cd "$w" && find . -name '*.png' -print0)
+  }
+  qzr_case convert convert -r -o Bilder Fotos 写真 kaputt
+  same_pictures Bilder
+  qzr_case resume convert -r -o Bilder Fotos 写真 kaputt
+  SORTED=1 qzr_case convert-j2 convert -r -j 2 -o Bilder2 .
+  same_pictures Bilder2
+  # Beside the inputs: an output that exists is kept, --force replaces it.
+  for side in linux windows; do echo keep >"$work/qzr-$side/写真/宇宙飛行士.png"; done
+  qzr_case beside convert -r 写真
+  [[ $(cat "$work/qzr-windows/写真/宇宙飛行士.png") == keep ]] || fail "qzr.exe replaced an output without --force"
+  qzr_case force convert --force -r 写真
+  same_pictures 写真
+  qzr_case one-damaged convert "kaputt/Ünterbrochen.qzr"
+  qzr_case check check -r .
+  qzr_case check-json check --json -j 2 -r Fotos kaputt
+  qzr_case info info -r . "kaputt/ÿ bad magic.qzr" no-such.qzr
+  qzr_case info-json info --json -r Fotos
+  qzr_case usage convert Fotos
+  (cd "$work/qzr-windows" && win "$qzr_exe" convert -o - "Fotos/Österreich/Café ☕.qzr" >"$work/stdout.png" 2>/dev/null) &&
+    "$linux/tests/png_pixels" "$work/stdout.png" | cmp -s - <("$linux/tools/qzr" convert -f ppm -o - "$tree/Fotos/Österreich/Café ☕.qzr") ||
+    fail "qzr.exe -o - does not write the picture's PNG to standard output"
+  [[ -z $(find "$work"/qzr-windows -name '.qzr-*') ]] || fail "qzr.exe left temporaries"
+
+  # Ctrl-C on a console: a long run ends with 130, as at SIGINT on Linux,
+  # and leaves no temporary; the outputs written are whole.
+  if command -v tmux >/dev/null; then
+    dir=$work/qzr-ctrl-c session=qzr-ctrl-c-$$
+    mkdir -p "$dir/in"
+    for i in $(seq 40); do cp "$samples/astronaut.qzr" "$dir/in/$i.qzr"; done
+    tmux new-session -d -s "$session" -x 100 -y 20 \
+      "cd '$dir' && '$wine' '$qzr_exe' convert -j 2 --png-level 9 -r -o out in; echo \$? >status; sleep 60"
+    for _ in $(seq 300); do [[ -n $(find "$dir" -name '*.png' 2>/dev/null) ]] && break; sleep 0.1; done
+    sleep 0.5
+    tmux send-keys -t "$session" C-c
+    for _ in $(seq 100); do [[ -s $dir/status ]] && break; sleep 0.1; done
+    tmux kill-session -t "$session" 2>/dev/null || true
+    done_files=$(find "$dir/out" -name '*.png' | wc -l)
+    [[ $(cat "$dir/status" 2>/dev/null) == 130 ]] || fail "qzr.exe stopped by Ctrl-C: status $(cat "$dir/status" 2>/dev/null), not 130"
+    [[ -z $(find "$dir" -name '.qzr-*') ]] || fail "qzr.exe left temporaries at Ctrl-C"
+    ((done_files > 0 && done_files < 40)) || fail "qzr.exe at Ctrl-C: $done_files of 40 pictures written"
+    for f in "$dir"/out/*.png; do "$linux/tests/png_pixels" "$f" >/dev/null || fail "qzr.exe at Ctrl-C left ${f##*/} unreadable"; done
+    echo "windows-test: qzr.exe at Ctrl-C: status 130, $done_files of 40 pictures whole, no temporary"
+  else
+    echo "windows-test: no tmux: Ctrl-C on qzr.exe is not tried"
+  fi
+  echo "windows-test: qzr.exe: $((SECONDS - qzr_started)) s"
+else
+  fail "qzr.exe, the Linux qzr or png_pixels was not built"
 fi
 
 echo "windows-test: $((SECONDS - started)) s in all"

@@ -172,7 +172,7 @@ Result<Picture> decode_image(std::span<const uint8_t> bytes, const std::string& 
 
 Result<Picture> read_image_file(const std::string& path) {
   std::error_code error;
-  const std::optional<std::vector<uint8_t>> bytes = tool::read_whole_file(path, error);
+  const std::optional<std::vector<uint8_t>> bytes = tool::read_whole_file(tool::path_from_text(path), error);
   if (!bytes) return Failure{-1, path + ": cannot read: " + error.message() + "\n", QZR_ERROR_IO};
   return decode_image(*bytes, path);
 }

@@ -15,6 +15,7 @@
 #include <string>
 #include <system_error>
 
+#include "console.h"
 #include "file_io.h"
 #include "image_io.h"
 #include "qzr/qzr.h"
@@ -28,7 +29,7 @@ namespace {
 using namespace qzr;
 
 int failure(const std::string& message) {
-  std::fprintf(stderr, "qzrenc: %s", message.c_str());
+  tool::print(stderr, "qzrenc: %s", message.c_str());
   if (message.empty() || message.back() != '\n') std::fputc('\n', stderr);
   return 1;
 }
@@ -80,8 +81,10 @@ std::string write_failure(const std::string& path, const tool::WriteOutcome& w) 
 std::string output_refused(const std::string& input, const std::string& output, bool replace) {
   namespace fs = std::filesystem;
   std::error_code ec;
-  if (!fs::exists(fs::symlink_status(output, ec))) return {};
-  if (fs::equivalent(input, output, ec)) return output + ": is the input file " + input + "; not written over";
+  const fs::path out = tool::path_from_text(output);
+  if (!fs::exists(fs::symlink_status(out, ec))) return {};
+  if (fs::equivalent(tool::path_from_text(input), out, ec))
+    return output + ": is the input file " + input + "; not written over";
   if (!replace) return exists_text(output);
   return {};
 }
@@ -115,8 +118,11 @@ int main(int argc, char** argv) {
   app.failure_message([](const CLI::App*, const CLI::Error& e) {
     return "qzrenc: " + std::string(e.what()) + "\nTry 'qzrenc --help'.\n";
   });
+  const std::vector<std::string> arguments = tool::utf8_arguments(argc, argv);
+  std::vector<const char*> pointers;
+  for (const std::string& a : arguments) pointers.push_back(a.c_str());
   try {
-    app.parse(argc, argv);
+    app.parse(static_cast<int>(pointers.size()), pointers.data());
   } catch (const CLI::ParseError& e) {
     const int code = app.exit(e);
     return code == 0 ? 0 : 2;
@@ -128,12 +134,13 @@ int main(int argc, char** argv) {
   Result<qzr::EncodedFile> encoded = qzr::encode(image.value(), options);
   if (!encoded.ok()) return failure(input + ": " + encoded.failure().text);
   const qzr::EncodedFile& e = encoded.value();
-  if (const tool::WriteOutcome w = tool::write_file_whole(output, e.bytes, {.replace = force}); !w.ok())
+  if (const tool::WriteOutcome w = tool::write_file_whole(tool::path_from_text(output), e.bytes, {.replace = force});
+      !w.ok())
     return failure(write_failure(output, w));
   if (!e.target_reached)
     std::fprintf(stderr, "qzrenc: warning: %.3f bits per pixel is below the smallest file this picture makes\n",
                  options.target_bpp);
-  std::printf("%s: %d x %d, %zu bytes, %.3f bits per pixel, quality %.1f\n", output.c_str(), image.value().width,
-              image.value().height, e.bytes.size(), e.bits_per_pixel, e.quality);
+  tool::print(stdout, "%s: %d x %d, %zu bytes, %.3f bits per pixel, quality %.1f\n", output.c_str(),
+              image.value().width, image.value().height, e.bytes.size(), e.bits_per_pixel, e.quality);
   return 0;
 }

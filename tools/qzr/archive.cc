@@ -1,17 +1,15 @@
 #include "archive.h"
 
-#include <sys/stat.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <chrono>
 #include <cstdio>
-#include <cstring>
 #include <map>
 #include <mutex>
 #include <set>
 #include <thread>
 
+#include "console.h"
+#include "file_io.h"
 #include "text.h"
 
 namespace qzr::tool {
@@ -19,43 +17,37 @@ namespace qzr::tool {
 namespace {
 
 bool has_qzr_extension(const fs::path& p) {
-  std::string e = p.extension().string();
+  std::string e = text_of(p.extension());
   std::transform(e.begin(), e.end(), e.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
   return e == ".qzr";
 }
 
-// A file as the file system knows it, whatever the name it is reached by.
-struct FileId {
-  dev_t device;
-  ino_t inode;
-  auto operator<=>(const FileId&) const = default;
-};
-
-std::optional<FileId> file_id(const fs::path& p) {
-  struct stat st;
-  if (stat(p.c_str(), &st) != 0) return std::nullopt;
-  return FileId{st.st_dev, st.st_ino};
+std::optional<FileIdentity> file_id(const fs::path& p) {
+  std::error_code ignored;
+  return file_identity(p, ignored);
 }
 
 // The .qzr files below `dir` into `found`, each directory once.
-void walk(const fs::path& dir, const fs::path& base, std::set<FileId>& walked, Collection& c, std::vector<Job>& found) {
+void walk(const fs::path& dir, const fs::path& base, std::set<FileIdentity>& walked, Collection& c,
+          std::vector<Job>& found) {
   std::error_code ec;
   std::vector<fs::directory_entry> entries;
   for (auto it = fs::directory_iterator(dir, ec); !ec && it != fs::directory_iterator(); it.increment(ec))
     entries.push_back(*it);
   if (ec) {
-    c.failures.push_back(dir.string() + ": cannot read the folder: " + ec.message());
+    c.failures.push_back(text_of(dir) + ": cannot read the folder: " + ec.message());
     return;
   }
   std::sort(entries.begin(), entries.end());
   for (const fs::directory_entry& e : entries) {
     std::error_code entry_ec;
     if (e.is_directory(entry_ec)) {  // through a link too
-      const std::optional<FileId> id = file_id(e.path());
+      std::error_code id_ec;
+      const std::optional<FileIdentity> id = file_identity(e.path(), id_ec);
       if (!id) {
-        c.failures.push_back(e.path().string() + ": cannot read the folder: " + std::strerror(errno));
+        c.failures.push_back(text_of(e.path()) + ": cannot read the folder: " + id_ec.message());
       } else if (!walked.insert(*id).second) {
-        c.notes.push_back(e.path().string() + ": leads to a folder already walked; not walked again");
+        c.notes.push_back(text_of(e.path()) + ": leads to a folder already walked; not walked again");
       } else {
         walk(e.path(), base, walked, c, found);
       }
@@ -63,7 +55,7 @@ void walk(const fs::path& dir, const fs::path& base, std::set<FileId>& walked, C
       if (e.is_regular_file(entry_ec))
         found.push_back({e.path(), e.path().lexically_relative(base)});
       else if (e.is_symlink(entry_ec) && !e.exists(entry_ec))
-        c.failures.push_back(e.path().string() + ": a link to nothing");
+        c.failures.push_back(text_of(e.path()) + ": a link to nothing");
     }
   }
 }
@@ -72,18 +64,19 @@ void walk(const fs::path& dir, const fs::path& base, std::set<FileId>& walked, C
 
 Collection collect_jobs(const std::vector<std::string>& inputs, bool recursive) {
   Collection c;
-  std::set<FileId> walked;
+  std::set<FileIdentity> walked;
   for (const std::string& input : inputs) {
-    const fs::path base = input;
+    const fs::path base = path_from_text(input);
     std::error_code ec;
     if (fs::is_directory(base, ec)) {
       if (!recursive) {
         c.failures.push_back(input + ": a folder (add -r to take the .qzr files in it and below it)");
         continue;
       }
-      const std::optional<FileId> id = file_id(base);
+      std::error_code id_ec;
+      const std::optional<FileIdentity> id = file_identity(base, id_ec);
       if (!id) {
-        c.failures.push_back(input + ": cannot read the folder: " + std::strerror(errno));
+        c.failures.push_back(input + ": cannot read the folder: " + id_ec.message());
         continue;
       }
       if (!walked.insert(*id).second) continue;  // named again: walked already
@@ -109,7 +102,7 @@ std::string clash_key(const fs::path& p) {
   const fs::path absolute = fs::absolute(p, ec).lexically_normal();
   fs::path dir = fs::weakly_canonical(absolute.parent_path(), ec);
   if (ec) dir = absolute.parent_path();
-  return fold_case((dir / absolute.filename()).string());
+  return fold_case(text_of(dir / absolute.filename()));
 }
 
 std::string joined(const std::vector<std::string>& names) {
@@ -125,17 +118,17 @@ std::vector<std::string> take_out_clashes(std::vector<Job>& jobs,
   struct Planned {
     size_t job;
     std::string output;
-    std::optional<FileId> input;
+    std::optional<FileIdentity> input;
   };
   std::map<std::string, std::vector<Planned>> by_output;
   std::map<std::string, std::string> inputs;  // clash key -> the input's name
   for (size_t i = 0; i < jobs.size(); ++i) {
-    inputs.emplace(clash_key(jobs[i].input), jobs[i].input.string());
+    inputs.emplace(clash_key(jobs[i].input), text_of(jobs[i].input));
     const fs::path out = output_of(jobs[i]);
     std::vector<Planned>& group = by_output[clash_key(out)];
-    const std::optional<FileId> id = file_id(jobs[i].input);
+    const std::optional<FileIdentity> id = file_id(jobs[i].input);
     const bool again = id && std::any_of(group.begin(), group.end(), [&](const Planned& p) { return p.input == id; });
-    if (!again) group.push_back({i, out.string(), id});
+    if (!again) group.push_back({i, text_of(out), id});
   }
   std::vector<bool> keep(jobs.size(), false);
   std::vector<std::pair<size_t, std::string>> lines;  // by job, to keep the inputs' order
@@ -151,13 +144,13 @@ std::vector<std::string> take_out_clashes(std::vector<Job>& jobs,
     std::string output = joined(outputs);
     if (outputs.size() > 1) output += " (the same but for letter case)";
     for (const Planned& p : group) {
-      std::string line = jobs[p.job].input.string() + ": not converted: ";
+      std::string line = text_of(jobs[p.job].input) + ": not converted: ";
       if (group.size() == 1) {
         line += "its output " + output + " is the input " + over_input->second;
       } else {
         std::vector<std::string> others;
         for (const Planned& q : group)
-          if (q.job != p.job) others.push_back(jobs[q.job].input.string());
+          if (q.job != p.job) others.push_back(text_of(jobs[q.job].input));
         line += "it and " + joined(others) + " would write the same output " + output;
         if (over_input != inputs.end()) line += ", the input " + over_input->second;
       }
@@ -216,8 +209,8 @@ RunTotals run_jobs(const std::vector<Job>& jobs, int threads, bool progress,
       const auto left = static_cast<long>(static_cast<double>(jobs.size() - finished) / rate + 0.5);
       std::snprintf(eta, sizeof eta, "%ld:%02ld", left / 60, left % 60);
     }
-    std::fprintf(stderr, "\r\033[K%llu of %zu files, %.1f pictures/s, %s left",
-                 static_cast<unsigned long long>(finished), jobs.size(), rate, eta);
+    print(stderr, "\r\033[K%llu of %zu files, %.1f pictures/s, %s left", static_cast<unsigned long long>(finished),
+          jobs.size(), rate, eta);
     std::fflush(stderr);
     line_shown = true;
   };
@@ -244,8 +237,8 @@ RunTotals run_jobs(const std::vector<Job>& jobs, int threads, bool progress,
           size_t end = m.find('\n', start);
           if (end == std::string::npos) end = m.size();
           if (end > start)
-            std::fprintf(stderr, "%s: %s%.*s\n", jobs[i].input.string().c_str(), kind, static_cast<int>(end - start),
-                         m.data() + start);
+            print(stderr, "%s: %s%.*s\n", text_of(jobs[i].input).c_str(), kind, static_cast<int>(end - start),
+                  m.data() + start);
           start = end + 1;
         }
       }

@@ -1,10 +1,12 @@
 #include "picture_files.h"
 
+#include <string>
+
+#ifndef QZR_PNG_BY_ZLIB
 #include <png.h>
 
 #include <csetjmp>
-#include <cstring>
-#include <string>
+#endif
 
 namespace qzr::tool {
 
@@ -17,6 +19,9 @@ const char* format_name(FileFormat format) {
   return "";
 }
 
+#ifdef QZR_PNG_BY_ZLIB
+std::vector<uint8_t> png_file(const Picture& picture, int png_level) { return deflated_png_file(picture, png_level); }
+#else
 namespace {
 
 void append(png_structp png, png_bytep data, png_size_t size) {
@@ -56,6 +61,7 @@ std::vector<uint8_t> png_file(const Picture& picture, int png_level) {
   png_destroy_write_struct(&png, &info);
   return out;
 }
+#endif
 
 std::vector<uint8_t> ppm_file(const Picture& picture) {
   const std::string header = "P6\n" + std::to_string(picture.width) + " " + std::to_string(picture.height) + "\n255\n";

@@ -4,8 +4,6 @@
 // Messages and the progress line go to standard error; `qzr info` and a
 // picture written to `-o -` go to standard output. Exit status: 0 when
 // nothing failed, 1 when a file failed, 2 for a usage error.
-#include <unistd.h>
-
 #include <CLI/CLI.hpp>
 #include <cstdio>
 #include <optional>
@@ -14,6 +12,7 @@
 #include <vector>
 
 #include "archive.h"
+#include "console.h"
 #include "file_io.h"
 #include "picture_files.h"
 #include "qzr/decode.h"
@@ -56,7 +55,7 @@ std::optional<std::vector<uint8_t>> converted(const Job& job, FileFormat format,
   }
   const BudgetShare share(budget, announced_pixels(*file));
   DecodeOptions named = options;
-  named.name = job.input.string();
+  named.name = text_of(job.input);
   Result<Decoded> d = decode(*file, named);
   if (!d.ok()) {
     error = d.failure().message();
@@ -76,10 +75,10 @@ std::optional<std::vector<uint8_t>> converted(const Job& job, FileFormat format,
 std::string write_failure(const fs::path& out, const WriteOutcome& w) {
   const std::string why = w.error.message();
   switch (w.step) {
-    case WriteStep::directories: return "cannot create " + out.parent_path().string() + ": " + why;
-    case WriteStep::create: return "cannot create " + w.temporary.string() + ": " + why;
-    case WriteStep::write: return "cannot write " + out.string() + ": " + why;
-    default: return "cannot rename to " + out.string() + ": " + why;
+    case WriteStep::directories: return "cannot create " + text_of(out.parent_path()) + ": " + why;
+    case WriteStep::create: return "cannot create " + text_of(w.temporary) + ": " + why;
+    case WriteStep::write: return "cannot write " + text_of(out) + ": " + why;
+    default: return "cannot rename to " + text_of(out) + ": " + why;
   }
 }
 
@@ -88,8 +87,8 @@ std::string write_failure(const fs::path& out, const WriteOutcome& w) {
 std::vector<Job> jobs_or_report(const std::vector<std::string>& inputs, bool recursive, int& status,
                                 uint64_t* failed = nullptr) {
   Collection c = collect_jobs(inputs, recursive);
-  for (const std::string& line : c.failures) std::fprintf(stderr, "%s\n", line.c_str());
-  for (const std::string& line : c.notes) std::fprintf(stderr, "%s\n", line.c_str());
+  for (const std::string& line : c.failures) print(stderr, "%s\n", line.c_str());
+  for (const std::string& line : c.notes) print(stderr, "%s\n", line.c_str());
   if (!c.failures.empty()) status = 1;
   if (failed != nullptr) *failed += c.failures.size();
   return std::move(c.jobs);
@@ -131,25 +130,25 @@ int run_convert(const std::vector<std::string>& inputs, const std::string& out_d
     DamageSigns damage;
     std::optional<std::vector<uint8_t>> bytes = converted(jobs[0], format, png_level, budget, options, error, damage);
     if (!bytes) {
-      std::fprintf(stderr, "%s: %s\n", jobs[0].input.string().c_str(), error.c_str());
+      print(stderr, "%s: %s\n", text_of(jobs[0].input).c_str(), error.c_str());
       return 1;
     }
-    if (!damage.empty())
-      std::fprintf(stderr, "%s: warning: %s\n", jobs[0].input.string().c_str(), damage.front().c_str());
+    if (!damage.empty()) print(stderr, "%s: warning: %s\n", text_of(jobs[0].input).c_str(), damage.front().c_str());
+    set_binary(stdout);
     const bool ok = std::fwrite(bytes->data(), 1, bytes->size(), stdout) == bytes->size() && std::fflush(stdout) == 0;
     if (!ok) std::fputs("qzr convert: cannot write the standard output\n", stderr);
     return ok ? status : 1;
   }
   std::optional<fs::path> dir;
-  if (!out_dir.empty()) dir = fs::path(out_dir);
+  if (!out_dir.empty()) dir = path_from_text(out_dir);
   const auto output_of = [&](const Job& job) { return output_path(job, dir, qzr::tool::format_name(format)); };
   // Before anything is written: no two inputs may share an output.
   for (const std::string& line : take_out_clashes(jobs, output_of)) {
-    std::fprintf(stderr, "%s\n", line.c_str());
+    print(stderr, "%s\n", line.c_str());
     ++failed_early;
   }
   install_cleanup_on_signals();
-  const RunTotals t = run_jobs(jobs, threads, isatty(STDERR_FILENO) == 1, [&](const Job& job) -> FileResult {
+  const RunTotals t = run_jobs(jobs, threads, is_terminal(stderr), [&](const Job& job) -> FileResult {
     const fs::path out = output_of(job);
     std::error_code ec;
     if (!force && fs::exists(out, ec)) return {Outcome::skipped, {}};
@@ -200,20 +199,21 @@ int run_check(const std::vector<std::string>& inputs, int threads, bool recursiv
     const Verdict v = verdict_of(r);
     ++counts[static_cast<int>(v)];
     if (quiet && v == Verdict::ok) return;
-    const std::string name = job.input.string();
+    const std::string name = text_of(job.input);
     if (json) {
-      std::printf("{\"file\": %s, \"status\": \"%s\"", json_string(name).c_str(), kVerdictNames[static_cast<int>(v)]);
-      if (v != Verdict::ok) std::printf(", \"reason\": %s", json_string(r.message).c_str());
-      std::puts("}");
+      std::string line =
+          "{\"file\": " + json_string(name) + ", \"status\": \"" + kVerdictNames[static_cast<int>(v)] + "\"";
+      if (v != Verdict::ok) line += ", \"reason\": " + json_string(r.message);
+      write_text(stdout, line + "}\n");
     } else if (v == Verdict::ok) {
-      std::printf("%s: ok\n", name.c_str());
+      print(stdout, "%s: ok\n", name.c_str());
     } else {
-      std::printf("%s: %s: %s\n", name.c_str(), kVerdictNames[static_cast<int>(v)], r.message.c_str());
+      print(stdout, "%s: %s: %s\n", name.c_str(), kVerdictNames[static_cast<int>(v)], r.message.c_str());
     }
     std::fflush(stdout);
   };
   // The lines on standard output are the progress when it is a terminal.
-  const bool progress = isatty(STDERR_FILENO) == 1 && isatty(STDOUT_FILENO) != 1;
+  const bool progress = is_terminal(stderr) && !is_terminal(stdout);
   run_jobs(
       jobs, threads, progress,
       [&](const Job& job) -> FileResult {
@@ -222,7 +222,7 @@ int run_check(const std::vector<std::string>& inputs, int threads, bool recursiv
         if (!file) return {Outcome::skipped, "cannot read: " + error.message()};
         const BudgetShare share(budget, announced_pixels(*file));
         DecodeOptions named = options;
-        named.name = job.input.string();
+        named.name = text_of(job.input);
         Result<DamageSigns> damage = check(*file, named);
         if (!damage.ok() && damage.failure().status == QZR_ERROR_OUT_OF_MEMORY) return {Outcome::skipped, "out of memory"};
         if (!damage.ok()) return {Outcome::failed, last_line(damage.failure())};
@@ -244,18 +244,19 @@ int run_info(const std::vector<std::string>& inputs, bool recursive, bool json) 
   std::vector<std::string> files;
   for (const std::string& input : inputs) {
     std::error_code ec;
-    if (!fs::is_directory(input, ec)) {
+    if (!fs::is_directory(path_from_text(input), ec)) {
       files.push_back(input);
       continue;
     }
-    for (const Job& job : jobs_or_report({input}, recursive, status)) files.push_back(job.input.string());
+    for (const Job& job : jobs_or_report({input}, recursive, status)) files.push_back(text_of(job.input));
   }
   for (const std::string& name : files) {
     std::error_code ec;
-    const uintmax_t size = fs::file_size(name, ec);
+    const fs::path path = path_from_text(name);
+    const uintmax_t size = fs::file_size(path, ec);
     uint8_t head[36] = {};
     size_t got = 0;
-    if (std::FILE* f = ec ? nullptr : std::fopen(name.c_str(), "rb")) {
+    if (std::FILE* f = ec ? nullptr : open_to_read(path)) {
       got = std::fread(head, 1, sizeof head, f);
       std::fclose(f);
     } else {
@@ -267,22 +268,22 @@ int run_info(const std::vector<std::string>& inputs, bool recursive, bool json) 
       status = 1;
       const std::string why = ec ? ec.message() : qzr_status_string(s);
       if (json)
-        std::printf("{\"file\": %s, \"error\": %s}\n", json_string(name).c_str(), json_string(why).c_str());
+        print(stdout, "{\"file\": %s, \"error\": %s}\n", json_string(name).c_str(), json_string(why).c_str());
       else
-        std::fprintf(stderr, "%s: %s\n", name.c_str(), why.c_str());
+        print(stderr, "%s: %s\n", name.c_str(), why.c_str());
       continue;
     }
     const double pixels = static_cast<double>(info.width) * info.height;
     const double bpp = pixels > 0 ? 8.0 * static_cast<double>(size) / pixels : 0;
     if (json)
-      std::printf(
-          "{\"file\": %s, \"width\": %u, \"height\": %u, \"padded_width\": %u, \"padded_height\": %u, "
-          "\"payload_bytes\": %u, \"file_bytes\": %ju, \"bits_per_pixel\": %.4f}\n",
-          json_string(name).c_str(), info.width, info.height, info.padded_width, info.padded_height,
-          info.payload_length, size, bpp);
+      print(stdout,
+            "{\"file\": %s, \"width\": %u, \"height\": %u, \"padded_width\": %u, \"padded_height\": %u, "
+            "\"payload_bytes\": %u, \"file_bytes\": %ju, \"bits_per_pixel\": %.4f}\n",
+            json_string(name).c_str(), info.width, info.height, info.padded_width, info.padded_height,
+            info.payload_length, size, bpp);
     else
-      std::printf("%s: %u x %u (padded %u x %u), payload %u bytes, %.3f bits per pixel\n", name.c_str(), info.width,
-                  info.height, info.padded_width, info.padded_height, info.payload_length, bpp);
+      print(stdout, "%s: %u x %u (padded %u x %u), payload %u bytes, %.3f bits per pixel\n", name.c_str(), info.width,
+            info.height, info.padded_width, info.padded_height, info.payload_length, bpp);
   }
   return status;
 }
@@ -291,6 +292,9 @@ int run_info(const std::vector<std::string>& inputs, bool recursive, bool json) 
 
 int main(int argc, char** argv) {
   CLI::App app{"qzr: converts, checks and describes archives of QZR wavelet pictures", "qzr"};
+  // Names that begin with / are files, on Windows too (CLI11 would take
+  // them for options there).
+  app.allow_windows_style_options(false);
   app.set_version_flag("-V,--version", "qzr " QZR_VERSION_TEXT);
   app.require_subcommand(1);
 
@@ -329,8 +333,11 @@ int main(int argc, char** argv) {
   info->add_flag("-r,--recursive", recursive, "take the .qzr files of directories and all their subdirectories");
   info->add_flag("--json", json, "one JSON object per line (names not in UTF-8: bytes as \\udc80-\\udcff)");
 
+  const std::vector<std::string> arguments = utf8_arguments(argc, argv);
+  std::vector<const char*> pointers;
+  for (const std::string& a : arguments) pointers.push_back(a.c_str());
   try {
-    app.parse(argc, argv);
+    app.parse(static_cast<int>(pointers.size()), pointers.data());
   } catch (const CLI::ParseError& e) {
     const int code = app.exit(e);
     return code == 0 ? 0 : 2;
@@ -338,9 +345,9 @@ int main(int argc, char** argv) {
   // A directory is taken whole or not at all.
   for (const std::string& input : inputs) {
     std::error_code ec;
-    if (!recursive && fs::is_directory(input, ec)) {
-      std::fprintf(stderr, "qzr %s: %s is a folder: add -r to take the .qzr files in it and below it\n",
-                   app.get_subcommands().front()->get_name().c_str(), input.c_str());
+    if (!recursive && fs::is_directory(path_from_text(input), ec)) {
+      print(stderr, "qzr %s: %s is a folder: add -r to take the .qzr files in it and below it\n",
+            app.get_subcommands().front()->get_name().c_str(), input.c_str());
       return 2;
     }
   }

@@ -4,6 +4,8 @@
 #include <locale>
 #include <stdexcept>
 
+#include "win32.h"
+
 namespace qzr::tool {
 
 namespace {
@@ -111,6 +113,12 @@ std::string fold_case(const std::string& s) {
     }
     if (cp < 0x80) {
       out += static_cast<char>(cp >= 'A' && cp <= 'Z' ? cp + ('a' - 'A') : cp);
+#ifdef _WIN32
+    } else if (cp < 0x10000) {  // as the system folds them; the few letters past U+FFFF are kept
+      wchar_t letter = static_cast<wchar_t>(cp);
+      CharLowerBuffW(&letter, 1);
+      append_utf8(out, letter);
+#endif
     } else if (unicode != nullptr) {
       append_utf8(out, static_cast<char32_t>(unicode->tolower(static_cast<wchar_t>(cp))));
     } else {

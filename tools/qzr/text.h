@@ -15,8 +15,8 @@ namespace qzr::tool {
 std::string json_string(const std::string& s);
 
 // `s` with its letters in lower case: ASCII always, and the other letters
-// of its valid UTF-8 sequences where the C.UTF-8 locale is installed. Other
-// bytes are kept as they are.
+// of its valid UTF-8 sequences on Windows and where the C.UTF-8 locale is
+// installed. Other bytes are kept as they are.
 std::string fold_case(const std::string& s);
 
 }  // namespace qzr::tool
