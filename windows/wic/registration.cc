@@ -8,14 +8,17 @@
 //     the Photo Viewer's preview handler and "Preview" verb.
 // Keys below an owned key are the DLL's alone and go whole at
 // unregistration. The others are shared with other programs: a value of
-// ours is written only where the key has none of that name, removed only
-// while it still holds what we wrote, and a key is removed only once it is
-// empty.
+// ours is written only where the key has none of that name, and removed
+// only while it still holds what we wrote; a shared key that registration
+// created (listed in the decoder's key, value CreatedKeys) is removed once
+// it is empty, and no other.
 #include <windows.h>
 #include <shlobj.h>
 #include <wincodec.h>
 
+#include <algorithm>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "module.h"
@@ -52,9 +55,8 @@ constexpr Entry bytes(const wchar_t* k, const wchar_t* name, const char* value, 
 #define QZR_TYPE QZR_CLASSES L".qzr"
 #define QZR_THUMBNAIL_HANDLER L"\\ShellEx\\{e357fccd-a995-4576-b01f-234630154e96}"
 
-// Shared keys are cleared of our values and removed when empty, up to these.
-const wchar_t* const kStops[] = {L"Software\\Classes", L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer"};
 const wchar_t* const kOwned[] = {QZR_DECODER, QZR_THUMBNAIL, QZR_WIC_DECODERS, QZR_PROGID};
+const wchar_t kCreatedKeys[] = L"CreatedKeys";
 
 const Entry kEntries[] = {
     text(QZR_DECODER, L"FriendlyName", L"QZR Decoder"),
@@ -171,59 +173,93 @@ std::wstring module_path() {
   }
 }
 
-bool below_a_stop(const std::wstring& k) {
-  for (const wchar_t* stop : kStops)
-    if (starts_with(k, (std::wstring(stop) + L"\\").c_str())) return true;
-  return false;
+// The shared keys a registration created, as its record lists them.
+std::vector<std::wstring> created_keys(const std::wstring& module) {
+  std::vector<std::wstring> keys;
+  HKEY h = nullptr;
+  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, expand(QZR_DECODER, module).c_str(), 0, KEY_READ, &h) != ERROR_SUCCESS)
+    return keys;
+  const Data d = read_value(h, kCreatedKeys);
+  RegCloseKey(h);
+  if (d.type != REG_MULTI_SZ) return keys;
+  const wchar_t* s = reinterpret_cast<const wchar_t*>(d.bytes.data());
+  const size_t n = d.bytes.size() / sizeof(wchar_t);
+  for (size_t at = 0; at < n;) {
+    const size_t end = std::wstring_view(s + at, n - at).find(L'\0');
+    const std::wstring k(s + at, end == std::wstring_view::npos ? n - at : end);
+    if (k.empty()) break;
+    keys.push_back(k);
+    at += k.size() + 1;
+  }
+  return keys;
 }
 
-// Removes the key if it holds nothing, then its parents likewise, up to
-// the stop above it.
-void remove_if_empty(std::wstring k) {
-  while (below_a_stop(k)) {
+void add_once(std::vector<std::wstring>* keys, const std::wstring& k) {
+  if (std::find(keys->begin(), keys->end(), k) == keys->end()) keys->push_back(k);
+}
+
+// Creates the key and the keys above it, adding the shared ones that did
+// not exist to *created. The key comes back open.
+LONG create_key(const std::wstring& k, const std::wstring& module, std::vector<std::wstring>* created, HKEY* h) {
+  for (size_t at = k.find(L'\\'); at != std::wstring::npos; at = k.find(L'\\', at + 1)) {
+    const std::wstring above = k.substr(0, at);
+    HKEY a = nullptr;
+    DWORD disposition = 0;
+    const LONG r = RegCreateKeyExW(HKEY_LOCAL_MACHINE, above.c_str(), 0, nullptr, 0, KEY_READ, nullptr, &a, &disposition);
+    if (r != ERROR_SUCCESS) return r;
+    RegCloseKey(a);
+    if (disposition == REG_CREATED_NEW_KEY && !owned(above, module)) add_once(created, above);
+  }
+  DWORD disposition = 0;
+  const LONG r = RegCreateKeyExW(HKEY_LOCAL_MACHINE, k.c_str(), 0, nullptr, 0, KEY_READ | KEY_SET_VALUE, nullptr, h,
+                                 &disposition);
+  if (r == ERROR_SUCCESS && disposition == REG_CREATED_NEW_KEY && !owned(k, module)) add_once(created, k);
+  return r;
+}
+
+// Removes what registration wrote; also the keys in `created`, when empty.
+HRESULT unregister(const std::wstring& module, std::vector<std::wstring> created) {
+  for (const std::wstring& k : created_keys(module)) add_once(&created, k);
+  LONG failure = ERROR_SUCCESS;
+  for (const wchar_t* o : kOwned) {
+    const LONG r = RegDeleteTreeW(HKEY_LOCAL_MACHINE, expand(o, module).c_str());
+    if (r != ERROR_SUCCESS && r != ERROR_FILE_NOT_FOUND) failure = r;
+  }
+  for (const Entry& e : kEntries) {
+    const std::wstring k = expand(e.key, module);
     HKEY h = nullptr;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, k.c_str(), 0, KEY_READ, &h) != ERROR_SUCCESS) return;
+    if (e.type == Type::Key || owned(k, module) ||
+        RegOpenKeyExW(HKEY_LOCAL_MACHINE, k.c_str(), 0, KEY_READ | KEY_SET_VALUE, &h) != ERROR_SUCCESS)
+      continue;
+    const Data ours = data_of(e, module), now = read_value(h, e.name);
+    if (now.type == ours.type && now.bytes == ours.bytes) {
+      const LONG r = RegDeleteValueW(h, e.name);
+      if (r != ERROR_SUCCESS) failure = r;
+    }
+    RegCloseKey(h);
+  }
+  // The deepest first, so that a key's own keys have gone before it.
+  std::sort(created.begin(), created.end(), [](const std::wstring& a, const std::wstring& b) { return a.size() > b.size(); });
+  for (const std::wstring& k : created) {
+    HKEY h = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, k.c_str(), 0, KEY_READ, &h) != ERROR_SUCCESS) continue;
     DWORD subkeys = 0, values = 0;
     const LONG r = RegQueryInfoKeyW(h, nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, &values, nullptr,
                                     nullptr, nullptr, nullptr);
     RegCloseKey(h);
-    if (r != ERROR_SUCCESS || subkeys != 0 || values != 0) return;
-    if (RegDeleteKeyW(HKEY_LOCAL_MACHINE, k.c_str()) != ERROR_SUCCESS) return;
-    k.resize(k.rfind(L'\\'));
-  }
-}
-
-HRESULT unregister(const std::wstring& module) {
-  LONG failure = ERROR_SUCCESS;
-  for (const wchar_t* o : kOwned) {
-    const std::wstring k = expand(o, module);
-    const LONG r = RegDeleteTreeW(HKEY_LOCAL_MACHINE, k.c_str());
-    if (r != ERROR_SUCCESS && r != ERROR_FILE_NOT_FOUND) failure = r;
-    if (r == ERROR_SUCCESS) remove_if_empty(k.substr(0, k.rfind(L'\\')));
-  }
-  for (const Entry& e : kEntries) {
-    const std::wstring k = expand(e.key, module);
-    if (owned(k, module)) continue;
-    HKEY h = nullptr;
-    if (e.type != Type::Key && RegOpenKeyExW(HKEY_LOCAL_MACHINE, k.c_str(), 0, KEY_READ | KEY_SET_VALUE, &h) == ERROR_SUCCESS) {
-      const Data ours = data_of(e, module), now = read_value(h, e.name);
-      if (now.type == ours.type && now.bytes == ours.bytes) {
-        const LONG r = RegDeleteValueW(h, e.name);
-        if (r != ERROR_SUCCESS) failure = r;
-      }
-      RegCloseKey(h);
-    }
-    remove_if_empty(k);
+    if (r == ERROR_SUCCESS && subkeys == 0 && values == 0) RegDeleteKeyW(HKEY_LOCAL_MACHINE, k.c_str());
   }
   return HRESULT_FROM_WIN32(failure);
 }
 
-HRESULT register_all(const std::wstring& module) {
+// Writes the table; *created gets the shared keys it made, which the
+// decoder's key records (with those of an earlier registration).
+HRESULT register_all(const std::wstring& module, std::vector<std::wstring>* created) {
+  *created = created_keys(module);
   for (const Entry& e : kEntries) {
     const std::wstring k = expand(e.key, module);
     HKEY h = nullptr;
-    LONG r = RegCreateKeyExW(HKEY_LOCAL_MACHINE, k.c_str(), 0, nullptr, 0, KEY_READ | KEY_SET_VALUE, nullptr, &h,
-                             nullptr);
+    LONG r = create_key(k, module, created, &h);
     if (r != ERROR_SUCCESS) return HRESULT_FROM_WIN32(r);
     if (e.type != Type::Key && (owned(k, module) || read_value(h, e.name).type == REG_NONE)) {
       const Data d = data_of(e, module);
@@ -232,7 +268,11 @@ HRESULT register_all(const std::wstring& module) {
     RegCloseKey(h);
     if (r != ERROR_SUCCESS) return HRESULT_FROM_WIN32(r);
   }
-  return S_OK;
+  std::wstring list;
+  for (const std::wstring& k : *created) list += k + L'\0';
+  list += L'\0';
+  return HRESULT_FROM_WIN32(RegSetKeyValueW(HKEY_LOCAL_MACHINE, expand(QZR_DECODER, module).c_str(), kCreatedKeys,
+                                            REG_MULTI_SZ, list.c_str(), static_cast<DWORD>(list.size() * sizeof(wchar_t))));
 }
 
 }  // namespace
@@ -249,8 +289,9 @@ STDAPI DllRegisterServer() {
   if (module.empty()) return HRESULT_FROM_WIN32(GetLastError());
   HRESULT hr;
   try {
-    hr = register_all(module);
-    if (FAILED(hr)) unregister(module);
+    std::vector<std::wstring> created;
+    hr = register_all(module, &created);
+    if (FAILED(hr)) unregister(module, created);
   } catch (const std::bad_alloc&) {
     hr = E_OUTOFMEMORY;
   }
@@ -262,7 +303,7 @@ STDAPI DllUnregisterServer() {
   using namespace qzr_wic;
   HRESULT hr;
   try {
-    hr = unregister(module_path());
+    hr = unregister(module_path(), {});
   } catch (const std::bad_alloc&) {
     hr = E_OUTOFMEMORY;
   }
