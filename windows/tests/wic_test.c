@@ -7,6 +7,9 @@
  *                                     converter to 32bpp BGRA) for file N
  *   wic_test thumb OUTDIR CX FILE...  OUTDIR/N.thumb.ppm, the thumbnail
  *
+ * A FILE of the form @LIST names a file listing the files, one a line (a
+ * Windows command line holds no more than 32767 characters).
+ *
  * One line a file: "ok N WIDTH HEIGHT", "fail N 0xHRESULT STEP" (WIC
  * refused the file), or "bad N WHY" (WIC gave something wrong), then
  * "done". Exit status 0 when every file is ok, 1 when some failed, 2 when
@@ -217,6 +220,35 @@ static void thumbnail_one(const char* dir, UINT cx, int n, const char* path) {
   if (init) IInitializeWithStream_Release(init);
 }
 
+/* Runs one(N, PATH) on each file the arguments name, numbering them from 0. */
+static void each_file(int argc, char** argv, void (*one)(int, const char*)) {
+  int n = 0;
+  for (int i = 0; i < argc; ++i) {
+    if (argv[i][0] != '@') {
+      one(n++, argv[i]);
+      continue;
+    }
+    FILE* list = fopen(argv[i] + 1, "r");
+    if (list == NULL) {
+      printf("cannot read %s\n", argv[i] + 1);
+      wrong = 1;
+      continue;
+    }
+    char line[4096];
+    while (fgets(line, sizeof line, list) != NULL) {
+      line[strcspn(line, "\r\n")] = 0;
+      if (line[0] != 0) one(n++, line);
+    }
+    fclose(list);
+  }
+}
+
+static IWICImagingFactory* g_factory;
+static const char* g_dir;
+static UINT g_cx;
+static void decode_next(int n, const char* path) { decode_one(g_factory, g_dir, n, path); }
+static void thumbnail_next(int n, const char* path) { thumbnail_one(g_dir, g_cx, n, path); }
+
 int main(int argc, char** argv) {
   const int thumbs = argc > 1 && strcmp(argv[1], "thumb") == 0;
   const int first = thumbs ? 4 : 3;
@@ -230,19 +262,15 @@ int main(int argc, char** argv) {
     printf("CoInitializeEx failed: 0x%08lx\n", (unsigned long)hr);
     return 2;
   }
-  IWICImagingFactory* factory = NULL;
   if (!thumbs && FAILED(hr = CoCreateInstance(&CLSID_WICImagingFactory, NULL, CLSCTX_INPROC_SERVER,
-                                              &IID_IWICImagingFactory, (void**)&factory))) {
+                                              &IID_IWICImagingFactory, (void**)&g_factory))) {
     printf("no WIC imaging factory: 0x%08lx\n", (unsigned long)hr);
     return 2;
   }
-  for (int i = first; i < argc; ++i) {
-    if (thumbs)
-      thumbnail_one(argv[2], (UINT)atoi(argv[3]), i - first, argv[i]);
-    else
-      decode_one(factory, argv[2], i - first, argv[i]);
-  }
-  if (factory) IWICImagingFactory_Release(factory);
+  g_dir = argv[2];
+  g_cx = thumbs ? (UINT)atoi(argv[3]) : 0;
+  each_file(argc - first, argv + first, thumbs ? thumbnail_next : decode_next);
+  if (g_factory) IWICImagingFactory_Release(g_factory);
   CoUninitialize();
   printf("done\n");
   return wrong ? 2 : failed ? 1 : 0;
