@@ -155,6 +155,12 @@ def test_hostile_headers_are_refused_before_memory_is_taken(tmp_path):
         assert results[n][0] == "fail" and int(results[n][2], 16) == hresult, f"{name}: {results[n]}"
 
 
+def test_the_decoder_object_and_a_stream_in_memory(tmp_path):
+    p = subprocess.run([os.environ["WINE"], os.environ["WIC_TEST"], "object", windows_path(SAMPLES / "coffee.qzr")],
+                       stdin=subprocess.DEVNULL, capture_output=True, timeout=120, cwd=tmp_path)
+    assert p.returncode == 0 and b"ok 0" in p.stdout, p.stdout
+
+
 def area_average(rgb: bytes, size, out_size):
     """The exact mean of the area each output pixel covers."""
     (w, h), (ow, oh) = size, out_size

@@ -6,6 +6,8 @@
  *                                     and OUTDIR/N.32.ppm (through WIC's
  *                                     converter to 32bpp BGRA) for file N
  *   wic_test thumb OUTDIR CX FILE...  OUTDIR/N.thumb.ppm, the thumbnail
+ *   wic_test object FILE              the decoder object's states, and WIC
+ *                                     on a stream in memory
  *
  * A FILE of the form @LIST names a file listing the files, one a line (a
  * Windows command line holds no more than 32767 characters).
@@ -27,6 +29,7 @@
 #include <wincodec.h>
 
 DEFINE_GUID(QZR_CONTAINER, 0x37724e0f, 0x37a8, 0x4bf5, 0x98, 0xf6, 0xfc, 0xc9, 0x3c, 0xeb, 0x5d, 0xa5);
+DEFINE_GUID(QZR_DECODER, 0xed6dd63d, 0x67ff, 0x45f4, 0xa1, 0x01, 0x6a, 0x84, 0xe5, 0xea, 0xf2, 0x96);
 DEFINE_GUID(QZR_THUMBNAIL_PROVIDER, 0x4a6be845, 0xd446, 0x46ff, 0x85, 0x6c, 0xfc, 0xb1, 0x87, 0xfb, 0xa6, 0x76);
 DEFINE_GUID(QZR_IID_IThumbnailProvider, 0xe357fccd, 0xa995, 0x4576, 0xb0, 0x1f, 0x23, 0x46, 0x30, 0x15, 0x4e, 0x96);
 
@@ -220,6 +223,53 @@ static void thumbnail_one(const char* dir, UINT cx, int n, const char* path) {
   if (init) IInitializeWithStream_Release(init);
 }
 
+/* The decoder created by its class, as WIC creates it: the calls before and
+ * after Initialize, QueryCapability leaving the stream where it was; then
+ * WIC's factory on the file in a memory stream. */
+static const char* check_object(IWICImagingFactory* factory, const char* path) {
+  static BYTE file[1 << 20];
+  FILE* f = fopen(path, "rb");
+  const size_t size = f ? fread(file, 1, sizeof file, f) : 0;
+  if (f) fclose(f);
+  IStream* stream = SHCreateMemStream(file, (UINT)size);
+  IWICBitmapDecoder* decoder = NULL;
+  IWICBitmapFrameDecode* frame = NULL;
+  const char* why = NULL;
+  UINT count = 0, w = 0, h = 0;
+  DWORD capability = 0;
+  LARGE_INTEGER five = {.QuadPart = 5};
+  ULARGE_INTEGER at = {.QuadPart = 0};
+  if (size == 0 || stream == NULL) return "cannot read the file";
+  if (FAILED(CoCreateInstance(&QZR_DECODER, NULL, CLSCTX_INPROC_SERVER, &IID_IWICBitmapDecoder, (void**)&decoder)))
+    why = "CoCreateInstance of the decoder failed";
+  else if (IWICBitmapDecoder_GetFrameCount(decoder, &count) != WINCODEC_ERR_NOTINITIALIZED ||
+           IWICBitmapDecoder_GetFrame(decoder, 0, &frame) != WINCODEC_ERR_NOTINITIALIZED)
+    why = "a decoder not initialized is not WINCODEC_ERR_NOTINITIALIZED";
+  else if (FAILED(IStream_Seek(stream, five, STREAM_SEEK_SET, NULL)) ||
+           FAILED(IWICBitmapDecoder_QueryCapability(decoder, stream, &capability)) ||
+           capability != WICBitmapDecoderCapabilityCanDecodeAllImages)
+    why = "QueryCapability does not take the file";
+  else if (FAILED(IStream_Seek(stream, (LARGE_INTEGER){0}, STREAM_SEEK_CUR, &at)) || at.QuadPart != 5)
+    why = "QueryCapability moves the stream";
+  else if (FAILED(IWICBitmapDecoder_Initialize(decoder, stream, WICDecodeMetadataCacheOnLoad)))
+    why = "Initialize fails";
+  else if (IWICBitmapDecoder_Initialize(decoder, stream, WICDecodeMetadataCacheOnLoad) != WINCODEC_ERR_WRONGSTATE)
+    why = "a second Initialize is not WINCODEC_ERR_WRONGSTATE";
+  else if (IWICBitmapDecoder_GetFrame(decoder, 1, &frame) != WINCODEC_ERR_FRAMEMISSING)
+    why = "GetFrame(1) is not WINCODEC_ERR_FRAMEMISSING";
+  if (decoder) IWICBitmapDecoder_Release(decoder);
+  decoder = NULL;
+  if (why == NULL && (FAILED(IWICImagingFactory_CreateDecoderFromStream(factory, stream, NULL,
+                                                                         WICDecodeMetadataCacheOnDemand, &decoder)) ||
+                      FAILED(IWICBitmapDecoder_GetFrame(decoder, 0, &frame)) ||
+                      FAILED(IWICBitmapFrameDecode_GetSize(frame, &w, &h)) || w == 0 || h == 0))
+    why = "CreateDecoderFromStream on a memory stream fails";
+  if (frame) IWICBitmapFrameDecode_Release(frame);
+  if (decoder) IWICBitmapDecoder_Release(decoder);
+  IStream_Release(stream);
+  return why;
+}
+
 /* Runs one(N, PATH) on each file the arguments name, numbering them from 0. */
 static void each_file(int argc, char** argv, void (*one)(int, const char*)) {
   int n = 0;
@@ -251,9 +301,10 @@ static void thumbnail_next(int n, const char* path) { thumbnail_one(g_dir, g_cx,
 
 int main(int argc, char** argv) {
   const int thumbs = argc > 1 && strcmp(argv[1], "thumb") == 0;
+  const int object = argc == 3 && strcmp(argv[1], "object") == 0;
   const int first = thumbs ? 4 : 3;
-  if (argc < first || (!thumbs && strcmp(argv[1], "decode") != 0)) {
-    fprintf(stderr, "usage: wic_test decode OUTDIR FILE... | wic_test thumb OUTDIR CX FILE...\n");
+  if (!object && (argc < first || (!thumbs && strcmp(argv[1], "decode") != 0))) {
+    fprintf(stderr, "usage: wic_test decode OUTDIR FILE... | wic_test thumb OUTDIR CX FILE... | wic_test object FILE\n");
     return 2;
   }
   setvbuf(stdout, NULL, _IONBF, 0); /* every line out before a crash could lose it */
@@ -267,9 +318,14 @@ int main(int argc, char** argv) {
     printf("no WIC imaging factory: 0x%08lx\n", (unsigned long)hr);
     return 2;
   }
+  if (object) {
+    const char* why = check_object(g_factory, argv[2]);
+    if (why != NULL) bad(0, why);
+    else printf("ok 0\n");
+  }
   g_dir = argv[2];
   g_cx = thumbs ? (UINT)atoi(argv[3]) : 0;
-  each_file(argc - first, argv + first, thumbs ? thumbnail_next : decode_next);
+  if (!object) each_file(argc - first, argv + first, thumbs ? thumbnail_next : decode_next);
   if (g_factory) IWICImagingFactory_Release(g_factory);
   CoUninitialize();
   printf("done\n");
