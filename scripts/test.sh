@@ -68,6 +68,8 @@ windows_tools() { command -v x86_64-w64-mingw32-g++-posix >/dev/null && [[ -x /u
 if [[ ${QZR_TEST_WINDOWS:-} != 0 ]] && { [[ ${CI:-} == true || ${QZR_TEST_WINDOWS:-} == 1 ]] || windows_tools; }; then
   echo "== the Windows build under Wine"
   bash scripts/windows-test.sh build
+  echo "== the Windows installer under Wine: install, WIC programs, thumbnails, uninstall"
+  bash scripts/windows-package-test.sh build
 else
   echo "== the Windows build: MinGW-w64 or Wine missing (set QZR_TEST_WINDOWS=1 to install them)"
 fi

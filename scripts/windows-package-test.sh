@@ -39,7 +39,11 @@ win() {
   timeout 120 "$wineserver" -w || true
   return "$rc"
 }
-reg_value() { win reg query "$1" /v "$2" 2>/dev/null | tr -d '\r' | awk -v v="$2" '$1 == v { $1 = ""; $2 = ""; sub(/^  /, ""); print }'; }
+# A value's data as `reg query` shows it: "    NAME    REG_TYPE    DATA".
+reg_value() {
+  win reg query "$1" /v "$2" 2>/dev/null | tr -d '\r' |
+    awk -v v="$2" '{ n = split($0, f, /    /) } n >= 4 && f[2] == v { print f[4] }'
+}
 
 # Everything the prefix holds, registry and files, in a form to compare.
 snapshot() {
