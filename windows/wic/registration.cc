@@ -64,7 +64,7 @@ const Entry kEntries[] = {
     text(QZR_DECODER, L"Description", L"QZR wavelet image decoder"),
     text(QZR_DECODER, L"Vendor", L"{V}"),
     text(QZR_DECODER, L"ContainerFormat", L"{C}"),
-    text(QZR_DECODER, L"Version", L"1.2.0.0"),
+    text(QZR_DECODER, L"Version", QZR_WIC_VERSION),
     text(QZR_DECODER, L"MimeTypes", L"image/x-qzr"),
     text(QZR_DECODER, L"FileExtensions", L".qzr"),
     number(QZR_DECODER, L"SupportAnimation", 0),
