@@ -70,6 +70,11 @@ TEST(QzrTool, EveryFormatHoldsQzrdecsPicture) {
   ProcessResult one = qzr_tool(dir, {"convert", "-f", "bmp", "-o", "-", "in/coffee.qzr"});
   EXPECT_EQ(one.status, 0);
   EXPECT_EQ(std::vector<uint8_t>(one.out.begin(), one.out.end()), qzrdec_bmp(kSamples / "coffee.qzr"));
+  // One missing file is a failed file, not a usage error; two are one.
+  ProcessResult missing = qzr_tool(dir, {"convert", "-f", "ppm", "-o", "-", "missing.qzr"});
+  EXPECT_EQ(missing.status, 1);
+  EXPECT_EQ(missing.out, "missing.qzr: no such file or directory\n");
+  EXPECT_EQ(qzr_tool(dir, {"convert", "-o", "-", "in/coffee.qzr", "in/astronaut.qzr"}).status, 2);
   EXPECT_FALSE(any_file_named(dir.path, "temp.tmp"));
 }
 

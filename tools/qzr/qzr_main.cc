@@ -122,6 +122,8 @@ int run_convert(const std::vector<std::string>& inputs, const std::string& out_d
   PixelBudget budget(kPixelsInFlight);
   const DecodeOptions options = per_picture(jobs.size(), threads);
   if (out_dir == "-") {
+    // A single input that cannot be read is a failed file, already named.
+    if (jobs.empty() && status != 0 && inputs.size() == 1) return status;
     if (jobs.size() != 1 || inputs.size() != 1) {
       std::fputs("qzr convert: -o - takes exactly one input file\n", stderr);
       return 2;
