@@ -77,8 +77,8 @@ static int vips_foreign_load_qzr_header(VipsForeignLoad* load) {
     vips_error(DOMAIN, "The picture has no pixels (%u x %u)", qzr->info.width, qzr->info.height);
     return -1;
   }
-  vips_image_init_fields(load->out, (int)qzr->info.width, (int)qzr->info.height, 3, VIPS_FORMAT_UCHAR,
-                         VIPS_CODING_NONE, VIPS_INTERPRETATION_sRGB, 1.0, 1.0);
+  vips_image_init_fields(load->out, (int)qzr->info.width, (int)qzr->info.height, 3, VIPS_FORMAT_UCHAR, VIPS_CODING_NONE,
+                         VIPS_INTERPRETATION_sRGB, 1.0, 1.0);
   if (vips_image_pipelinev(load->out, VIPS_DEMAND_STYLE_THINSTRIP, NULL)) return -1;
   vips_source_minimise(qzr->source);
   return 0;
@@ -134,9 +134,9 @@ static int vips_foreign_load_qzr_load(VipsForeignLoad* load) {
     char message[256] = "";
     qzr_decode_options o;
     decode_options(&o, message, sizeof message);
-    const qzr_status s = qzr_decode_into(data, size, &o, VIPS_IMAGE_ADDR(memory, 0, 0),
-                                         (size_t)VIPS_IMAGE_SIZEOF_LINE(memory),
-                                         (size_t)VIPS_IMAGE_SIZEOF_IMAGE(memory));
+    const qzr_status s =
+        qzr_decode_into(data, size, &o, VIPS_IMAGE_ADDR(memory, 0, 0), (size_t)VIPS_IMAGE_SIZEOF_LINE(memory),
+                        (size_t)VIPS_IMAGE_SIZEOF_IMAGE(memory));
     if (s != QZR_OK)
       qzr_error(s, message);
     else
@@ -168,6 +168,26 @@ static void vips_foreign_load_qzr_class_init(VipsForeignLoadQzrClass* class) {
 
 static void vips_foreign_load_qzr_init(VipsForeignLoadQzr* qzr) { (void)qzr; }
 
+/* The three loaders differ in where their source comes from: each build
+ * makes or takes its source (NULL when the argument is missing, which the
+ * build then reports) and hands it over here. */
+static int build_from(VipsObject* object, VipsSource* source) {
+  ((VipsForeignLoadQzr*)object)->source = source;
+  return VIPS_OBJECT_CLASS(vips_foreign_load_qzr_parent_class)->build(object);
+}
+
+static VipsForeignLoadClass* loader_class(gpointer class, const char* nickname, const char* description,
+                                          int (*build)(VipsObject*)) {
+  GObjectClass* gobject_class = G_OBJECT_CLASS(class);
+  VipsObjectClass* object_class = (VipsObjectClass*)class;
+  gobject_class->set_property = vips_object_set_property;
+  gobject_class->get_property = vips_object_get_property;
+  object_class->nickname = nickname;
+  object_class->description = description;
+  object_class->build = build;
+  return (VipsForeignLoadClass*)class;
+}
+
 /* The loader of a VipsSource. */
 typedef struct _VipsForeignLoadQzrSource {
   VipsForeignLoadQzr parent_object;
@@ -179,26 +199,14 @@ typedef VipsForeignLoadQzrClass VipsForeignLoadQzrSourceClass;
 G_DEFINE_TYPE(VipsForeignLoadQzrSource, vips_foreign_load_qzr_source, vips_foreign_load_qzr_get_type())
 
 static int vips_foreign_load_qzr_source_build(VipsObject* object) {
-  VipsForeignLoadQzrSource* source = (VipsForeignLoadQzrSource*)object;
-  if (source->source != NULL) {
-    ((VipsForeignLoadQzr*)object)->source = source->source;
-    g_object_ref(source->source);
-  }
-  return VIPS_OBJECT_CLASS(vips_foreign_load_qzr_source_parent_class)->build(object);
+  VipsSource* source = ((VipsForeignLoadQzrSource*)object)->source;
+  return build_from(object, source != NULL ? g_object_ref(source) : NULL);
 }
 
 static void vips_foreign_load_qzr_source_class_init(VipsForeignLoadQzrSourceClass* class) {
-  GObjectClass* gobject_class = G_OBJECT_CLASS(class);
-  VipsObjectClass* object_class = (VipsObjectClass*)class;
-  VipsOperationClass* operation_class = (VipsOperationClass*)class;
-  VipsForeignLoadClass* load_class = (VipsForeignLoadClass*)class;
-
-  gobject_class->set_property = vips_object_set_property;
-  gobject_class->get_property = vips_object_get_property;
-  object_class->nickname = "qzrload_source";
-  object_class->description = "load QZR wavelet image from a source";
-  object_class->build = vips_foreign_load_qzr_source_build;
-  operation_class->flags = VIPS_OPERATION_NOCACHE;
+  VipsForeignLoadClass* load_class =
+      loader_class(class, "qzrload_source", "load QZR wavelet image from a source", vips_foreign_load_qzr_source_build);
+  ((VipsOperationClass*)class)->flags = VIPS_OPERATION_NOCACHE;
   load_class->is_a_source = is_a_source;
 
   VIPS_ARG_OBJECT(class, "source", 1, "Source", "Source to load from", VIPS_ARGUMENT_REQUIRED_INPUT,
@@ -218,11 +226,10 @@ typedef VipsForeignLoadQzrClass VipsForeignLoadQzrFileClass;
 G_DEFINE_TYPE(VipsForeignLoadQzrFile, vips_foreign_load_qzr_file, vips_foreign_load_qzr_get_type())
 
 static int vips_foreign_load_qzr_file_build(VipsObject* object) {
-  VipsForeignLoadQzrFile* file = (VipsForeignLoadQzrFile*)object;
-  if (file->filename != NULL &&
-      (((VipsForeignLoadQzr*)object)->source = vips_source_new_from_file(file->filename)) == NULL)
-    return -1;
-  return VIPS_OBJECT_CLASS(vips_foreign_load_qzr_file_parent_class)->build(object);
+  const char* filename = ((VipsForeignLoadQzrFile*)object)->filename;
+  VipsSource* source = NULL;
+  if (filename != NULL && (source = vips_source_new_from_file(filename)) == NULL) return -1;
+  return build_from(object, source);
 }
 
 /* The picture is known by its file's name, as vipsheader shows it. */
@@ -241,15 +248,8 @@ static gboolean vips_foreign_load_qzr_file_is_a(const char* filename) {
 }
 
 static void vips_foreign_load_qzr_file_class_init(VipsForeignLoadQzrFileClass* class) {
-  GObjectClass* gobject_class = G_OBJECT_CLASS(class);
-  VipsObjectClass* object_class = (VipsObjectClass*)class;
-  VipsForeignLoadClass* load_class = (VipsForeignLoadClass*)class;
-
-  gobject_class->set_property = vips_object_set_property;
-  gobject_class->get_property = vips_object_get_property;
-  object_class->nickname = "qzrload";
-  object_class->description = "load QZR wavelet image from a file";
-  object_class->build = vips_foreign_load_qzr_file_build;
+  VipsForeignLoadClass* load_class =
+      loader_class(class, "qzrload", "load QZR wavelet image from a file", vips_foreign_load_qzr_file_build);
   load_class->is_a = vips_foreign_load_qzr_file_is_a;
   load_class->header = vips_foreign_load_qzr_file_header;
 
@@ -270,11 +270,10 @@ typedef VipsForeignLoadQzrClass VipsForeignLoadQzrBufferClass;
 G_DEFINE_TYPE(VipsForeignLoadQzrBuffer, vips_foreign_load_qzr_buffer, vips_foreign_load_qzr_get_type())
 
 static int vips_foreign_load_qzr_buffer_build(VipsObject* object) {
-  VipsForeignLoadQzrBuffer* buffer = (VipsForeignLoadQzrBuffer*)object;
-  if (buffer->blob != NULL &&
-      (((VipsForeignLoadQzr*)object)->source = vips_source_new_from_blob(buffer->blob)) == NULL)
-    return -1;
-  return VIPS_OBJECT_CLASS(vips_foreign_load_qzr_buffer_parent_class)->build(object);
+  VipsBlob* blob = ((VipsForeignLoadQzrBuffer*)object)->blob;
+  VipsSource* source = NULL;
+  if (blob != NULL && (source = vips_source_new_from_blob(blob)) == NULL) return -1;
+  return build_from(object, source);
 }
 
 static gboolean vips_foreign_load_qzr_buffer_is_a(const void* data, size_t size) {
@@ -282,15 +281,8 @@ static gboolean vips_foreign_load_qzr_buffer_is_a(const void* data, size_t size)
 }
 
 static void vips_foreign_load_qzr_buffer_class_init(VipsForeignLoadQzrBufferClass* class) {
-  GObjectClass* gobject_class = G_OBJECT_CLASS(class);
-  VipsObjectClass* object_class = (VipsObjectClass*)class;
-  VipsForeignLoadClass* load_class = (VipsForeignLoadClass*)class;
-
-  gobject_class->set_property = vips_object_set_property;
-  gobject_class->get_property = vips_object_get_property;
-  object_class->nickname = "qzrload_buffer";
-  object_class->description = "load QZR wavelet image from a buffer";
-  object_class->build = vips_foreign_load_qzr_buffer_build;
+  VipsForeignLoadClass* load_class =
+      loader_class(class, "qzrload_buffer", "load QZR wavelet image from a buffer", vips_foreign_load_qzr_buffer_build);
   load_class->is_a_buffer = vips_foreign_load_qzr_buffer_is_a;
 
   VIPS_ARG_BOXED(class, "buffer", 1, "Buffer", "Buffer to load from", VIPS_ARGUMENT_REQUIRED_INPUT,

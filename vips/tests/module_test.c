@@ -180,11 +180,13 @@ static void check_file(const char* path) {
   enum { APPENDED = 1u << 20 };
   guint8* form = g_malloc(size + APPENDED);
   int decoded = 0, refused = 0;
-#define FORM(n, ...)                               \
-  do {                                             \
-    snprintf(what, sizeof what, __VA_ARGS__);      \
-    if (check_form(what, form, (n))) decoded++;    \
-    else refused++;                                \
+#define FORM(n, ...)                          \
+  do {                                        \
+    snprintf(what, sizeof what, __VA_ARGS__); \
+    if (check_form(what, form, (n)))          \
+      decoded++;                              \
+    else                                      \
+      refused++;                              \
   } while (0)
 
   memcpy(form, data, size);
@@ -208,9 +210,17 @@ static void check_file(const char* path) {
   }
   /* Hostile headers: another version, no pixels, too many pixels, a payload
    * beyond the limit, an empty payload. */
-  struct { size_t at; guint32 value; int bytes; const char* what; } headers[] = {
-      {28, 0x32313030, 4, "version 0012"}, {8, 0, 2, "width 0"}, {10, 0, 2, "height 0"},
-      {8, 0xFFFFFFFF, 4, "65535 x 65535"}, {32, 0xFFFFFFFF, 4, "a 4 GiB payload"}, {32, 0, 4, "no payload"}};
+  struct {
+    size_t at;
+    guint32 value;
+    int bytes;
+    const char* what;
+  } headers[] = {{28, 0x32313030, 4, "version 0012"},
+                 {8, 0, 2, "width 0"},
+                 {10, 0, 2, "height 0"},
+                 {8, 0xFFFFFFFF, 4, "65535 x 65535"},
+                 {32, 0xFFFFFFFF, 4, "a 4 GiB payload"},
+                 {32, 0, 4, "no payload"}};
   for (size_t i = 0; i < G_N_ELEMENTS(headers); i++) {
     memcpy(form, data, size);
     put_le(form + headers[i].at, headers[i].value, headers[i].bytes);
