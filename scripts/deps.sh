@@ -9,6 +9,8 @@
 #            thumbnailer, the MIME database, gio
 #   python   the Python package (scripts/python-test.sh): its build, by CMake
 #            and by pip, and its tests
+#   plugins  the libvips module, the Qt 5 and Qt 6 plugins and the ImageMagick
+#            delegate, with the programs their tests run
 #   web      the web module and page (scripts/web-test.sh): emscripten, the
 #            TypeScript check, headless Chromium
 # With no group named, all of them; other words are packages to add.
@@ -21,6 +23,7 @@ declare -A group=(
   [python]="python3-dev pybind11-dev python3-pybind11 python3-numpy python3-pil python3-pytest python3-distributed \
 python3-skbuild python3-setuptools python3-wheel python3-pip"
   [web]="emscripten node-typescript chromium"
+  [plugins]="imagemagick libvips-dev libvips-tools qtbase5-dev qt6-base-dev"
 )
 packages=() named=0
 for word in "$@"; do
@@ -33,7 +36,7 @@ for word in "$@"; do
   fi
 done
 if ((named == 0)); then
-  for g in build tests desktop python web; do
+  for g in build tests desktop plugins python web; do
     read -r -a words <<<"${group[$g]}"
     packages+=("${words[@]}")
   done

@@ -9,11 +9,11 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 # The quick run installs what its suite needs; the whole run everything.
-if [[ ${QZR_TEST_QUICK:-0} == 1 ]]; then bash scripts/deps.sh build tests desktop; else bash scripts/deps.sh; fi
+if [[ ${QZR_TEST_QUICK:-0} == 1 ]]; then bash scripts/deps.sh build tests desktop plugins; else bash scripts/deps.sh; fi
 jobs=$(nproc 2>/dev/null || echo 2)
 
 cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DQZR_BUILD_TESTS=ON -DQZR_BUILD_ENCODER=ON -DQZR_BUILD_BENCH=ON \
-  -DQZR_BUILD_GDK_PIXBUF=ON
+  -DQZR_BUILD_GDK_PIXBUF=ON -DQZR_BUILD_IMAGEMAGICK=ON -DQZR_BUILD_VIPS=ON -DQZR_BUILD_QT=ON
 cmake --build build -j"$jobs"
 log=$(mktemp)
 trap 'rm -f "$log"' EXIT
@@ -96,7 +96,7 @@ fi
 
 echo "== the suite under AddressSanitizer and UndefinedBehaviorSanitizer"
 cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQZR_SANITIZE=ON -DQZR_BUILD_TESTS=ON \
-  -DQZR_BUILD_ENCODER=ON -DQZR_BUILD_GDK_PIXBUF=ON >/dev/null
+  -DQZR_BUILD_ENCODER=ON -DQZR_BUILD_GDK_PIXBUF=ON -DQZR_BUILD_VIPS=ON >/dev/null
 cmake --build build-asan -j"$jobs"
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
   run_suite build-asan
