@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Builds everything (decoder, encoder, gdk-pixbuf loader, tests, benchmarks)
+# Builds everything (decoder, encoder, gdk-pixbuf loader, libvips module, Qt
+# plugins, ImageMagick delegate, tests, benchmarks)
 # and runs the whole test suite: the Release build, the same suite under
 # AddressSanitizer and UBSan, the C API's threads under ThreadSanitizer, and
 # a short run of each fuzz target, with the Python package, the web module
