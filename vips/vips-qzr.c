@@ -137,9 +137,12 @@ static int vips_foreign_load_qzr_load(VipsForeignLoad* load) {
     const qzr_status s =
         qzr_decode_into(data, size, &o, VIPS_IMAGE_ADDR(memory, 0, 0), (size_t)VIPS_IMAGE_SIZEOF_LINE(memory),
                         (size_t)VIPS_IMAGE_SIZEOF_IMAGE(memory));
-    if (s != QZR_OK)
+    if (s != QZR_OK) {
       qzr_error(s, message);
-    else
+      /* Some pipelines (libvips' thumbnail among them) take a failure here
+       * as a bad tile and go on with black: the warning at least says why. */
+      g_warning("%s: %s", DOMAIN, message[0] ? message : qzr_status_string(s));
+    } else
       result = vips_image_write(memory, load->real);
   }
   g_object_unref(memory);
