@@ -17,21 +17,13 @@
 #include <gdk-pixbuf/gdk-pixbuf.h>
 #undef GDK_PIXBUF_ENABLE_BACKEND
 
+#include "hostile_forms.h"
+
 #include <qzr/decode.h>
 
 static GdkPixbufModule module;
 static GdkPixbufFormat format;
-static int failures;
 
-#define CHECK(cond, ...)                        \
-  do {                                          \
-    if (!(cond)) {                              \
-      fprintf(stderr, "FAIL %s: ", #cond);      \
-      fprintf(stderr, __VA_ARGS__);             \
-      fputc('\n', stderr);                      \
-      failures++;                               \
-    }                                           \
-  } while (0)
 
 /* What the library makes of some data: RGB rows without padding, or the
  * failure's message without its line feeds. */
@@ -158,78 +150,31 @@ static gboolean check_form(const char* what, const guint8* data, size_t size, si
   return ok;
 }
 
-static guint32 next_random(guint32* state) {
-  *state = *state * 1664525u + 1013904223u;
-  return *state >> 8;
-}
-
-static void put_le(guint8* p, guint32 v, int bytes) {
-  for (int i = 0; i < bytes; i++) p[i] = (guint8)(v >> (8 * i));
+/* The chunks each form is fed in: cuts at both sizes around the header's
+ * end, the rest in pages, what is appended in larger ones. */
+static gboolean check_loader_form(FormKind kind, const char* what, const guint8* form, size_t size, void* context) {
+  (void)context;
+  const size_t chunk = kind == FORM_CUT ? (size % 2 ? 4096 : 37) : kind == FORM_APPENDED ? 65536 : 4096;
+  return check_form(what, form, size, chunk);
 }
 
 static void check_file(const char* path) {
   gchar* contents = NULL;
   gsize size = 0;
-  if (!g_file_get_contents(path, &contents, &size, NULL)) {
-    CHECK(FALSE, "cannot read %s", path);
-    return;
-  }
+  const char* name = read_test_file(path, &contents, &size);
+  if (name == NULL) return;
   const guint8* data = (const guint8*)contents;
-  const char* name = strrchr(path, '/') ? strrchr(path, '/') + 1 : path;
   char what[512];
-  guint8* form = g_malloc(size + (1u << 20));
-  int decoded = 0, refused = 0;
-#define FORM(n, chunk, ...)                                   \
-  do {                                                        \
-    snprintf(what, sizeof what, __VA_ARGS__);                 \
-    if (check_form(what, form, (n), (chunk))) decoded++;      \
-    else refused++;                                           \
-  } while (0)
-
   /* The whole file in chunks from one byte up, around the header's end. */
   static const size_t chunks[] = {1, 7, 35, 36, 37, 4096, SIZE_MAX};
   for (size_t i = 0; i < G_N_ELEMENTS(chunks); i++) {
     if (chunks[i] == 1 && size > 300000) continue;
-    memcpy(form, data, size);
-    const int before = decoded;
-    FORM(size, chunks[i], "%s in chunks of %zu", name, chunks[i]);
-    CHECK(decoded == before + 1, "%s does not load in chunks of %zu", name, chunks[i]);
+    snprintf(what, sizeof what, "%s in chunks of %zu", name, chunks[i]);
+    CHECK(check_form(what, data, size, chunks[i]), "%s does not load in chunks of %zu", name, chunks[i]);
   }
-  /* Cut short: inside the header, at its end, through the payload. */
-  for (size_t n = 0; n < size; n += n < 40 ? 1 : size / 13 + 1) {
-    memcpy(form, data, n);
-    FORM(n, n % 2 ? 4096 : 37, "%s cut to %zu bytes", name, n);
-  }
-  /* Single flipped bits, then bursts of garbage. */
-  guint32 state = (guint32)size;
-  for (int i = 0; i < 40; i++) {
-    memcpy(form, data, size);
-    const size_t at = i < 8 ? 32 + (size_t)i : next_random(&state) % size;
-    form[at] ^= (guint8)(1u << (next_random(&state) % 8));
-    FORM(size, 4096, "%s with a bit flipped at %zu", name, at);
-  }
-  for (int i = 0; i < 8; i++) {
-    memcpy(form, data, size);
-    const size_t at = 36 + next_random(&state) % (size - 36), n = MIN(size - at, 64);
-    for (size_t k = 0; k < n; k++) form[at + k] = (guint8)next_random(&state);
-    FORM(size, 4096, "%s with garbage at %zu", name, at);
-  }
-  /* Hostile headers: another version, no pixels, too many pixels, a payload
-   * beyond the limit, an empty payload. */
-  struct { size_t at; guint32 value; int bytes; const char* what; } headers[] = {
-      {28, 0x32313030, 4, "version 0012"}, {8, 0, 2, "width 0"}, {10, 0, 2, "height 0"},
-      {8, 0xFFFFFFFF, 4, "65535 x 65535"}, {32, 0xFFFFFFFF, 4, "a 4 GiB payload"}, {32, 0, 4, "no payload"}};
-  for (size_t i = 0; i < G_N_ELEMENTS(headers); i++) {
-    memcpy(form, data, size);
-    put_le(form + headers[i].at, headers[i].value, headers[i].bytes);
-    FORM(size, 4096, "%s with %s", name, headers[i].what);
-  }
-  /* Something appended: the same picture. */
-  memcpy(form, data, size);
-  memset(form + size, 0xA5, 1u << 20);
-  const int before_appended = decoded;
-  FORM(size + (1u << 20), 65536, "%s with 1 MiB appended", name);
-  CHECK(decoded == before_appended + 1, "%s with 1 MiB appended does not load", name);
+  const FormCounts counts = {1, 13, 40, 8};
+  const FormTally t = check_forms(name, data, size, counts, check_loader_form, NULL);
+  CHECK(t.whole_decoded && t.appended_decoded, "%s, whole or with 1 MiB appended, does not load", name);
 
   /* A size function that asks for the size alone gets no pixbuf and no
    * error; one that asks for another size still gets the whole picture,
@@ -248,10 +193,8 @@ static void check_file(const char* path) {
   g_clear_error(&error);
   if (half.pixbuf != NULL) g_object_unref(half.pixbuf);
 
-  printf("%s: %d forms decoded, %d refused\n", name, decoded, refused);
-  g_free(form);
+  printf("%s: %d forms decoded, %d refused\n", name, t.decoded, t.refused);
   g_free(contents);
-#undef FORM
 }
 
 int main(int argc, char** argv) {
