@@ -8,6 +8,7 @@
 
 #include "../process.h"
 #include "decode.h"
+#include "file_io.h"
 #include "image_io.h"
 #include "picture_files.h"
 
@@ -305,6 +306,22 @@ TEST(QzrTool, NamesAtTheFileSystemsLimitAreWritten) {
   EXPECT_EQ(r.out, "1 converted, 0 skipped, 0 failed\n");
   EXPECT_EQ(read_file(dir / "in" / (stem + ".bmp")), qzrdec_bmp(kSamples / "coffee.qzr"));
   EXPECT_EQ(std::distance(fs::directory_iterator(dir / "in"), fs::directory_iterator()), 2);
+}
+
+// What convert relies on without --force when an output appears while its
+// picture is decoded: the move keeps the file that took the name, and no
+// temporary stays behind; with replace it is replaced whole.
+TEST(QzrTool, AWriteThatMayNotReplaceKeepsTheFileThatTookTheName) {
+  ScratchDir dir;
+  const std::vector<uint8_t> kept = {'k', 'e', 'e', 'p'}, bytes = {1, 2, 3};
+  write_file(dir / "out.png", kept);
+  tool::WriteOutcome w = tool::write_file_whole(dir / "out.png", bytes, {.replace = false});
+  EXPECT_EQ(w.step, tool::WriteStep::exists);
+  EXPECT_EQ(read_file(dir / "out.png"), kept);
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir.path), fs::directory_iterator()), 1);
+  w = tool::write_file_whole(dir / "out.png", bytes, {.replace = true});
+  EXPECT_TRUE(w.ok());
+  EXPECT_EQ(read_file(dir / "out.png"), bytes);
 }
 
 TEST(QzrTool, FoldersAreTakenWholeWithRecursiveAndEveryInputIsAccountedFor) {

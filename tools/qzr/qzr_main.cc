@@ -158,8 +158,11 @@ int run_convert(const std::vector<std::string>& inputs, const std::string& out_d
     DamageSigns damage;
     std::optional<std::vector<uint8_t>> bytes = converted(job, format, png_level, budget, options, error, damage);
     if (!bytes) return {Outcome::failed, error};
-    if (const WriteOutcome w = write_file_whole(out, *bytes, {.create_directories = true}); !w.ok())
-      return {Outcome::failed, write_failure(out, w)};
+    // Without --force an output that appeared while this one was decoded
+    // is kept, as one that was there before: the move never replaces it.
+    const WriteOutcome w = write_file_whole(out, *bytes, {.replace = force, .create_directories = true});
+    if (w.step == WriteStep::exists) return {Outcome::skipped, {}};
+    if (!w.ok()) return {Outcome::failed, write_failure(out, w)};
     if (!damage.empty()) return {Outcome::done, damage.front() + " (converted as qzrdec decodes it)"};
     return {Outcome::done, {}};
   });
