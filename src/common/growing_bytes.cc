@@ -6,14 +6,12 @@
 namespace qzr {
 
 GrowingBytes::GrowingBytes(size_t capacity)
-    // Left uninitialised, as make_unique_for_overwrite would (which the
-    // C++ library of some toolchains, emscripten's among them, lacks).
-    : bytes_(new uint8_t[std::max<size_t>(capacity, 1)]), capacity_(capacity) {}
+    : bytes_(std::max<size_t>(capacity, 1)), capacity_(capacity) {}
 
 void GrowingBytes::append(const uint8_t* data, size_t n) {
   n = std::min(n, capacity_ - written_);
   if (n == 0) return;
-  std::memcpy(bytes_.get() + written_, data, n);  // beyond what the reader may touch
+  std::memcpy(bytes_.data() + written_, data, n);  // beyond what the reader may touch
   written_ += n;
   std::lock_guard lock(mutex_);
   published_ = written_;

@@ -9,6 +9,8 @@
 #include <memory>
 #include <mutex>
 
+#include "common/raw_vector.h"
+
 namespace qzr {
 
 class GrowingBytes {
@@ -25,11 +27,11 @@ class GrowingBytes {
 
   // Reader: the block's start, and the count of bytes arrived once it is
   // above `have` or no more will come.
-  const uint8_t* data() const { return bytes_.get(); }
+  const uint8_t* data() const { return bytes_.data(); }
   size_t wait_beyond(size_t have);
 
  private:
-  std::unique_ptr<uint8_t[]> bytes_;
+  RawVector<uint8_t> bytes_;  // left uninitialised: written before it is read
   const size_t capacity_;
   size_t written_ = 0;  // the writer's own count
   std::mutex mutex_;

@@ -11,7 +11,17 @@ namespace qzr {
 namespace {
 
 #if defined(__linux__)
-constexpr size_t kMappedFrom = size_t{2} << 20;  // one huge page
+constexpr size_t kHugePage = size_t{2} << 20;
+constexpr size_t kMappedFrom = kHugePage - kHugePage / 8;
+
+// The length mapped for `bytes`: whole huge pages when that adds at most an
+// eighth, since the system gives huge pages only to whole aligned 2-MiB
+// stretches of a mapping (and aligns mappings of whole huge pages); the
+// rest of a longer length would fault in 4-KiB pages, one fault each.
+size_t mapped_length(size_t bytes) {
+  const size_t whole = (bytes + kHugePage - 1) / kHugePage * kHugePage;
+  return whole - bytes <= bytes / 8 ? whole : bytes;
+}
 #endif
 
 }  // namespace
@@ -19,9 +29,10 @@ constexpr size_t kMappedFrom = size_t{2} << 20;  // one huge page
 void* allocate_large(size_t bytes, [[maybe_unused]] Fill fill) {
 #if defined(__linux__)
   if (bytes >= kMappedFrom) {
-    void* p = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    const size_t length = mapped_length(bytes);
+    void* p = mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     if (p == MAP_FAILED) throw std::bad_alloc();
-    madvise(p, bytes, MADV_HUGEPAGE);  // a hint: refused, it changes nothing
+    madvise(p, length, MADV_HUGEPAGE);  // a hint: refused, it changes nothing
     return p;
   }
 #endif
@@ -35,7 +46,7 @@ void free_large(void* p, [[maybe_unused]] size_t bytes) {
   if (p == nullptr) return;
 #if defined(__linux__)
   if (bytes >= kMappedFrom) {
-    munmap(p, bytes);
+    munmap(p, mapped_length(bytes));
     return;
   }
 #endif

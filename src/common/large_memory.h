@@ -1,5 +1,5 @@
 // Storage of the large working arrays, for RawVector and ZeroedArray alike:
-// from one huge page up it is mapped from the system (already zero there,
+// from nearly one huge page up it is mapped from the system (already zero there,
 // so never cleared again) and asked for in huge pages where the system has
 // them, which takes most of the page faults out of its first use; below, it
 // comes from the heap.

@@ -6,13 +6,16 @@
 #include <cstdint>
 #include <vector>
 
+#include "common/raw_vector.h"
+
 namespace qzr {
 
-// Samples 0..255, row-major, the stream's first row first.
+// Samples 0..255, row-major, the stream's first row first. The synthesis
+// writes every sample, so a new plane's storage is not cleared first.
 struct Plane {
   int width = 0;
   int height = 0;
-  std::vector<uint8_t> samples;
+  RawVector<uint8_t> samples;
 };
 
 // `height` rows of `width` pixels, the top row first, each pixel three bytes
