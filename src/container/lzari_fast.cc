@@ -192,6 +192,17 @@ constexpr LaneMasks make_lane_masks() {
 }
 alignas(64) constexpr LaneMasks kLanesBefore = make_lane_masks();
 
+// The rescale: every frequency halved, rounding up.
+inline void halve_frequencies(uint16_t* frequency) {
+  for (int i = 1; i <= SYMBOL_COUNT; ++i) frequency[i] = static_cast<uint16_t>((frequency[i] + 1) >> 1);
+}
+
+// first[f]: the first symbol of frequency f, for each frequency held (the
+// frequencies fall, so each is held by one run of symbols).
+inline void find_runs(uint16_t* first, const uint16_t* frequency) {
+  for (int i = SYMBOL_COUNT; i >= 1; --i) first[frequency[i]] = static_cast<uint16_t>(i);
+}
+
 // The model's frequencies and characters from its initial state (the sums
 // are the model's own to set, by rebuild()).
 template <class Model>
@@ -223,9 +234,7 @@ struct BlockModel {
   uint32_t total;  // cumulative(0)
   uint16_t frequency[SYMBOL_COUNT + 1];
   uint16_t character[SYMBOL_COUNT + 1];
-  // first[f]: the first symbol of frequency f, for each frequency held (the
-  // frequencies fall, so each is held by one run of symbols).
-  uint16_t first[MAX_TOTAL + 2];
+  uint16_t first[MAX_TOTAL + 2];  // see find_runs
 
   static constexpr bool kReciprocalWidth = true;
 
@@ -246,12 +255,12 @@ struct BlockModel {
       c += w;
     }
     total = c;
-    for (int i = SYMBOL_COUNT; i >= 1; --i) first[frequency[i]] = static_cast<uint16_t>(i);
+    find_runs(first, frequency);
   }
 
   void adapt(int s) {
     if (total >= MAX_TOTAL) {
-      for (int i = 1; i <= SYMBOL_COUNT; ++i) frequency[i] = static_cast<uint16_t>((frequency[i] + 1) >> 1);
+      halve_frequencies(frequency);
       rebuild();
     }
     // s's character moves to the first symbol of its run, whose frequency
@@ -289,7 +298,8 @@ struct BlockModel {
   // The smallest symbol s >= 1 with cumulative(s) <= x. Cumulative sums
   // fall with s, so the entries above x come first: the count of tails above
   // x gives the block, the count of its entries above x - tail the place in
-  // it.
+  // it. Symbols 0 .. 16 * block + in_block - 1 lie above x: cumulative(0),
+  // the total, always does (see Coder), so s is at least 1.
   int find_symbol(uint32_t x) const {
     // x is below the total (see Coder), so it fits a lane.
     const int xc = static_cast<int>(x);
@@ -313,8 +323,6 @@ struct BlockModel {
     while (tail[block] > xc) ++block;
     const int y = xc - tail[block];
     while (within[block * 16 + in_block] > y) ++in_block;
-    // Symbols 0 .. 16 * block + in_block - 1 lie above x: cumulative(0), the
-    // total, always does (see Coder), so this is at least 1.
     return block * 16 + in_block;
   }
 
@@ -360,9 +368,7 @@ struct FlatModel {
   uint32_t total;  // cumulative[0]
   uint16_t frequency[SYMBOL_COUNT + 1];
   uint16_t character[SYMBOL_COUNT + 1];
-  // first[f]: the first symbol of frequency f, for each frequency held (the
-  // frequencies fall, so each is held by one run of symbols).
-  uint16_t first[MAX_TOTAL + 2];
+  uint16_t first[MAX_TOTAL + 2];  // see find_runs
   const uint64_t* scale_of_total;
 
   static constexpr bool kReciprocalWidth = false;
@@ -380,7 +386,7 @@ struct FlatModel {
       if (j >= 1 && j <= SYMBOL_COUNT) c += frequency[j];
     }
     total = c;
-    for (int i = SYMBOL_COUNT; i >= 1; --i) first[frequency[i]] = static_cast<uint16_t>(i);
+    find_runs(first, frequency);
   }
 
   // Counts symbol s (rescaling first when the total has reached MAX_TOTAL)
@@ -388,7 +394,7 @@ struct FlatModel {
   // grows by 1 for j < i.
   int count(int s) {
     if (total >= MAX_TOTAL) {
-      for (int i = 1; i <= SYMBOL_COUNT; ++i) frequency[i] = static_cast<uint16_t>((frequency[i] + 1) >> 1);
+      halve_frequencies(frequency);
       rebuild();
     }
     // s's character moves to the first symbol of its run, whose frequency
