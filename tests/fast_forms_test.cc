@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstdlib>
+#include <functional>
 #include <random>
 #include <vector>
 
@@ -11,6 +13,7 @@
 #include "codec/sample_scaling.h"
 #include "codec/wavelet_synthesis.h"
 #include "common/byte_io.h"
+#include "common/simd_forms.h"
 #include "container/lzari_decoder.h"
 #include "encoder/lzari_encoder.h"
 #include "output/colour_conversion.h"
@@ -27,9 +30,15 @@ struct Expansion {
   std::vector<uint8_t> bytes;
 };
 
-using Expander = Expected<uint64_t> (*)(ByteReader&, ByteWriter&, uint64_t, uint64_t*);
+using Expander = std::function<Expected<uint64_t>(ByteReader&, ByteWriter&, uint64_t, uint64_t*)>;
 
-Expansion expand_with(Expander expand, const std::vector<uint8_t>& payload, uint64_t limit = kNoLimit) {
+Expander expander_in(SimdForm form) {
+  return [form](ByteReader& in, ByteWriter& out, uint64_t limit, uint64_t* bits_taken) {
+    return decode_lzari_as(form, in, out, limit, bits_taken);
+  };
+}
+
+Expansion expand_with(const Expander& expand, const std::vector<uint8_t>& payload, uint64_t limit = kNoLimit) {
   Expansion e;
   ByteReader in = memory_reader(payload);
   ByteWriter w = memory_writer(e.bytes);
@@ -43,15 +52,22 @@ Expansion expand_with(Expander expand, const std::vector<uint8_t>& payload, uint
   return e;
 }
 
+// The fast form in every vector form this CPU runs, and the one the decoder
+// chose, against the plain one.
 void expect_same_expansion(const std::vector<uint8_t>& payload, uint64_t limit = kNoLimit) {
   const Expansion plain = expand_with(decode_lzari_plain, payload, limit);
-  const Expansion fast = expand_with(decode_lzari, payload, limit);
-  ASSERT_EQ(fast.ok, plain.ok);
-  EXPECT_EQ(fast.failure, plain.failure);
-  EXPECT_EQ(fast.count, plain.count);
-  EXPECT_EQ(fast.bits_taken, plain.bits_taken);  // what an audit compares with the file's bits
-  ASSERT_EQ(fast.bytes.size(), plain.bytes.size());
-  EXPECT_TRUE(fast.bytes == plain.bytes);
+  std::vector<std::pair<std::string, Expander>> fast_forms = {{"chosen", decode_lzari}};
+  for (SimdForm form : runnable_simd_forms()) fast_forms.emplace_back(simd_form_name(form), expander_in(form));
+  for (const auto& [name, expand] : fast_forms) {
+    SCOPED_TRACE(name);
+    const Expansion fast = expand_with(expand, payload, limit);
+    ASSERT_EQ(fast.ok, plain.ok);
+    EXPECT_EQ(fast.failure, plain.failure);
+    EXPECT_EQ(fast.count, plain.count);
+    EXPECT_EQ(fast.bits_taken, plain.bits_taken);  // what an audit compares with the file's bits
+    ASSERT_EQ(fast.bytes.size(), plain.bytes.size());
+    EXPECT_TRUE(fast.bytes == plain.bytes);
+  }
 }
 
 std::vector<uint8_t> length_word(uint32_t n) {
@@ -93,7 +109,16 @@ TEST(FastLzari, MatchesThePlainFormOnEncodedData) {
       else
         data[i] = static_cast<uint8_t>((rng() % alphabet) * (rng() % alphabet) / alphabet);
     }
-    expect_same_expansion(enc::lzari_encode(data));
+    std::vector<uint8_t> payload = enc::lzari_encode(data);
+    expect_same_expansion(payload);
+    // Damaged: a few bytes of the code changed, one bit or whole.
+    if (payload.size() > 8) {
+      for (int k = 0; k < 3; ++k) {
+        const size_t at = 4 + rng() % (payload.size() - 4);
+        payload[at] = static_cast<uint8_t>(k == 0 ? payload[at] ^ (1u << (rng() % 8)) : rng());
+      }
+      expect_same_expansion(payload);
+    }
   }
 }
 
@@ -142,22 +167,45 @@ TEST(FastLzari, ReadsAStreamAsItReadsMemory) {
   std::mt19937 rng(14);
   std::vector<uint8_t> payload = length_word(300000);
   for (int i = 0; i < 200000; ++i) payload.push_back(static_cast<uint8_t>(rng()));
+  const std::vector<uint8_t> plain = expand_with(decode_lzari_plain, payload).bytes;
   // Buffers of 16 and 17 bytes (the least a reader holds) put an edge inside
   // every other word the bit window takes in.
   for (size_t buffer : {4096, 17, 16}) {
     SCOPED_TRACE(buffer);
-    std::FILE* f = std::tmpfile();
-    ASSERT_NE(f, nullptr);
-    ASSERT_EQ(std::fwrite(payload.data(), 1, payload.size(), f), payload.size());
-    std::rewind(f);
-    ByteReader in = file_reader(f, buffer);
-    std::vector<uint8_t> from_file;
-    ByteWriter w = memory_writer(from_file);
-    ASSERT_TRUE(decode_lzari(in, w).ok());
-    w.flush();
-    std::fclose(f);
-    EXPECT_TRUE(from_file == expand_with(decode_lzari_plain, payload).bytes);
+    for (SimdForm form : runnable_simd_forms()) {
+      SCOPED_TRACE(simd_form_name(form));
+      std::FILE* f = std::tmpfile();
+      ASSERT_NE(f, nullptr);
+      ASSERT_EQ(std::fwrite(payload.data(), 1, payload.size(), f), payload.size());
+      std::rewind(f);
+      ByteReader in = file_reader(f, buffer);
+      std::vector<uint8_t> from_file;
+      ByteWriter w = memory_writer(from_file);
+      ASSERT_TRUE(decode_lzari_as(form, in, w).ok());
+      w.flush();
+      std::fclose(f);
+      EXPECT_TRUE(from_file == plain);
+    }
   }
+}
+
+// The form the decoder runs is the best this CPU has at most the cap that
+// QZR_SIMD names (scripts/test.sh runs the suite so with each form).
+TEST(SimdForms, TheChosenFormIsTheBestRunnableOneUnderTheCap) {
+  const std::vector<SimdForm>& forms = runnable_simd_forms();
+  ASSERT_FALSE(forms.empty());
+  EXPECT_EQ(forms.front(), SimdForm::portable);
+  for (SimdForm cap : {SimdForm::portable, SimdForm::sse2, SimdForm::avx2, SimdForm::avx512}) {
+    SimdForm best = SimdForm::portable;
+    for (SimdForm f : forms)
+      if (f <= cap) best = f;
+    EXPECT_EQ(best_simd_form(cap), best) << simd_form_name(cap);
+  }
+  SimdForm cap = SimdForm::avx512;
+  if (const char* asked = std::getenv("QZR_SIMD"))
+    for (SimdForm f : {SimdForm::portable, SimdForm::sse2, SimdForm::avx2, SimdForm::avx512})
+      if (std::string(asked) == simd_form_name(f)) cap = f;
+  EXPECT_EQ(chosen_simd_form(), best_simd_form(cap));
 }
 
 struct RandomPlane {

@@ -1,13 +1,15 @@
 // Expands an LZARI payload (length word, then arithmetic code bits), in two
 // forms: decode_lzari and expand_lzari, the fast one the decoder runs
-// (lzari_fast.cc), and decode_lzari_plain, the plain reference it is checked
-// against (lzari_plain.cc).
+// (lzari_fast.cc, in the vector form chosen at run time), and
+// decode_lzari_plain, the plain reference it is checked against
+// (lzari_plain.cc).
 #pragma once
 
 #include <cstdint>
 
 #include "common/byte_io.h"
 #include "common/failure.h"
+#include "common/simd_forms.h"
 #include "container/lzari_model.h"
 
 namespace qzr {
@@ -33,6 +35,12 @@ Expected<uint64_t> decode_lzari(ByteReader& in, ByteWriter& out, uint64_t limit 
 // The expansion after the length word: decode_lzari is read_payload_length,
 // then this. Throws std::bad_alloc when its state cannot be had.
 uint64_t expand_lzari(ByteReader& in, ByteWriter& out, uint32_t length, uint64_t* bits_taken = nullptr);
+
+// decode_lzari with the fast form's vector steps in the given form (or the
+// best runnable one below it) instead of the chosen one: for the tests,
+// fuzzers and benchmarks, which run every form of runnable_simd_forms().
+Expected<uint64_t> decode_lzari_as(SimdForm form, ByteReader& in, ByteWriter& out, uint64_t limit = kNoLimit,
+                                   uint64_t* bits_taken = nullptr);
 
 // Reads the length word; a short one fails with status 1, one above `limit`
 // with a message.

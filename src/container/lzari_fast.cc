@@ -1,16 +1,30 @@
-// The payload expansion in its fast form, the one the decoder runs: the same
-// model and the same integer steps as the plain form (lzari_plain.cc), with
-// the coder's state in registers, the code bits taken from a 64-bit window,
-// each renormalisation done in one step instead of a loop over single bits,
-// the model's cumulative sums held in 16-bit blocks so that an update and a
-// search are a few vector operations, and the divisions done by exact
-// reciprocals.
+// The payload expansion in its fast forms, the one the decoder runs chosen
+// at run time (common/simd_forms.h): the same model and the same integer
+// steps as the plain form (lzari_plain.cc), with the coder's state in
+// registers, the code bits taken from a 64-bit window, each renormalisation
+// done in one step instead of a loop over single bits, the model's
+// cumulative sums held in 16-bit entries so that an update and a search are
+// a few vector operations, and the divisions done by exact reciprocals.
+//
+// The portable and SSE2 forms hold the sums in blocks of 16 (BlockModel);
+// the AVX2 and AVX-512 forms in one flat array searched and updated whole
+// (FlatModel), with the interval ends taken by one multiplication each. The
+// wider forms are functions of their own built for their instructions
+// (kAvx2, kAvx512): everything they call is inlined into them (flatten), so
+// no code shared with the baseline path holds their instructions.
+#include <array>
 #include <bit>
 #include <cstring>
 #include <memory>
+#include <utility>
 
 #include "common/simd.h"
+#include "common/simd_forms.h"
 #include "container/lzari_decoder.h"
+
+#if defined(QZR_X86_DISPATCH)
+#include <immintrin.h>
+#endif
 
 namespace qzr {
 namespace {
@@ -87,133 +101,6 @@ struct BitSource {
   bool past_input() const { return taken() > input_end_bit; }
 };
 
-// The adaptive model in 16-bit entries (the total never exceeds 0x7FFF), its
-// cumulative sums split in blocks of 16 symbols so that an update touches a
-// fixed few vectors and a search takes two vector steps:
-//
-//   cumulative(j) = within[j] + tail[j / 16]
-//
-// within[j] sums the frequencies of the symbols after j in j's block, tail[b]
-// those of all the blocks after b. Blocks 0..19 hold symbols 0..319; the
-// entries past 314 and the tail entries past 19 stay 0.
-constexpr int kBlocks = 20;
-struct FastModel {
-  alignas(64) int16_t within[kBlocks * 16];
-  alignas(64) int16_t tail[24];
-  uint32_t total;  // cumulative(0)
-  uint16_t frequency[SYMBOL_COUNT + 1];
-  uint16_t character[SYMBOL_COUNT + 1];
-  // first[f]: the first symbol of frequency f, for each frequency held (the
-  // frequencies fall, so each is held by one run of symbols).
-  uint16_t first[MAX_TOTAL + 2];
-};
-
-// Masks adding 1 to the lanes before a given one: lanes_before[n][k] is -1
-// for k < n. Row n of a 16-lane block, row b of the tail.
-struct LaneMasks {
-  alignas(16) int16_t row[kBlocks + 1][24];
-};
-constexpr LaneMasks make_lane_masks() {
-  LaneMasks t{};
-  for (int n = 0; n <= kBlocks; ++n)
-    for (int k = 0; k < 24; ++k) t.row[n][k] = k < n ? -1 : 0;
-  return t;
-}
-alignas(64) constexpr LaneMasks kLanesBefore = make_lane_masks();
-
-inline uint32_t cumulative(const FastModel& m, int j) { return static_cast<uint32_t>(m.within[j] + m.tail[j >> 4]); }
-
-// Sets within, tail, total and first from the frequencies.
-void rebuild(FastModel& m) {
-  uint32_t c = 0;
-  for (int b = kBlocks - 1; b >= 0; --b) {
-    m.tail[b] = static_cast<int16_t>(c);
-    uint32_t w = 0;
-    for (int j = b * 16 + 15; j >= b * 16; --j) {
-      m.within[j] = static_cast<int16_t>(w);
-      if (j >= 1 && j <= SYMBOL_COUNT) w += m.frequency[j];
-    }
-    c += w;
-  }
-  m.total = c;
-  for (int i = SYMBOL_COUNT; i >= 1; --i) m.first[m.frequency[i]] = static_cast<uint16_t>(i);
-}
-
-void init_fast_model(FastModel& f) {
-  LzariModel m;
-  init_model(m);
-  std::memset(&f, 0, sizeof f);
-  for (int i = 0; i <= SYMBOL_COUNT; ++i) {
-    f.frequency[i] = static_cast<uint16_t>(m.symbol_frequency[static_cast<size_t>(i)]);
-    f.character[i] = static_cast<uint16_t>(m.symbol_character[static_cast<size_t>(i)]);
-  }
-  rebuild(f);
-}
-
-inline void adapt(FastModel& m, int s) {
-  if (m.total >= MAX_TOTAL) {
-    for (int i = 1; i <= SYMBOL_COUNT; ++i) m.frequency[i] = static_cast<uint16_t>((m.frequency[i] + 1) >> 1);
-    rebuild(m);
-  }
-  // s's character moves to the first symbol of its run, whose frequency goes
-  // up: that symbol leaves the run (which now starts one later) and becomes
-  // the run of f + 1's first symbol unless that run lies just before it.
-  const uint32_t f = m.frequency[s];
-  const int i = m.first[f];
-  const uint16_t ci = m.character[i];
-  m.character[i] = m.character[s];
-  m.character[s] = ci;
-  m.first[f] = static_cast<uint16_t>(i + 1);
-  m.first[f + 1] = m.frequency[i - 1] == f + 1 ? m.first[f + 1] : static_cast<uint16_t>(i);
-  m.frequency[i] = static_cast<uint16_t>(f + 1);
-  // cumulative(j) grows for j < i: within i's block, and the tails before it.
-  ++m.total;
-  const int block = i >> 4;
-  const int16_t* in_block = kLanesBefore.row[i & 15];
-  const int16_t* tails = kLanesBefore.row[block];
-  int16_t* w = m.within + block * 16;
-#if defined(QZR_SSE2)
-  auto load = [](const int16_t* p) { return _mm_load_si128(reinterpret_cast<const __m128i*>(p)); };
-  auto store = [](int16_t* p, __m128i v) { _mm_store_si128(reinterpret_cast<__m128i*>(p), v); };
-  store(w, _mm_sub_epi16(load(w), _mm_loadu_si128(reinterpret_cast<const __m128i*>(in_block))));
-  store(w + 8, _mm_sub_epi16(load(w + 8), _mm_loadu_si128(reinterpret_cast<const __m128i*>(in_block + 8))));
-  for (int k = 0; k < 24; k += 8) store(m.tail + k, _mm_sub_epi16(load(m.tail + k), load(tails + k)));
-#else
-  for (int k = 0; k < 16; ++k) w[k] = static_cast<int16_t>(w[k] - in_block[k]);
-  for (int k = 0; k < 24; ++k) m.tail[k] = static_cast<int16_t>(m.tail[k] - tails[k]);
-#endif
-}
-
-// The smallest symbol s >= 1 with cumulative(s) <= x. Cumulative sums fall
-// with s, so the entries above x come first: the count of tails above x gives
-// the block, the count of its entries above x - tail the place in it.
-inline int find_symbol(const FastModel& m, uint32_t x) {
-  // x is below the total (see Coder), so it fits a lane.
-  const int xc = static_cast<int>(x);
-#if defined(QZR_SSE2)
-  const __m128i xv = _mm_set1_epi16(static_cast<int16_t>(xc));
-  const __m128i* t = reinterpret_cast<const __m128i*>(m.tail);
-  const __m128i t01 = _mm_packs_epi16(_mm_cmpgt_epi16(t[0], xv), _mm_cmpgt_epi16(t[1], xv));
-  const __m128i t2 = _mm_cmpgt_epi16(t[2], xv);
-  const uint32_t tails_above = static_cast<uint32_t>(_mm_movemask_epi8(t01)) |
-                               static_cast<uint32_t>(_mm_movemask_epi8(_mm_packs_epi16(t2, t2))) << 16;
-  const int block = std::countr_one(tails_above);
-  const __m128i yv = _mm_set1_epi16(static_cast<int16_t>(xc - m.tail[block]));
-  const __m128i* w = reinterpret_cast<const __m128i*>(m.within + block * 16);
-  const __m128i w01 = _mm_packs_epi16(_mm_cmpgt_epi16(w[0], yv), _mm_cmpgt_epi16(w[1], yv));
-  const int in_block = std::countr_one(static_cast<uint32_t>(_mm_movemask_epi8(w01)));
-#else
-  int block = 0;
-  while (m.tail[block] > xc) ++block;
-  const int y = xc - m.tail[block];
-  int in_block = 0;
-  while (m.within[block * 16 + in_block] > y) ++in_block;
-#endif
-  // Symbols 0 .. 16 * block + in_block - 1 lie above x: cumulative(0), the
-  // total, always does (see Coder), so this is at least 1.
-  return block * 16 + in_block;
-}
-
 // q / d for every q < 2^32 and divisor 1 <= d <= 2^17 by a multiplication:
 // with r = ceil(2^63 / d) = d's reciprocal (2^63, not 2^64, so that d = 1
 // has one), q * r / 2^63 exceeds q / d by less than q / 2^63 < 1 / d, too
@@ -246,15 +133,24 @@ inline int highest_bit(uint32_t v) { return 31 - std::countl_zero(v); }
 // wraps.
 //
 // The width is the narrowed one, b - a, shifted by n: a quotient by it is the
-// quotient by b - a of the dividend shifted down by n, so b - a's reciprocal
-// is taken while n is being found, and the next division is a multiplication.
+// quotient by b - a of the dividend shifted down by n, so with kReciprocal
+// b - a's reciprocal is taken while n is being found, and the next division
+// is a multiplication. Without, the division is done as it stands: where
+// the divider's time follows the quotient's bits (15 here, 63 for the
+// reciprocal), that is the shorter way.
+template <bool kReciprocal>
 struct Coder {
   uint32_t low = 0, range = FULL, offset = 0;
   int shift = 0;                                         // n
   decltype(reciprocal(1)) per_width = reciprocal(FULL);  // of range >> shift
 
   // ((offset + 1) * total - 1) / range.
-  uint32_t scaled_code(uint32_t total) const { return divide(((offset + 1) * total - 1) >> shift, per_width); }
+  uint32_t scaled_code(uint32_t total) const {
+    if constexpr (kReciprocal)
+      return divide(((offset + 1) * total - 1) >> shift, per_width);
+    else
+      return ((offset + 1) * total - 1) / range;
+  }
 
   // Narrows the interval to [low + a, low + b) and doubles it until it
   // straddles the middle and is wider than a quarter: n times, n at most 17,
@@ -275,52 +171,345 @@ struct Coder {
     const int cut = highest_bit(2 * (b - a) - 1);  // bit_width(w - 1), w >= 1
     const int n = 16 - cut + (((last << 1) >> cut) - ((first << 1) >> cut) <= 1 ? 1 : 0);
     low = (first << n) & (kCodeMask >> 1);
-    per_width = reciprocal(b - a);
+    if constexpr (kReciprocal) per_width = reciprocal(b - a);
     shift = n;
     offset = ((offset - a) << n) | bits.take(n);
     range = (b - a) << n;
   }
 };
 
-}  // namespace
+// Masks adding 1 to the lanes before a given one: lanes_before[n][k] is -1
+// for k < n. Row n of a 16-lane block, row b of the tail.
+constexpr int kBlocks = 20;
+struct LaneMasks {
+  alignas(16) int16_t row[kBlocks + 1][24];
+};
+constexpr LaneMasks make_lane_masks() {
+  LaneMasks t{};
+  for (int n = 0; n <= kBlocks; ++n)
+    for (int k = 0; k < 24; ++k) t.row[n][k] = k < n ? -1 : 0;
+  return t;
+}
+alignas(64) constexpr LaneMasks kLanesBefore = make_lane_masks();
 
-Expected<uint32_t> read_payload_length(ByteReader& in, uint64_t limit) {
-  uint8_t word[4];
-  if (in.read_block(word, 4) != 4) return Error{1, "\nRead Error\n", ErrorKind::truncated};
-  const uint32_t length = static_cast<uint32_t>(word[0]) | static_cast<uint32_t>(word[1]) << 8 |
-                          static_cast<uint32_t>(word[2]) << 16 | static_cast<uint32_t>(word[3]) << 24;
-  if (uint64_t{length} > limit)
-    return format_failure(format_text("\nPayload of %u bytes is beyond the limit of %llu bytes !\n", length,
-                                      static_cast<unsigned long long>(limit)),
-                          ErrorKind::limit);
-  return length;
+// The rescale: every frequency halved, rounding up.
+inline void halve_frequencies(uint16_t* frequency) {
+  for (int i = 1; i <= SYMBOL_COUNT; ++i) frequency[i] = static_cast<uint16_t>((frequency[i] + 1) >> 1);
 }
 
-Expected<uint64_t> decode_lzari(ByteReader& in, ByteWriter& out, uint64_t limit, uint64_t* bits_taken) {
-  Expected<uint32_t> length = read_payload_length(in, limit);
-  if (!length.ok()) return length.failure();
-  return expand_lzari(in, out, length.value(), bits_taken);
+// first[f]: the first symbol of frequency f, for each frequency held (the
+// frequencies fall, so each is held by one run of symbols).
+inline void find_runs(uint16_t* first, const uint16_t* frequency) {
+  for (int i = SYMBOL_COUNT; i >= 1; --i) first[frequency[i]] = static_cast<uint16_t>(i);
 }
 
-uint64_t expand_lzari(ByteReader& in, ByteWriter& out, uint32_t length, uint64_t* bits_taken) {
+// The model's frequencies and characters from its initial state (the sums
+// are the model's own to set, by rebuild()).
+template <class Model>
+void init_fast_model(Model& f) {
+  LzariModel m;
+  init_model(m);
+  std::memset(&f, 0, sizeof f);
+  for (int i = 0; i <= SYMBOL_COUNT; ++i) {
+    f.frequency[i] = static_cast<uint16_t>(m.symbol_frequency[static_cast<size_t>(i)]);
+    f.character[i] = static_cast<uint16_t>(m.symbol_character[static_cast<size_t>(i)]);
+  }
+  f.rebuild();
+}
+
+// The adaptive model of the portable and SSE2 forms, in 16-bit entries (the
+// total never exceeds 0x7FFF), its cumulative sums split in blocks of 16
+// symbols so that an update touches a fixed few vectors and a search takes
+// two vector steps:
+//
+//   cumulative(j) = within[j] + tail[j / 16]
+//
+// within[j] sums the frequencies of the symbols after j in j's block, tail[b]
+// those of all the blocks after b. Blocks 0..19 hold symbols 0..319; the
+// entries past 314 and the tail entries past 19 stay 0.
+template <bool kSse2>
+struct BlockModel {
+  alignas(64) int16_t within[kBlocks * 16];
+  alignas(64) int16_t tail[24];
+  uint32_t total;  // cumulative(0)
+  uint16_t frequency[SYMBOL_COUNT + 1];
+  uint16_t character[SYMBOL_COUNT + 1];
+  uint16_t first[MAX_TOTAL + 2];  // see find_runs
+
+  static constexpr bool kReciprocalWidth = true;
+
+  uint32_t cumulative(int j) const { return static_cast<uint32_t>(within[j] + tail[j >> 4]); }
+
+  void init() { init_fast_model(*this); }
+
+  // Sets within, tail, total and first from the frequencies.
+  void rebuild() {
+    uint32_t c = 0;
+    for (int b = kBlocks - 1; b >= 0; --b) {
+      tail[b] = static_cast<int16_t>(c);
+      uint32_t w = 0;
+      for (int j = b * 16 + 15; j >= b * 16; --j) {
+        within[j] = static_cast<int16_t>(w);
+        if (j >= 1 && j <= SYMBOL_COUNT) w += frequency[j];
+      }
+      c += w;
+    }
+    total = c;
+    find_runs(first, frequency);
+  }
+
+  void adapt(int s) {
+    if (total >= MAX_TOTAL) {
+      halve_frequencies(frequency);
+      rebuild();
+    }
+    // s's character moves to the first symbol of its run, whose frequency
+    // goes up: that symbol leaves the run (which now starts one later) and
+    // becomes the run of f + 1's first symbol unless that run lies just
+    // before it.
+    const uint32_t f = frequency[s];
+    const int i = first[f];
+    const uint16_t ci = character[i];
+    character[i] = character[s];
+    character[s] = ci;
+    first[f] = static_cast<uint16_t>(i + 1);
+    first[f + 1] = frequency[i - 1] == f + 1 ? first[f + 1] : static_cast<uint16_t>(i);
+    frequency[i] = static_cast<uint16_t>(f + 1);
+    // cumulative(j) grows for j < i: within i's block, and the tails before it.
+    ++total;
+    const int block = i >> 4;
+    const int16_t* in_block = kLanesBefore.row[i & 15];
+    const int16_t* tails = kLanesBefore.row[block];
+    int16_t* w = within + block * 16;
+#if defined(QZR_SSE2)
+    if constexpr (kSse2) {
+      auto load = [](const int16_t* p) { return _mm_load_si128(reinterpret_cast<const __m128i*>(p)); };
+      auto store = [](int16_t* p, __m128i v) { _mm_store_si128(reinterpret_cast<__m128i*>(p), v); };
+      store(w, _mm_sub_epi16(load(w), _mm_loadu_si128(reinterpret_cast<const __m128i*>(in_block))));
+      store(w + 8, _mm_sub_epi16(load(w + 8), _mm_loadu_si128(reinterpret_cast<const __m128i*>(in_block + 8))));
+      for (int k = 0; k < 24; k += 8) store(tail + k, _mm_sub_epi16(load(tail + k), load(tails + k)));
+      return;
+    }
+#endif
+    for (int k = 0; k < 16; ++k) w[k] = static_cast<int16_t>(w[k] - in_block[k]);
+    for (int k = 0; k < 24; ++k) tail[k] = static_cast<int16_t>(tail[k] - tails[k]);
+  }
+
+  // The smallest symbol s >= 1 with cumulative(s) <= x. Cumulative sums
+  // fall with s, so the entries above x come first: the count of tails above
+  // x gives the block, the count of its entries above x - tail the place in
+  // it. Symbols 0 .. 16 * block + in_block - 1 lie above x: cumulative(0),
+  // the total, always does (see Coder), so s is at least 1.
+  int find_symbol(uint32_t x) const {
+    // x is below the total (see Coder), so it fits a lane.
+    const int xc = static_cast<int>(x);
+    int block = 0, in_block = 0;
+#if defined(QZR_SSE2)
+    if constexpr (kSse2) {
+      const __m128i xv = _mm_set1_epi16(static_cast<int16_t>(xc));
+      const __m128i* t = reinterpret_cast<const __m128i*>(tail);
+      const __m128i t01 = _mm_packs_epi16(_mm_cmpgt_epi16(t[0], xv), _mm_cmpgt_epi16(t[1], xv));
+      const __m128i t2 = _mm_cmpgt_epi16(t[2], xv);
+      const uint32_t tails_above = static_cast<uint32_t>(_mm_movemask_epi8(t01)) |
+                                   static_cast<uint32_t>(_mm_movemask_epi8(_mm_packs_epi16(t2, t2))) << 16;
+      block = std::countr_one(tails_above);
+      const __m128i yv = _mm_set1_epi16(static_cast<int16_t>(xc - tail[block]));
+      const __m128i* w = reinterpret_cast<const __m128i*>(within + block * 16);
+      const __m128i w01 = _mm_packs_epi16(_mm_cmpgt_epi16(w[0], yv), _mm_cmpgt_epi16(w[1], yv));
+      in_block = std::countr_one(static_cast<uint32_t>(_mm_movemask_epi8(w01)));
+      return block * 16 + in_block;
+    }
+#endif
+    while (tail[block] > xc) ++block;
+    const int y = xc - tail[block];
+    while (within[block * 16 + in_block] > y) ++in_block;
+    return block * 16 + in_block;
+  }
+
+  // Symbol s's share of an interval `range` wide: [range * cumulative(s) /
+  // total, range * cumulative(s - 1) / total).
+  std::pair<uint32_t, uint32_t> share(int s, uint32_t range) const {
+    const auto per_total = reciprocal(total);
+    return {divide(range * cumulative(s), per_total), divide(range * cumulative(s - 1), per_total)};
+  }
+};
+
+#if defined(QZR_X86_DISPATCH)
+// The wider forms' code: a function given one of these is built for those
+// instructions, and runs only where the CPU has them.
+#define QZR_TARGET_AVX2 __attribute__((target("avx2,bmi,bmi2,lzcnt,popcnt")))
+#define QZR_TARGET_AVX512 __attribute__((target("avx512f,avx512bw,avx2,bmi,bmi2,lzcnt,popcnt")))
+
+// The high 64 bits of a 64 by 64-bit product.
+inline uint64_t high_product(uint64_t a, uint64_t b) { return static_cast<uint64_t>((static_cast<uint128>(a) * b) >> 64); }
+
+// ceil(2^48 / t) for every total t the model can hold (1 .. MAX_TOTAL): the
+// interval ends' scale (see FlatModel::share), made once, on first use.
+struct TotalScales {
+  uint64_t of[MAX_TOTAL + 1];
+  TotalScales() {
+    of[0] = 0;
+    for (uint64_t t = 1; t <= MAX_TOTAL; ++t) of[t] = ((uint64_t{1} << 48) + t - 1) / t;
+  }
+};
+const uint64_t* total_scales() {
+  static const TotalScales scales;
+  return scales.of;
+}
+
+// The adaptive model of the AVX2 and AVX-512 forms: cumulative(j) for
+// symbols 0..319 in one array of 16-bit entries (the total never exceeds
+// 0x7FFF), 20 vectors of 16 lanes or 10 of 32; the entries past 314 stay 0.
+// A search counts the entries above x in every vector, an update adds 1 to
+// every entry before a symbol.
+constexpr int kFlatEntries = 320;
+struct FlatModel {
+  alignas(64) int16_t cumulative[kFlatEntries];
+  uint32_t total;  // cumulative[0]
+  uint16_t frequency[SYMBOL_COUNT + 1];
+  uint16_t character[SYMBOL_COUNT + 1];
+  uint16_t first[MAX_TOTAL + 2];  // see find_runs
+  const uint64_t* scale_of_total;
+
+  static constexpr bool kReciprocalWidth = false;
+
+  void init() {
+    init_fast_model(*this);
+    scale_of_total = total_scales();
+  }
+
+  // Sets cumulative, total and first from the frequencies.
+  void rebuild() {
+    uint32_t c = 0;
+    for (int j = kFlatEntries - 1; j >= 0; --j) {
+      cumulative[j] = static_cast<int16_t>(c);
+      if (j >= 1 && j <= SYMBOL_COUNT) c += frequency[j];
+    }
+    total = c;
+    find_runs(first, frequency);
+  }
+
+  // Counts symbol s (rescaling first when the total has reached MAX_TOTAL)
+  // but for the sums, and returns the symbol i that gained: cumulative(j)
+  // grows by 1 for j < i.
+  int count(int s) {
+    if (total >= MAX_TOTAL) {
+      halve_frequencies(frequency);
+      rebuild();
+    }
+    // s's character moves to the first symbol of its run, whose frequency
+    // goes up: that symbol leaves the run (which now starts one later) and
+    // becomes the run of f + 1's first symbol unless that run lies just
+    // before it. Which one is taken is not for a branch to guess: both
+    // values are at hand, and a select stores one.
+    const uint32_t f = frequency[s];
+    const int i = first[f];
+    const uint16_t ci = character[i];
+    character[i] = character[s];
+    character[s] = ci;
+    first[f] = static_cast<uint16_t>(i + 1);
+    const uint32_t run_before = first[f + 1];
+    const uint32_t joins = frequency[i - 1] == f + 1 ? ~uint32_t{0} : 0;
+    first[f + 1] = static_cast<uint16_t>((run_before & joins) | (static_cast<uint32_t>(i) & ~joins));
+    frequency[i] = static_cast<uint16_t>(f + 1);
+    ++total;
+    return i;
+  }
+
+  // Symbol s's share of an interval `range` wide: [range * cumulative(s) /
+  // total, range * cumulative(s - 1) / total), each end the high half of
+  // (c << 16) * (range * ceil(2^48 / total)). Exactly so: with
+  // ceil(2^48 / t) = (2^48 + e) / t, 0 <= e < t, that is the floor of
+  // c * range / t + d where d = c * range * e / (t * 2^48) < c * range / 2^48
+  // <= t * 2^17 / 2^48 = t / 2^31 (c <= t, range <= FULL), and as t <=
+  // MAX_TOTAL < 2^15, d < 1 / t: too little to reach the next whole number
+  // from a quotient by t that is not whole. No product wraps: range *
+  // ceil(2^48 / t) < 2^17 * 2^40 (t >= 314, every symbol weighing at least
+  // 1), and c << 16 < 2^31.
+  std::pair<uint32_t, uint32_t> share(int s, uint32_t range) const {
+    const uint64_t scaled_range = uint64_t{range} * scale_of_total[total];
+    const auto end = [&](int j) {
+      return static_cast<uint32_t>(high_product(static_cast<uint64_t>(cumulative[j]) << 16, scaled_range));
+    };
+    return {end(s), end(s - 1)};
+  }
+};
+
+// The lane numbers 0..319, to mark the lanes before a symbol.
+struct LaneNumbers {
+  alignas(64) int16_t of[kFlatEntries];
+};
+constexpr LaneNumbers make_lane_numbers() {
+  LaneNumbers t{};
+  for (int j = 0; j < kFlatEntries; ++j) t.of[j] = static_cast<int16_t>(j);
+  return t;
+}
+alignas(64) constexpr LaneNumbers kLaneNumbers = make_lane_numbers();
+
+// Both searches count the entries above x, symbol 0's (the total, above x:
+// see Coder) included: that is the smallest symbol s >= 1 with
+// cumulative(s) <= x. x is below the total, so it fits a lane.
+struct Avx2Model : FlatModel {
+  QZR_TARGET_AVX2 int find_symbol(uint32_t x) const {
+    const __m256i xv = _mm256_set1_epi16(static_cast<int16_t>(x));
+    const __m256i* c = reinterpret_cast<const __m256i*>(cumulative);
+    int above = 0;
+    for (int v = 0; v < kFlatEntries / 16; v += 2) {
+      const __m256i both = _mm256_packs_epi16(_mm256_cmpgt_epi16(c[v], xv), _mm256_cmpgt_epi16(c[v + 1], xv));
+      above += __builtin_popcount(static_cast<uint32_t>(_mm256_movemask_epi8(both)));
+    }
+    return above;
+  }
+  QZR_TARGET_AVX2 void adapt(int s) {
+    const __m256i iv = _mm256_set1_epi16(static_cast<int16_t>(count(s)));
+    __m256i* c = reinterpret_cast<__m256i*>(cumulative);
+    const __m256i* lane = reinterpret_cast<const __m256i*>(kLaneNumbers.of);
+    for (int v = 0; v < kFlatEntries / 16; ++v) c[v] = _mm256_sub_epi16(c[v], _mm256_cmpgt_epi16(iv, lane[v]));
+  }
+};
+
+struct Avx512Model : FlatModel {
+  QZR_TARGET_AVX512 int find_symbol(uint32_t x) const {
+    const __m512i xv = _mm512_set1_epi16(static_cast<int16_t>(x));
+    const __m512i* c = reinterpret_cast<const __m512i*>(cumulative);
+    int above = 0;
+    for (int v = 0; v < kFlatEntries / 32; v += 2)
+      above += __builtin_popcountll(
+          _mm512_kunpackd(_mm512_cmpgt_epi16_mask(c[v + 1], xv), _mm512_cmpgt_epi16_mask(c[v], xv)));
+    return above;
+  }
+  QZR_TARGET_AVX512 void adapt(int s) {
+    const __m512i iv = _mm512_set1_epi16(static_cast<int16_t>(count(s)));
+    const __m512i one = _mm512_set1_epi16(1);
+    __m512i* c = reinterpret_cast<__m512i*>(cumulative);
+    const __m512i* lane = reinterpret_cast<const __m512i*>(kLaneNumbers.of);
+    for (int v = 0; v < kFlatEntries / 32; ++v)
+      c[v] = _mm512_mask_add_epi16(c[v], _mm512_cmplt_epi16_mask(lane[v], iv), c[v], one);
+  }
+};
+#endif  // QZR_X86_DISPATCH
+
+// The expansion after the length word with one form of the model.
+template <class Model>
+uint64_t expand_with(ByteReader& in, ByteWriter& out, uint32_t length, uint64_t* bits_taken) {
   if (bits_taken != nullptr) *bits_taken = 0;
   if (length == 0) return 0;
 
   struct State {
-    FastModel model;
+    Model model;
     std::array<uint8_t, RING_SIZE> ring;
     uint8_t output[1 << 14];  // bytes on their way to `out`
   };
   auto state = std::make_unique<State>();
-  FastModel& model = state->model;
+  Model& model = state->model;
   auto& ring = state->ring;
-  init_fast_model(model);
+  model.init();
   init_ring(ring);
 
   uint8_t* const output = state->output;
   size_t held = 0;  // bytes in output
   BitSource bits{in};
-  Coder coder;
+  Coder<Model::kReciprocalWidth> coder;
   bits.refill();
   coder.offset = bits.take(CODE_BITS);
   uint32_t r = RING_START;
@@ -338,14 +527,12 @@ uint64_t expand_lzari(ByteReader& in, ByteWriter& out, uint32_t length, uint64_t
     // Enough bits for a symbol and a position, at most 17 each.
     bits.refill();
 
-    const uint32_t total = model.total;
-    const auto per_total = reciprocal(total);
-    const uint32_t x = coder.scaled_code(total);
-    const int s = find_symbol(model, x);
-    coder.narrow(divide(coder.range * cumulative(model, s), per_total),
-                 divide(coder.range * cumulative(model, s - 1), per_total), bits);
+    const uint32_t x = coder.scaled_code(model.total);
+    const int s = model.find_symbol(x);
+    const auto [a, b] = model.share(s, coder.range);
+    coder.narrow(a, b, bits);
     const int c = model.character[s];
-    adapt(model, s);
+    model.adapt(s);
 
     if (c < 256) {
       output[held++] = static_cast<uint8_t>(c);
@@ -373,6 +560,77 @@ uint64_t expand_lzari(ByteReader& in, ByteWriter& out, uint32_t length, uint64_t
   out.write(output, held);
   if (bits_taken != nullptr) *bits_taken = bits.taken();
   return count;
+}
+
+using Expansion = uint64_t (*)(ByteReader&, ByteWriter&, uint32_t, uint64_t*);
+
+uint64_t expand_portable(ByteReader& in, ByteWriter& out, uint32_t length, uint64_t* bits_taken) {
+  return expand_with<BlockModel<false>>(in, out, length, bits_taken);
+}
+#if defined(QZR_SSE2)
+uint64_t expand_sse2(ByteReader& in, ByteWriter& out, uint32_t length, uint64_t* bits_taken) {
+  return expand_with<BlockModel<true>>(in, out, length, bits_taken);
+}
+#endif
+#if defined(QZR_X86_DISPATCH)
+QZR_TARGET_AVX2 __attribute__((flatten)) uint64_t expand_avx2(ByteReader& in, ByteWriter& out, uint32_t length,
+                                                                uint64_t* bits_taken) {
+  return expand_with<Avx2Model>(in, out, length, bits_taken);
+}
+QZR_TARGET_AVX512 __attribute__((flatten)) uint64_t expand_avx512(ByteReader& in, ByteWriter& out, uint32_t length,
+                                                                    uint64_t* bits_taken) {
+  return expand_with<Avx512Model>(in, out, length, bits_taken);
+}
+#endif
+
+// The form's expansion, or that of the best runnable form below it.
+Expansion expansion_of(SimdForm form) {
+  switch (best_simd_form(form)) {
+#if defined(QZR_X86_DISPATCH)
+    case SimdForm::avx512:
+      return expand_avx512;
+    case SimdForm::avx2:
+      return expand_avx2;
+#endif
+#if defined(QZR_SSE2)
+    case SimdForm::sse2:
+      return expand_sse2;
+#endif
+    default:
+      return expand_portable;
+  }
+}
+
+}  // namespace
+
+Expected<uint32_t> read_payload_length(ByteReader& in, uint64_t limit) {
+  uint8_t word[4];
+  if (in.read_block(word, 4) != 4) return Error{1, "\nRead Error\n", ErrorKind::truncated};
+  const uint32_t length = static_cast<uint32_t>(word[0]) | static_cast<uint32_t>(word[1]) << 8 |
+                          static_cast<uint32_t>(word[2]) << 16 | static_cast<uint32_t>(word[3]) << 24;
+  if (uint64_t{length} > limit)
+    return format_failure(format_text("\nPayload of %u bytes is beyond the limit of %llu bytes !\n", length,
+                                      static_cast<unsigned long long>(limit)),
+                          ErrorKind::limit);
+  return length;
+}
+
+Expected<uint64_t> decode_lzari(ByteReader& in, ByteWriter& out, uint64_t limit, uint64_t* bits_taken) {
+  Expected<uint32_t> length = read_payload_length(in, limit);
+  if (!length.ok()) return length.failure();
+  return expand_lzari(in, out, length.value(), bits_taken);
+}
+
+uint64_t expand_lzari(ByteReader& in, ByteWriter& out, uint32_t length, uint64_t* bits_taken) {
+  static const Expansion chosen = expansion_of(chosen_simd_form());
+  return chosen(in, out, length, bits_taken);
+}
+
+Expected<uint64_t> decode_lzari_as(SimdForm form, ByteReader& in, ByteWriter& out, uint64_t limit,
+                                   uint64_t* bits_taken) {
+  Expected<uint32_t> length = read_payload_length(in, limit);
+  if (!length.ok()) return length.failure();
+  return expansion_of(form)(in, out, length.value(), bits_taken);
 }
 
 }  // namespace qzr
