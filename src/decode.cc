@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <new>
-#include <mutex>
 #include <optional>
 
 #include "common/growing_bytes.h"
@@ -57,68 +56,6 @@ Status read_planes_in_turn(ByteReader& segments, int64_t max_samples, Plane (&pl
   return Status::success();
 }
 
-// Storage that the luma plane's synthesis and the next plane's reading will
-// take, asked for and faulted in on a thread of its own while the payload is
-// still being expanded and the reading mostly waits for it: the system's
-// clearing of those pages then leaves the path that the decode's time runs
-// along. It is taken for the picture's own plane sizes, which a sound stream
-// has, and only once the payload has shown itself real (kPayloadPerSample),
-// so that a few bytes claiming a vast picture cannot make it touch all that
-// storage. Refused storage is left for the synthesis to ask for again: a
-// failure is met where a serial run meets it. Storage not yet being taken
-// when the luma plane has been read is not taken at all.
-constexpr size_t kPayloadPerSample = 32;  // a sixteenth of a 2-bpp picture's
-class StorageAhead {
- public:
-  void start(GrowingBytes* payload, size_t luma_samples) {
-    if (payload == nullptr || luma_samples == 0) return;
-    filler_.start([this, payload, luma_samples] {
-      for (size_t have = 0; have < luma_samples / kPayloadPerSample;) {
-        const size_t now = payload->wait_beyond(have);
-        if (now == have || !claim(false)) return;  // the payload ended, or the storage is no longer wanted
-        have = now;
-      }
-      if (!claim(true)) return;
-      try {
-        luma.reserve_levels(luma_samples);
-        luma.reserve_samples(luma_samples);
-        luma.prefault();
-        chroma.reserve(luma_samples / 2);
-        chroma.prefault();
-      } catch (const std::bad_alloc&) {
-        luma.release();
-        chroma.release();
-      }
-    });
-  }
-
-  // Hands over what was taken, once the luma plane has been read.
-  void hand_over(PlaneWorkspace& luma_work, PlaneWorkspace& next_work) {
-    {
-      std::lock_guard lock(mutex_);
-      if (!claimed_) {
-        wanted_ = false;
-        return;
-      }
-    }
-    filler_.join();
-    luma_work.take_levels_and_samples(luma);
-    next_work = std::move(chroma);
-  }
-
- private:
-  // Whether the storage is still wanted; `taking` says that it is being taken.
-  bool claim(bool taking) {
-    std::lock_guard lock(mutex_);
-    if (wanted_ && taking) claimed_ = true;
-    return wanted_;
-  }
-  PlaneWorkspace luma, chroma;
-  std::mutex mutex_;
-  bool wanted_ = true, claimed_ = false;
-  Background filler_;  // last: joined before the rest goes
-};
-
 // The same on two threads: each plane's synthesis runs in the background
 // while this thread reads the next plane's stream, one synthesis at a time
 // (the last plane's on this thread), so that besides one plane being
@@ -126,9 +63,7 @@ class StorageAhead {
 // shares its large levels among `threads` threads. Failures are reported in
 // stream order, as the planes in turn would meet them.
 Status read_planes_overlapped(ByteReader& segments, int64_t max_samples, int threads, Plane (&planes)[3],
-                              DamageSigns& damage, size_t luma_samples = 0) {
-  StorageAhead ahead;
-  ahead.start(segments.growing, luma_samples);
+                              DamageSigns& damage) {
   PlaneWorkspace work[3];
   PlaneCoefficients coefficients[3];
   std::optional<Plane> synthesised[3];
@@ -149,7 +84,6 @@ Status read_planes_overlapped(ByteReader& segments, int64_t max_samples, int thr
       }
       coefficients[i] = std::move(c.value());
       take_signs(coefficients[i].damage, damage);
-      if (i == 0) ahead.hand_over(work[0], work[1]);
       auto task = [&, i] {
         synthesised[i] = synthesise(coefficients[i], work[i], threads);
         work[i].release();
@@ -233,8 +167,8 @@ Error copy_failure(const PayloadCopy& copy) {
 // copy comes before any failure the planes meet, so the expansion always
 // runs to its end.
 Status expand_while_reading(ByteReader& in, uint32_t length, GrowingBytes& payload, const PayloadCopy& copy,
-                            int64_t max_samples, int threads, size_t luma_samples, Plane (&planes)[3],
-                            Expansion& expansion, uint64_t& read_to, DamageSigns& damage) {
+                            int64_t max_samples, int threads, Plane (&planes)[3], Expansion& expansion,
+                            uint64_t& read_to, DamageSigns& damage) {
   bool copy_short = false;
   Status read;
   {
@@ -252,7 +186,7 @@ Status expand_while_reading(ByteReader& in, uint32_t length, GrowingBytes& paylo
       copy_short = out.failed;
     });
     ByteReader segments = growing_reader(payload);
-    read = read_planes_overlapped(segments, max_samples, threads, planes, damage, luma_samples);
+    read = read_planes_overlapped(segments, max_samples, threads, planes, damage);
     read_to = segments.offset();
     expander.join();
   }
@@ -322,17 +256,14 @@ Expected<DecodedPlanes> decode_payload(ByteReader& in, const FileStart& start, c
     d.header = start.header;
     GrowingBytes payload(size_t{start.payload_length} + MAX_MATCH);  // the last match may run past the length
     const int threads = decode_threads(limits);
-    const int64_t max_samples = max_samples_of(start, limits);
-    const int64_t luma_samples = int64_t{start.header.padded_width} * start.header.padded_height;
     Expansion expansion;
     uint64_t read_to = 0;
     DamageSigns plane_signs;
     const Status planes =
-        threads > 1 ? expand_while_reading(in, start.payload_length, payload, copy, max_samples, threads,
-                                           luma_samples <= max_samples ? static_cast<size_t>(luma_samples) : 0,
-                                           d.planes, expansion, read_to, plane_signs)
-                    : expand_then_read(in, start.payload_length, payload, copy, max_samples, d.planes, expansion,
-                                       read_to, plane_signs);
+        threads > 1 ? expand_while_reading(in, start.payload_length, payload, copy, max_samples_of(start, limits),
+                                           threads, d.planes, expansion, read_to, plane_signs)
+                    : expand_then_read(in, start.payload_length, payload, copy, max_samples_of(start, limits),
+                                       d.planes, expansion, read_to, plane_signs);
     if (!planes.ok()) return planes.failure;
     return finish_planes(start, d, &in, expansion, read_to, plane_signs);
   });

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cmath>
 #include <memory>
-#include <utility>
 
 #include "codec/band_layout.h"
 #include "codec/huffman_codes.h"
@@ -145,29 +144,10 @@ void PlaneWorkspace::reserve_levels(size_t n) {
   levels_capacity = n;
 }
 
-void PlaneWorkspace::reserve_samples(size_t n) { samples.reserve(n); }
-
-void PlaneWorkspace::prefault() {
-  prefault_large(quantized.get(), quantized.size() * sizeof(int16_t));
-  prefault_large(levels_odd.get(), levels_odd.size() * sizeof(int32_t));
-  prefault_large(levels_even.get(), levels_even.size() * sizeof(int32_t));
-  prefault_large(samples.data(), samples.capacity());
-}
-
-void PlaneWorkspace::take_levels_and_samples(PlaneWorkspace& other) {
-  if (other.levels_capacity > levels_capacity) {
-    levels_odd = std::move(other.levels_odd);
-    levels_even = std::move(other.levels_even);
-    levels_capacity = std::exchange(other.levels_capacity, 0);
-  }
-  if (other.samples.capacity() > samples.capacity()) samples = std::move(other.samples);
-}
-
 void PlaneWorkspace::release() {
   quantized = {};
   levels_odd = {};
   levels_even = {};
-  samples = {};
   capacity = levels_capacity = 0;
 }
 
@@ -177,7 +157,6 @@ Plane synthesise(const PlaneCoefficients& c, PlaneWorkspace& work, int threads) 
   Plane plane;
   plane.width = c.width;
   plane.height = c.height;
-  plane.samples = std::move(work.samples);
   plane.samples.resize(n);
   synthesise_plane({work.quantized.get(), n}, c.steps, {work.levels_odd.get(), n / 4}, {work.levels_even.get(), n / 16},
                    c.width, c.height, c.levels, SampleScaler(c.scale, n), plane.samples, threads);

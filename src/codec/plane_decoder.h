@@ -41,22 +41,14 @@ Status read_band_groups(ByteReader& in, int levels, std::span<int16_t> quantized
 // synthesis' coarser levels: a quarter and a sixteenth of that), kept from
 // one plane to the next so that later planes may reuse an earlier one's. The
 // levels are taken only when the synthesis starts, so a plane read while
-// another is synthesised holds its quantized values alone. The storage of
-// the plane's samples may be taken in advance too: the synthesis hands it
-// to the plane it makes.
+// another is synthesised holds its quantized values alone.
 struct PlaneWorkspace {
   ZeroedArray<int16_t> quantized;
   ZeroedArray<int32_t> levels_odd, levels_even;
-  RawVector<uint8_t> samples;
   size_t capacity = 0, levels_capacity = 0;
   bool clean = false;  // the quantized values are all zero
   void reserve(size_t n);
   void reserve_levels(size_t n);
-  void reserve_samples(size_t n);
-  // Faults in what the workspace holds (prefault_large).
-  void prefault();
-  // Takes `other`'s levels and samples, when they are at least as large.
-  void take_levels_and_samples(PlaneWorkspace& other);
   void release();
 };
 

@@ -15,13 +15,13 @@ void GrowingBytes::append(const uint8_t* data, size_t n) {
   written_ += n;
   std::lock_guard lock(mutex_);
   published_ = written_;
-  arrived_.notify_all();
+  arrived_.notify_one();
 }
 
 void GrowingBytes::close() {
   std::lock_guard lock(mutex_);
   closed_ = true;
-  arrived_.notify_all();
+  arrived_.notify_one();
 }
 
 size_t GrowingBytes::wait_beyond(size_t have) {

@@ -25,8 +25,8 @@ class GrowingBytes {
   void append(const uint8_t* data, size_t n);
   void close();
 
-  // Readers (any number of them): the block's start, and the count of bytes
-  // arrived once it is above `have` or no more will come.
+  // Reader: the block's start, and the count of bytes arrived once it is
+  // above `have` or no more will come.
   const uint8_t* data() const { return bytes_.data(); }
   size_t wait_beyond(size_t have);
 

@@ -1,6 +1,5 @@
 #include "common/large_memory.h"
 
-#include <cstdint>
 #include <cstdlib>
 #include <new>
 
@@ -41,19 +40,6 @@ void* allocate_large(size_t bytes, [[maybe_unused]] Fill fill) {
   void* p = fill == Fill::zeros ? std::calloc(size, 1) : std::malloc(size);
   if (p == nullptr) throw std::bad_alloc();
   return p;
-}
-
-void prefault_large(void* p, size_t bytes) {
-  if (p == nullptr || bytes == 0) return;
-#if defined(__linux__)
-#if !defined(MADV_POPULATE_WRITE)
-  constexpr int MADV_POPULATE_WRITE = 23;  // Linux 5.14 on
-#endif
-  if (bytes >= kMappedFrom && madvise(p, mapped_length(bytes), MADV_POPULATE_WRITE) == 0) return;
-#endif
-  // One write a page, of what the page holds.
-  volatile uint8_t* const bytes_at = static_cast<uint8_t*>(p);
-  for (size_t i = 0; i < bytes; i += 4096) bytes_at[i] = bytes_at[i];
 }
 
 void free_large(void* p, [[maybe_unused]] size_t bytes) {

@@ -16,10 +16,4 @@ enum class Fill { none, zeros };
 void* allocate_large(size_t bytes, Fill fill);
 void free_large(void* p, size_t bytes);
 
-// Faults in new storage from allocate_large ahead of its use, on a thread
-// that would otherwise wait: the system clears each page it gives, which is
-// most of the cost of a large array's first pass. The content stays what
-// it was (zeros stay zeros).
-void prefault_large(void* p, size_t bytes);
-
 }  // namespace qzr
