@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <new>
-#include <optional>
 
 #include "common/growing_bytes.h"
 #include "common/threads.h"
@@ -40,63 +39,24 @@ void take_signs(DamageSigns& from, DamageSigns& damage) {
 }
 
 // The luma and the two chroma planes in turn (YSeg, USeg, VSeg), each
-// segment search going on where the previous plane stream ended. The luma
+// segment search going on where the previous plane stream ended, each
+// synthesis sharing its large levels among `threads` threads. The luma
 // plane's working arrays go before the chroma planes, half its size, take
-// theirs: the peak stays that of the luma plane.
-Status read_planes_in_turn(ByteReader& segments, int64_t max_samples, Plane (&planes)[3], DamageSigns& damage) {
+// theirs: the peak stays that of the luma plane. (Reading the next plane
+// while one is synthesised would hold both planes' arrays at once, for the
+// little time that reading a plane whose bytes have all arrived takes.)
+Status read_planes_in_turn(ByteReader& segments, int64_t max_samples, int threads, Plane (&planes)[3],
+                           DamageSigns& damage) {
   PlaneWorkspace work;
   for (int i = 0; i < 3; ++i) {
     if (Status found = find_segment_noting(segments, i, damage); !found.ok()) return found;
     Expected<PlaneCoefficients> c = read_plane(segments, kSegmentNames[i], max_samples, work);
     if (!c.ok()) return c.failure();
     take_signs(c.value().damage, damage);
-    planes[i] = synthesise(c.value(), work);
+    if (segments.growing != nullptr) segments.growing->give_back(segments.offset());  // read once, forward
+    planes[i] = synthesise(c.value(), work, threads);
     if (i == 0) work.release();
   }
-  return Status::success();
-}
-
-// The same on two threads: each plane's synthesis runs in the background
-// while this thread reads the next plane's stream, one synthesis at a time
-// (the last plane's on this thread), so that besides one plane being
-// synthesised there is only the next one's quantized values. A synthesis
-// shares its large levels among `threads` threads. Failures are reported in
-// stream order, as the planes in turn would meet them.
-Status read_planes_overlapped(ByteReader& segments, int64_t max_samples, int threads, Plane (&planes)[3],
-                              DamageSigns& damage) {
-  PlaneWorkspace work[3];
-  PlaneCoefficients coefficients[3];
-  std::optional<Plane> synthesised[3];
-  std::optional<Error> unread;    // the failure that stopped the reading
-  int read = 0;                   // planes read
-  {
-    Background synthesis;
-    for (; read < 3; ++read) {
-      const int i = read;
-      if (Status found = find_segment_noting(segments, i, damage); !found.ok()) {
-        unread = found.failure;
-        break;
-      }
-      Expected<PlaneCoefficients> c = read_plane(segments, kSegmentNames[i], max_samples, work[i]);
-      if (!c.ok()) {
-        unread = c.failure();
-        break;
-      }
-      coefficients[i] = std::move(c.value());
-      take_signs(coefficients[i].damage, damage);
-      auto task = [&, i] {
-        synthesised[i] = synthesise(coefficients[i], work[i], threads);
-        work[i].release();
-      };
-      if (i < 2)
-        synthesis.start(task);
-      else
-        task();
-    }
-    synthesis.join();
-  }
-  for (int i = 0; i < read; ++i) planes[i] = std::move(*synthesised[i]);
-  if (unread) return *unread;
   return Status::success();
 }
 
@@ -162,7 +122,7 @@ Error copy_failure(const PayloadCopy& copy) {
 }
 
 // The expansion on a thread of its own, into memory that this thread reads
-// the planes from as their bytes arrive (synthesising them on a third).
+// the planes from as their bytes arrive and synthesises them.
 // What a serial run would report first still wins: a short write to the
 // copy comes before any failure the planes meet, so the expansion always
 // runs to its end.
@@ -186,7 +146,7 @@ Status expand_while_reading(ByteReader& in, uint32_t length, GrowingBytes& paylo
       copy_short = out.failed;
     });
     ByteReader segments = growing_reader(payload);
-    read = read_planes_overlapped(segments, max_samples, threads, planes, damage);
+    read = read_planes_in_turn(segments, max_samples, threads, planes, damage);
     read_to = segments.offset();
     expander.join();
   }
@@ -204,7 +164,7 @@ Status expand_then_read(ByteReader& in, uint32_t length, GrowingBytes& payload, 
   payload.close();
   if (out.failed) return copy_failure(copy);
   ByteReader segments = growing_reader(payload);
-  Status read = read_planes_in_turn(segments, max_samples, planes, damage);
+  Status read = read_planes_in_turn(segments, max_samples, 1, planes, damage);
   read_to = segments.offset();
   return read;
 }
@@ -284,7 +244,8 @@ Expected<DecodedPlanes> read_payload_planes(ByteReader& payload, const FileStart
     DecodedPlanes d;
     d.header = start.header;
     DamageSigns plane_signs;
-    if (Status read = read_planes_in_turn(payload, max_samples_of(start, limits), d.planes, plane_signs); !read.ok())
+    if (Status read = read_planes_in_turn(payload, max_samples_of(start, limits), 1, d.planes, plane_signs);
+        !read.ok())
       return read.failure;
     // The code's own signs are not known: the input is not at hand.
     return finish_planes(start, d, nullptr, expansion, payload.offset(), plane_signs);

@@ -25,8 +25,8 @@ struct DecodeLimits {
   int64_t max_plane_samples = kAnyPlaneSize;  // samples of one plane
   // 1: everything on the calling thread. More (0: as many as the process
   // has cores): the payload is expanded on a thread of its own while the
-  // planes are read as their bytes arrive, each synthesised beside the
-  // next one's reading. The same result either way.
+  // planes are read as their bytes arrive, and each plane's synthesis is
+  // shared among the threads. The same result either way.
   int threads = 0;
 };
 

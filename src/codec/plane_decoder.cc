@@ -136,12 +136,14 @@ void PlaneWorkspace::reserve(size_t n) {
 }
 
 void PlaneWorkspace::reserve_levels(size_t n) {
-  if (n <= levels_capacity) return;
-  levels_odd = {};
-  levels_even = {};
-  levels_odd = ZeroedArray<int32_t>(n / 4);
-  levels_even = ZeroedArray<int32_t>(n / 16);
-  levels_capacity = n;
+  if (n > levels_capacity) {
+    levels_odd = {};
+    levels_even = {};
+    levels_odd = ZeroedArray<int32_t>(n / 4);
+    levels_capacity = n;
+  }
+  // The even levels go once the finest level starts (synthesise).
+  if (levels_even.size() < n / 16) levels_even = ZeroedArray<int32_t>(levels_capacity / 16);
 }
 
 void PlaneWorkspace::release() {
@@ -157,9 +159,25 @@ Plane synthesise(const PlaneCoefficients& c, PlaneWorkspace& work, int threads) 
   Plane plane;
   plane.width = c.width;
   plane.height = c.height;
+  const std::span<const int16_t> quantized(work.quantized.get(), n);
+  synthesise_coarse_levels(quantized, c.steps, {work.levels_odd.get(), n / 4}, {work.levels_even.get(), n / 16},
+                           c.width, c.height, c.levels, threads);
+  // The finest level reads neither the coarser levels' quantized values nor
+  // the even levels: their storage goes back before the samples take theirs.
+  work.quantized.give_back(0, n / 4);
+  work.levels_even = {};
   plane.samples.resize(n);
-  synthesise_plane({work.quantized.get(), n}, c.steps, {work.levels_odd.get(), n / 4}, {work.levels_even.get(), n / 16},
-                   c.width, c.height, c.levels, SampleScaler(c.scale, n), plane.samples, threads);
+  // Nor does it read its own rows twice: their storage goes back as it
+  // advances, while the samples take theirs.
+  const size_t half_width = static_cast<size_t>(c.width) / 2;
+  auto rows_read = [&](int first, int end) {
+    const size_t at = static_cast<size_t>(first) * half_width, count = static_cast<size_t>(end - first) * half_width;
+    work.levels_odd.give_back(at, count);
+    work.quantized.give_back(n / 4 + at, count);
+    work.quantized.give_back(3 * (n / 4) + at, count);
+  };
+  synthesise_finest_level(quantized, c.steps, {work.levels_odd.get(), n / 4}, c.width, c.height, c.levels,
+                          SampleScaler(c.scale, n), plane.samples, threads, rows_read);
   return plane;
 }
 

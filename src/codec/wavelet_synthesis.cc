@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <bit>
+#include <functional>
 #include <utility>
 #include <vector>
 
@@ -269,14 +270,20 @@ void scatter_approximation_row(const RingLevel& l, const int32_t* row, int Y) {
 // rows 2 Y0 - 1 and 2 Y0 also take the shares of the rows before Y0: when Y0
 // is not 0 this band's shares of them go to `head` (two rows of W) instead.
 // Rows 2 Y1 - 1 and 2 Y1 likewise, when Y1 is not the last row: they are
-// left in the ring.
+// left in the ring. Once a tile's rows are done, `rows_read(Ya, Yb)` says
+// that rows Ya .. Yb - 1 of quarters 0, 1 and 3 will not be read again.
 template <class Stored>
 constexpr int kTileRows = 64 / sizeof(Stored);
 
-template <class Value, class Emit>
+struct RowsReadIgnored {
+  void operator()(int, int) const {}
+};
+
+template <class Value, class Emit, class RowsRead = RowsReadIgnored>
 void synthesise_level(const int32_t* q0, const typename Value::Stored* details, int W, int H,
                       const std::array<Value, 3>& detail, std::span<int32_t> ring,
-                      std::span<typename Value::Stored> tile, int Y0, int Y1, int32_t* head, Emit emit) {
+                      std::span<typename Value::Stored> tile, int Y0, int Y1, int32_t* head, Emit emit,
+                      RowsRead rows_read = {}) {
   using Stored = typename Value::Stored;
   const RingLevel l{ring.data(), W, H, W / 2, H / 2};
   const int64_t B = static_cast<int64_t>(l.hw) * l.hh;
@@ -307,6 +314,7 @@ void synthesise_level(const int32_t* q0, const typename Value::Stored* details, 
         emit(y, done);
       std::fill_n(done, W, 0);
     }
+    if (in_tile == kTileRows<Stored> - 1 || Y == Y1 - 1) rows_read(Y - in_tile, Y + 1);
   }
 }
 
@@ -330,10 +338,11 @@ constexpr int64_t kMinBandedSamples = int64_t{1} << 16;
 // first on a thread of its own, then the rows where two bands meet: the sum
 // of both bands' shares (sums wrap, so the order of the additions does not
 // matter). `emit` is called from several threads, never twice for a row.
-template <class Value, class Emit>
+template <class Value, class Emit, class RowsRead = RowsReadIgnored>
 void synthesise_level_banded(const int32_t* q0, const typename Value::Stored* details, int W, int H,
                              const std::array<Value, 3>& detail,
-                             std::vector<LevelScratch<typename Value::Stored>>& scratch, Emit emit) {
+                             std::vector<LevelScratch<typename Value::Stored>>& scratch, Emit emit,
+                             RowsRead rows_read = {}) {
   using Stored = typename Value::Stored;
   const int hh = H / 2;
   // Band boundaries on whole tiles of quarter 2.
@@ -348,7 +357,7 @@ void synthesise_level_banded(const int32_t* q0, const typename Value::Stored* de
   auto band = [&](int k) {
     LevelScratch<Stored>& s = scratch[static_cast<size_t>(k)];
     synthesise_level(q0, details, W, H, detail, s.ring, s.tile, start[static_cast<size_t>(k)],
-                     start[static_cast<size_t>(k) + 1], s.head.data(), emit);
+                     start[static_cast<size_t>(k) + 1], s.head.data(), emit, rows_read);
   };
   {
     std::array<Background, kMaxSynthesisBands> threads;
@@ -384,9 +393,25 @@ void inverse_wavelet(std::span<int32_t> coefficients, std::span<int32_t> samples
   }
 }
 
-void synthesise_plane(std::span<const int16_t> quantized, std::span<const int16_t> steps, std::span<int32_t> levels_odd,
-                      std::span<int32_t> levels_even, int width, int height, int levels, const SampleScaler& scale,
-                      std::span<uint8_t> out, int bands) {
+namespace {
+
+// Level n's dequantization of its three detail bands.
+std::array<Dequantized, 3> detail_steps(std::span<const int16_t> steps, int levels, int n) {
+  const size_t k = static_cast<size_t>(levels - 1 - n);  // detail level, 0 the coarsest
+  return {Dequantized{steps[1 + 3 * k]}, Dequantized{steps[2 + 3 * k]}, Dequantized{steps[3 + 3 * k]}};
+}
+
+std::vector<LevelScratch<int16_t>> synthesis_scratch(int width, int bands) {
+  std::vector<LevelScratch<int16_t>> scratch;
+  for (int k = 0; k < std::clamp(bands, 1, kMaxSynthesisBands); ++k) scratch.emplace_back(width);
+  return scratch;
+}
+
+}  // namespace
+
+void synthesise_coarse_levels(std::span<const int16_t> quantized, std::span<const int16_t> steps,
+                              std::span<int32_t> levels_odd, std::span<int32_t> levels_even, int width, int height,
+                              int levels, int bands) {
   // Level n's output (n >= 1) goes to the buffer of n's parity, from which
   // level n - 1 reads it as its quarter 0. The approximation band is
   // dequantized into the buffer of level `levels`' parity; the detail bands
@@ -397,26 +422,36 @@ void synthesise_plane(std::span<const int16_t> quantized, std::span<const int16_
   int32_t* top = buffer(levels);
   for (int64_t i = 0; i < approximation; ++i) top[i] = dequantize_value(steps[0], quantized[static_cast<size_t>(i)]);
 
-  std::vector<LevelScratch<int16_t>> scratch;
-  for (int k = 0; k < std::clamp(bands, 1, kMaxSynthesisBands); ++k) scratch.emplace_back(width);
-  for (int n = levels - 1; n >= 0; --n) {
+  std::vector<LevelScratch<int16_t>> scratch = synthesis_scratch(width, bands);
+  for (int n = levels - 1; n >= 1; --n) {
     const int W = width >> n, H = height >> n;
-    const int k = levels - 1 - n;  // detail level, 0 the coarsest
-    const std::array<Dequantized, 3> detail = {Dequantized{steps[static_cast<size_t>(1 + 3 * k)]},
-                                               Dequantized{steps[static_cast<size_t>(2 + 3 * k)]},
-                                               Dequantized{steps[static_cast<size_t>(3 + 3 * k)]}};
-    if (n == 0) {
-      synthesise_level_banded(buffer(1), quantized.data(), W, H, detail, scratch, [&](int y, const int32_t* row) {
-        scale(std::span<const int32_t>(row, static_cast<size_t>(W)),
-              out.subspan(static_cast<size_t>(y) * static_cast<size_t>(W), static_cast<size_t>(W)));
-      });
-    } else {
-      int32_t* level_out = buffer(n);
-      synthesise_level_banded(buffer(n + 1), quantized.data(), W, H, detail, scratch, [&](int y, const int32_t* row) {
-        std::copy_n(row, W, level_out + static_cast<int64_t>(y) * W);
-      });
-    }
+    int32_t* level_out = buffer(n);
+    synthesise_level_banded(buffer(n + 1), quantized.data(), W, H, detail_steps(steps, levels, n), scratch,
+                            [&](int y, const int32_t* row) { std::copy_n(row, W, level_out + static_cast<int64_t>(y) * W); });
   }
+}
+
+void synthesise_finest_level(std::span<const int16_t> quantized, std::span<const int16_t> steps,
+                             std::span<const int32_t> levels_odd, int width, int height, int levels,
+                             const SampleScaler& scale, std::span<uint8_t> out, int bands,
+                             const std::function<void(int, int)>& rows_read) {
+  std::vector<LevelScratch<int16_t>> scratch = synthesis_scratch(width, bands);
+  auto emit = [&](int y, const int32_t* row) {
+    scale(std::span<const int32_t>(row, static_cast<size_t>(width)),
+          out.subspan(static_cast<size_t>(y) * static_cast<size_t>(width), static_cast<size_t>(width)));
+  };
+  const std::array<Dequantized, 3> detail = detail_steps(steps, levels, 0);
+  if (rows_read)
+    synthesise_level_banded(levels_odd.data(), quantized.data(), width, height, detail, scratch, emit, rows_read);
+  else
+    synthesise_level_banded(levels_odd.data(), quantized.data(), width, height, detail, scratch, emit);
+}
+
+void synthesise_plane(std::span<const int16_t> quantized, std::span<const int16_t> steps, std::span<int32_t> levels_odd,
+                      std::span<int32_t> levels_even, int width, int height, int levels, const SampleScaler& scale,
+                      std::span<uint8_t> out, int bands) {
+  synthesise_coarse_levels(quantized, steps, levels_odd, levels_even, width, height, levels, bands);
+  synthesise_finest_level(quantized, steps, levels_odd, width, height, levels, scale, out, bands);
 }
 
 void inverse_wavelet_plain(std::span<int32_t> coefficients, std::span<int32_t> samples, int width, int height,

@@ -24,6 +24,8 @@ void GrowingBytes::close() {
   arrived_.notify_one();
 }
 
+void GrowingBytes::give_back(size_t offset) { give_back_large(bytes_.data(), bytes_.size(), 0, offset); }
+
 size_t GrowingBytes::wait_beyond(size_t have) {
   std::unique_lock lock(mutex_);
   arrived_.wait(lock, [&] { return closed_ || published_ > have; });

@@ -29,6 +29,9 @@ class GrowingBytes {
   // above `have` or no more will come.
   const uint8_t* data() const { return bytes_.data(); }
   size_t wait_beyond(size_t have);
+  // The reader will not read the bytes before `offset` again: their storage
+  // may go back to the system.
+  void give_back(size_t offset);
 
  private:
   RawVector<uint8_t> bytes_;  // left uninitialised: written before it is read

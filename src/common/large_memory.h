@@ -1,6 +1,7 @@
 // Storage of the large working arrays, for RawVector and ZeroedArray alike:
-// from nearly one huge page up it is mapped from the system (already zero there,
-// so never cleared again) and asked for in huge pages where the system has
+// from 256 KiB up it is mapped from the system (already zero there, so never
+// cleared again, and parts of it can be given back before the whole goes),
+// from nearly one huge page up in whole huge pages where the system has
 // them, which takes most of the page faults out of its first use; below, it
 // comes from the heap.
 #pragma once
@@ -10,10 +11,20 @@
 namespace qzr {
 
 enum class Fill { none, zeros };
+// Huge pages suit storage that is soon written whole; storage written a
+// little at a time over a long while, as other storage is given back, takes
+// memory more gradually in small ones.
+enum class PageSize { huge, small };
 
 // `bytes` of storage, zero-filled with Fill::zeros (never null; throws
 // std::bad_alloc when refused). free_large takes the same count back.
-void* allocate_large(size_t bytes, Fill fill);
+void* allocate_large(size_t bytes, Fill fill, PageSize pages = PageSize::huge);
 void free_large(void* p, size_t bytes);
+
+// Gives the whole pages among bytes [offset, offset + length) of a block
+// from allocate_large, `bytes` long, back to the system where the block is
+// mapped: they hold no memory until written again, and read as zeros.
+// Elsewhere it does nothing.
+void give_back_large(void* p, size_t bytes, size_t offset, size_t length);
 
 }  // namespace qzr

@@ -1,6 +1,7 @@
 // Large zero-filled working arrays, in allocate_large's storage.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <new>
@@ -28,6 +29,12 @@ class ZeroedArray {
   ~ZeroedArray() { free_large(data_, count_ * sizeof(T)); }
 
   T* get() const { return data_; }
+  // Values [first, first + count) are no longer needed: their whole pages
+  // go back to the system (give_back_large) and read as zeros after.
+  void give_back(size_t first, size_t count) {
+    if (first < count_)
+      give_back_large(data_, count_ * sizeof(T), first * sizeof(T), std::min(count, count_ - first) * sizeof(T));
+  }
   size_t size() const { return count_; }
 
  private:
