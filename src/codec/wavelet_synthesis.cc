@@ -270,10 +270,13 @@ void scatter_approximation_row(const RingLevel& l, const int32_t* row, int Y) {
 // rows 2 Y0 - 1 and 2 Y0 also take the shares of the rows before Y0: when Y0
 // is not 0 this band's shares of them go to `head` (two rows of W) instead.
 // Rows 2 Y1 - 1 and 2 Y1 likewise, when Y1 is not the last row: they are
-// left in the ring. Once a tile's rows are done, `rows_read(Ya, Yb)` says
-// that rows Ya .. Yb - 1 of quarters 0, 1 and 3 will not be read again.
+// left in the ring. Every kRowsReadStep rows, and at the end, `rows_read(Ya,
+// Yb)` says that rows Ya .. Yb - 1 of quarters 0, 1 and 3 will not be read
+// again (where storage is given back, each call costs the system a flush of
+// its address translations: not every tile).
 template <class Stored>
 constexpr int kTileRows = 64 / sizeof(Stored);
+constexpr int kRowsReadStep = 256;
 
 struct RowsReadIgnored {
   void operator()(int, int) const {}
@@ -314,7 +317,8 @@ void synthesise_level(const int32_t* q0, const typename Value::Stored* details, 
         emit(y, done);
       std::fill_n(done, W, 0);
     }
-    if (in_tile == kTileRows<Stored> - 1 || Y == Y1 - 1) rows_read(Y - in_tile, Y + 1);
+    const int step_rows_before = (Y - Y0) % kRowsReadStep;
+    if (step_rows_before == kRowsReadStep - 1 || Y == Y1 - 1) rows_read(Y - step_rows_before, Y + 1);
   }
 }
 
