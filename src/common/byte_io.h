@@ -60,8 +60,10 @@ struct ByteWriter {
     if (used == buffer.size()) flush();
     buffer[used++] = b;
   }
+  // Bytes in order; a block of at least the buffer's size bypasses it.
   void write(const uint8_t* src, size_t n);
   void flush();  // hands buffered bytes to the sink; sets `failed` on a short write
+  void deliver(const uint8_t* src, size_t n);  // bytes straight to the sink(s)
 };
 
 ByteWriter file_writer(std::FILE* file, size_t buffer_size = 1 << 16);
