@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "common/threads.h"
+#include "common/zeroed_storage.h"
 
 #include "output/picture_rows.h"
 
@@ -50,32 +51,36 @@ void write_bmp_from_planes(ByteWriter& out, const Plane (&planes)[3], uint32_t w
   const auto header = make_bmp_header(width, height);
   out.write(header.data(), header.size());
   const size_t row_size = bmp_row_size(width);
-  if (row_size == 0 || height == 0) return;
   const PictureSource picture{planes, width, height, padded_width};
-  // Rows in blocks of about 1 MiB, each written at once, past the writer's
-  // buffer; with threads, one more thread converts up to two blocks ahead
-  // of the one being written.
+  // With threads, one more converts blocks of rows ahead of the one being
+  // written, each written at once past the writer's buffer, in a ring of
+  // 2 MiB: a single huge page where the system gives them, since faulting
+  // in fresh memory page by page costs about as much as the writes.
+  constexpr size_t kRing = size_t{2} << 20, kDepth = 4;
   const uint32_t block_rows = static_cast<uint32_t>(
-      std::min<size_t>(height, std::max<size_t>(1, (size_t{1} << 20) / row_size)));
-  const uint32_t blocks = (height - 1) / block_rows + 1;
-  const size_t depth = threads > 1 && blocks > 1 ? 3 : 1;
-  std::vector<uint8_t> ring(depth * block_rows * row_size, 0);  // the fill bytes stay 0
-  auto block = [&](uint64_t k) { return ring.data() + k % depth * block_rows * row_size; };
-  auto rows_of = [&](uint64_t k) { return std::min<uint32_t>(height - static_cast<uint32_t>(k) * block_rows, block_rows); };
-  auto convert = [&](uint64_t k) {
-    for (uint32_t r = 0; r < rows_of(k); ++r)
-      write_picture_row(picture, static_cast<uint32_t>(k) * block_rows + r, PixelOrder::bgr, block(k) + r * row_size,
-                        nullptr);
-  };
-  auto write = [&](uint64_t k) { out.write(block(k), rows_of(k) * row_size); };
-  if (depth > 1) {
-    produce_ahead(blocks, depth, convert, write);
+      std::min<size_t>(height, std::max<size_t>(1, kRing / kDepth / std::max<size_t>(row_size, 1))));
+  const uint32_t blocks = height == 0 ? 0 : (height - 1) / block_rows + 1;
+  if (threads <= 1 || blocks <= 1) {
+    std::vector<uint8_t> row(row_size, 0);  // the fill bytes stay 0
+    for (uint32_t r = 0; r < height; ++r) {
+      write_picture_row(picture, r, PixelOrder::bgr, row.data(), nullptr);
+      out.write(row.data(), row.size());
+    }
     return;
   }
-  for (uint32_t k = 0; k < blocks; ++k) {
-    convert(k);
-    write(k);
-  }
+  const ZeroedArray<uint8_t> ring(kDepth * block_rows * row_size);  // the fill bytes stay 0
+  auto block = [&](uint64_t k) { return ring.get() + k % kDepth * block_rows * row_size; };
+  auto rows_of = [&](uint64_t k) {
+    return std::min<uint32_t>(height - static_cast<uint32_t>(k) * block_rows, block_rows);
+  };
+  produce_ahead(
+      blocks, kDepth,
+      [&](uint64_t k) {
+        for (uint32_t r = 0; r < rows_of(k); ++r)
+          write_picture_row(picture, static_cast<uint32_t>(k) * block_rows + r, PixelOrder::bgr,
+                            block(k) + r * row_size, nullptr);
+      },
+      [&](uint64_t k) { out.write(block(k), rows_of(k) * row_size); });
 }
 
 }  // namespace qzr
