@@ -1,5 +1,6 @@
 // The few thread helpers the decode uses: how many cores this process may
-// run on, and a task on a thread of its own that is always joined.
+// run on, a task on a thread of its own that is always joined, and items
+// made on one while the caller takes them in turn.
 #pragma once
 
 #include <condition_variable>
