@@ -358,12 +358,14 @@ void run_bmp(benchmark::State& state, Write write) {
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * 3 * w * h);
 }
 
+// The argument: threads (2: converted ahead on another).
 void BM_BmpFromPlanes(benchmark::State& state) {
-  run_bmp(state, [](const ThreePlanes& t, ByteWriter& wr, uint32_t w, uint32_t h) {
-    write_bmp_from_planes(wr, t.planes, w, h, t.w);
+  const int threads = static_cast<int>(state.range(0));
+  run_bmp(state, [threads](const ThreePlanes& t, ByteWriter& wr, uint32_t w, uint32_t h) {
+    write_bmp_from_planes(wr, t.planes, w, h, t.w, threads);
   });
 }
-BENCHMARK(BM_BmpFromPlanes)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_BmpFromPlanes)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond);
 
 void BM_BmpThroughPixelBuffer(benchmark::State& state) {
   run_bmp(state, [](const ThreePlanes& t, ByteWriter& wr, uint32_t w, uint32_t h) {

@@ -84,6 +84,13 @@ ByteWriter memory_writer(std::vector<uint8_t>& out, size_t buffer_size) {
 }
 
 void ByteWriter::write(const uint8_t* src, size_t n) {
+  // A block of at least the buffer's size goes to the sink as it is, after
+  // what is buffered: one copy and one write fewer.
+  if (n >= buffer.size()) {
+    flush();
+    deliver(src, n);
+    return;
+  }
   while (n > 0) {
     if (used == buffer.size()) flush();
     size_t take = std::min(n, buffer.size() - used);
@@ -96,13 +103,17 @@ void ByteWriter::write(const uint8_t* src, size_t n) {
 
 void ByteWriter::flush() {
   if (used == 0) return;
-  if (growing != nullptr) growing->append(buffer.data(), used);
-  if (memory != nullptr) {
-    memory->insert(memory->end(), buffer.begin(), buffer.begin() + static_cast<std::ptrdiff_t>(used));
-  } else if (file != nullptr && !failed) {
-    if (std::fwrite(buffer.data(), 1, used, file) != used) failed = true;
-  }
+  deliver(buffer.data(), used);
   used = 0;
+}
+
+void ByteWriter::deliver(const uint8_t* src, size_t n) {
+  if (growing != nullptr) growing->append(src, n);
+  if (memory != nullptr) {
+    memory->insert(memory->end(), src, src + n);
+  } else if (file != nullptr && !failed) {
+    if (std::fwrite(src, 1, n, file) != n) failed = true;
+  }
 }
 
 bool close_checked(std::FILE* file) {

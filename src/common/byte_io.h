@@ -8,6 +8,8 @@
 #include <span>
 #include <vector>
 
+#include "common/raw_vector.h"
+
 namespace qzr {
 
 class GrowingBytes;
@@ -51,8 +53,8 @@ ByteReader growing_reader(GrowingBytes& bytes);
 struct ByteWriter {
   std::FILE* file = nullptr;               // stdio sink, or
   std::vector<uint8_t>* memory = nullptr;  // memory sink
-  GrowingBytes* growing = nullptr;         // and besides either, memory every flush is appended to
-  std::vector<uint8_t> buffer;
+  GrowingBytes* growing = nullptr;         // and besides either, memory every byte written is appended to
+  RawVector<uint8_t> buffer;               // not cleared: its pages are touched only as it fills
   size_t used = 0;
   bool failed = false;  // a write to the file fell short
 
@@ -60,8 +62,11 @@ struct ByteWriter {
     if (used == buffer.size()) flush();
     buffer[used++] = b;
   }
+  // Bytes in order; a block of at least the buffer's size bypasses it.
   void write(const uint8_t* src, size_t n);
   void flush();  // hands buffered bytes to the sink; sets `failed` on a short write
+  // Bytes straight to the sinks, past the buffer.
+  void deliver(const uint8_t* src, size_t n);
 };
 
 ByteWriter file_writer(std::FILE* file, size_t buffer_size = 1 << 16);

@@ -1,8 +1,12 @@
 // The few thread helpers the decode uses: how many cores this process may
-// run on, and a task on a thread of its own that is always joined.
+// run on, a task on a thread of its own that is always joined, and items
+// made on one while the caller takes them in turn.
 #pragma once
 
+#include <condition_variable>
+#include <cstdint>
 #include <exception>
+#include <mutex>
 #include <system_error>
 #include <thread>
 #include <utility>
@@ -52,5 +56,76 @@ class Background {
   std::thread thread_;
   std::exception_ptr failure_;
 };
+
+// produce(0), produce(1), ... produce(count - 1) on a thread of its own,
+// and consume(k) on the caller's once produce(k) is done, production staying
+// at most `depth` items ahead: item k may live in slot k % depth of a ring
+// of `depth`, since produce(k) starts only after consume(k - depth) ended.
+// When the system gives no thread, each item is produced and consumed in
+// turn on the caller's. An exception from either ends both and is thrown
+// again here, on the caller's thread.
+template <class Produce, class Consume>
+void produce_ahead(uint64_t count, uint64_t depth, Produce&& produce, Consume&& consume) {
+  if (depth == 0) depth = 1;
+  struct Progress {
+    std::mutex lock;
+    std::condition_variable changed;
+    uint64_t produced = 0, consumed = 0;
+    bool stop = false;  // set when either side ends early
+  } p;
+  auto update = [&p](auto change) {
+    {
+      std::lock_guard<std::mutex> hold(p.lock);
+      change();
+    }
+    p.changed.notify_all();
+  };
+  auto stop = [&] { update([&] { p.stop = true; }); };
+  const std::thread::id caller = std::this_thread::get_id();
+  bool on_caller = false;
+  Background producer;
+  producer.start([&] {
+    if (std::this_thread::get_id() == caller) {
+      on_caller = true;
+      return;
+    }
+    try {
+      for (uint64_t k = 0; k < count; ++k) {
+        {
+          std::unique_lock<std::mutex> hold(p.lock);
+          p.changed.wait(hold, [&] { return p.stop || k - p.consumed < depth; });
+          if (p.stop) return;
+        }
+        produce(k);
+        update([&] { p.produced = k + 1; });
+      }
+    } catch (...) {
+      stop();
+      throw;
+    }
+  });
+  if (on_caller) {
+    for (uint64_t k = 0; k < count; ++k) {
+      produce(k);
+      consume(k);
+    }
+    return;
+  }
+  // Destroyed before `producer` joins: a consumer that throws releases it.
+  struct StopAtEnd {
+    decltype(stop)& stop_now;
+    ~StopAtEnd() { stop_now(); }
+  } stop_at_end{stop};
+  for (uint64_t k = 0; k < count; ++k) {
+    {
+      std::unique_lock<std::mutex> hold(p.lock);
+      p.changed.wait(hold, [&] { return p.stop || p.produced > k; });
+      if (p.produced <= k) break;  // the producer failed
+    }
+    consume(k);
+    update([&] { p.consumed = k + 1; });
+  }
+  producer.join();
+}
 
 }  // namespace qzr

@@ -55,6 +55,9 @@ Status write_output_file(const std::string& output_name, Fill&& fill) {
   File output(std::fopen(output_name.c_str(), "wb"));
   if (output.f == nullptr)
     return format_failure(format_text("\nerror opening output file %s !\n", output_name.c_str()));
+  // The writer buffers; the stream's own buffer would only split its
+  // writes in two.
+  std::setvbuf(output.f, nullptr, _IONBF, 0);
   ByteWriter out = file_writer(output.f, 1 << 18);
   fill(out);
   out.flush();

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "common/threads.h"
+#include "common/zeroed_storage.h"
 
 #include "output/picture_rows.h"
 
@@ -51,11 +52,15 @@ void write_bmp_from_planes(ByteWriter& out, const Plane (&planes)[3], uint32_t w
   out.write(header.data(), header.size());
   const size_t row_size = bmp_row_size(width);
   const PictureSource picture{planes, width, height, padded_width};
-  // Rows in blocks of about 1 MiB; with threads, the next block is converted
-  // on another while this one is written.
-  const uint32_t block_rows =
-      static_cast<uint32_t>(std::max<size_t>(1, (size_t{1} << 20) / std::max<size_t>(row_size, 1)));
-  if (threads <= 1 || height <= block_rows) {
+  // With threads, one more converts blocks of rows ahead of the one being
+  // written, each written at once past the writer's buffer, in a ring of
+  // 2 MiB: a single huge page where the system gives them, since faulting
+  // in fresh memory page by page costs about as much as the writes.
+  constexpr size_t kRing = size_t{2} << 20, kDepth = 4;
+  const uint32_t block_rows = static_cast<uint32_t>(
+      std::min<size_t>(height, std::max<size_t>(1, kRing / kDepth / std::max<size_t>(row_size, 1))));
+  const uint32_t blocks = height == 0 ? 0 : (height - 1) / block_rows + 1;
+  if (threads <= 1 || blocks <= 1) {
     std::vector<uint8_t> row(row_size, 0);  // the fill bytes stay 0
     for (uint32_t r = 0; r < height; ++r) {
       write_picture_row(picture, r, PixelOrder::bgr, row.data(), nullptr);
@@ -63,20 +68,19 @@ void write_bmp_from_planes(ByteWriter& out, const Plane (&planes)[3], uint32_t w
     }
     return;
   }
-  std::vector<uint8_t> blocks(2 * block_rows * row_size, 0);
-  auto block = [&](uint32_t first) { return blocks.data() + (first / block_rows % 2) * block_rows * row_size; };
-  auto rows_from = [&](uint32_t first) { return std::min(height - first, block_rows); };
-  auto convert = [&](uint32_t first) {
-    for (uint32_t r = 0; r < rows_from(first); ++r)
-      write_picture_row(picture, first + r, PixelOrder::bgr, block(first) + r * row_size, nullptr);
+  const ZeroedArray<uint8_t> ring(kDepth * block_rows * row_size);  // the fill bytes stay 0
+  auto block = [&](uint64_t k) { return ring.get() + k % kDepth * block_rows * row_size; };
+  auto rows_of = [&](uint64_t k) {
+    return std::min<uint32_t>(height - static_cast<uint32_t>(k) * block_rows, block_rows);
   };
-  convert(0);
-  for (uint32_t first = 0; first < height; first += block_rows) {
-    Background next;
-    if (const uint32_t following = first + block_rows; following < height)
-      next.start([&, following] { convert(following); });
-    out.write(block(first), rows_from(first) * row_size);
-  }
+  produce_ahead(
+      blocks, kDepth,
+      [&](uint64_t k) {
+        for (uint32_t r = 0; r < rows_of(k); ++r)
+          write_picture_row(picture, static_cast<uint32_t>(k) * block_rows + r, PixelOrder::bgr,
+                            block(k) + r * row_size, nullptr);
+      },
+      [&](uint64_t k) { out.write(block(k), rows_of(k) * row_size); });
 }
 
 }  // namespace qzr
