@@ -315,8 +315,8 @@ struct ThreePlanes {
   Plane planes[3];
   ThreePlanes() {
     std::mt19937 rng(6);
-    planes[0] = Plane{int(w), int(h), GradualVector<uint8_t>(size_t{w} * h)};
-    planes[1] = Plane{int(w / 2), int(h), GradualVector<uint8_t>(size_t{w} * h / 2)};
+    planes[0] = Plane{int(w), int(h), RawVector<uint8_t>(size_t{w} * h)};
+    planes[1] = Plane{int(w / 2), int(h), RawVector<uint8_t>(size_t{w} * h / 2)};
     planes[2] = planes[1];
     for (Plane& p : planes)
       for (auto& x : p.samples) x = static_cast<uint8_t>(rng());

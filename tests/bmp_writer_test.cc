@@ -80,9 +80,9 @@ TEST(BmpWriter, RowsStraightFromThePlanesMatchThePixelBuffer) {
        {std::pair{300u, 7u}, {257u, 3u}, {1u, 1u}, {255u, 256u}, {0u, 4u}, {5u, 0u}, {2048u, 600u}, {1500u, 1337u}}) {
     const uint32_t pw = pad_dimension(width) ? pad_dimension(width) : 256,
                    ph = pad_dimension(height) ? pad_dimension(height) : 256;
-    Plane planes[3] = {{int(pw), int(ph), GradualVector<uint8_t>(size_t{pw} * ph)},
-                       {int(pw / 2), int(ph), GradualVector<uint8_t>(size_t{pw} / 2 * ph)},
-                       {int(pw / 2), int(ph), GradualVector<uint8_t>(size_t{pw} / 2 * ph)}};
+    Plane planes[3] = {{int(pw), int(ph), RawVector<uint8_t>(size_t{pw} * ph)},
+                       {int(pw / 2), int(ph), RawVector<uint8_t>(size_t{pw} / 2 * ph)},
+                       {int(pw / 2), int(ph), RawVector<uint8_t>(size_t{pw} / 2 * ph)}};
     for (Plane& p : planes)
       for (uint8_t& x : p.samples) x = static_cast<uint8_t>(rng());
     std::vector<uint8_t> pixels(size_t{3} * pw * ph);

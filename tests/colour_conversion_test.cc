@@ -52,9 +52,9 @@ TEST(ColourConversion, ChromaPairsAndPositionsRunOnAcrossRows) {
 }
 
 TEST(ColourConversion, PlanesSmallerThanTheImageAreRejected) {
-  Plane y{4, 2, GradualVector<uint8_t>(8)};
-  Plane c{2, 2, GradualVector<uint8_t>(4)};
-  Plane short_c{2, 1, GradualVector<uint8_t>(2)};
+  Plane y{4, 2, RawVector<uint8_t>(8)};
+  Plane c{2, 2, RawVector<uint8_t>(4)};
+  Plane short_c{2, 1, RawVector<uint8_t>(2)};
   EXPECT_TRUE(check_plane_sizes(y, c, c, 4, 2).ok());
   EXPECT_TRUE(check_plane_sizes(y, c, c, 2, 2).ok());  // larger planes are read from their start
   EXPECT_EQ(check_plane_sizes(y, c, c, 4, 4).failure.text,

@@ -164,13 +164,13 @@ TEST(PlaneStream, SmallPlaneDecodesEndToEnd) {
   ASSERT_TRUE(p.ok()) << p.failure().text;
   EXPECT_EQ(p.value().width, 2);
   EXPECT_EQ(p.value().height, 2);
-  EXPECT_EQ(p.value().samples, (GradualVector<uint8_t>{98, 81, 60, 160}));
+  EXPECT_EQ(p.value().samples, (RawVector<uint8_t>{98, 81, 60, 160}));
   EXPECT_EQ(in.read_byte(), '$');  // left on the first byte after the last group
   // Scale 2 halves them, halves rounding up; a missing band decodes as zeros.
   Bytes t = plane_header(1, 2, 2, 2);
   t.append(explicit_group({{0, 1}, {1, 1}, {2, 1}}, {value_code(100), value_code(10), value_code(20)}));
   t.append(single_leaf_group({{3, 1}}, 0, 0));
-  EXPECT_EQ(decode(t).value().samples, (GradualVector<uint8_t>{35, 56, 45, 65}));
+  EXPECT_EQ(decode(t).value().samples, (RawVector<uint8_t>{35, 56, 45, 65}));
 }
 
 TEST(FinalScaling, HalvesUpAndClamps) {

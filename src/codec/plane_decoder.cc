@@ -167,17 +167,8 @@ Plane synthesise(const PlaneCoefficients& c, PlaneWorkspace& work, int threads) 
   work.quantized.give_back(0, n / 4);
   work.levels_even = {};
   plane.samples.resize(n);
-  // Nor does it read its own rows twice: their storage goes back as it
-  // advances, while the samples take theirs.
-  const size_t half_width = static_cast<size_t>(c.width) / 2;
-  auto rows_read = [&](int first, int end) {
-    const size_t at = static_cast<size_t>(first) * half_width, count = static_cast<size_t>(end - first) * half_width;
-    work.levels_odd.give_back(at, count);
-    work.quantized.give_back(n / 4 + at, count);
-    work.quantized.give_back(3 * (n / 4) + at, count);
-  };
   synthesise_finest_level(quantized, c.steps, {work.levels_odd.get(), n / 4}, c.width, c.height, c.levels,
-                          SampleScaler(c.scale, n), plane.samples, threads, rows_read);
+                          SampleScaler(c.scale, n), plane.samples, threads);
   return plane;
 }
 

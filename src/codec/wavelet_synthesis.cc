@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <array>
 #include <bit>
-#include <functional>
 #include <utility>
 #include <vector>
 
@@ -270,23 +269,14 @@ void scatter_approximation_row(const RingLevel& l, const int32_t* row, int Y) {
 // rows 2 Y0 - 1 and 2 Y0 also take the shares of the rows before Y0: when Y0
 // is not 0 this band's shares of them go to `head` (two rows of W) instead.
 // Rows 2 Y1 - 1 and 2 Y1 likewise, when Y1 is not the last row: they are
-// left in the ring. Every kRowsReadStep rows, and at the end, `rows_read(Ya,
-// Yb)` says that rows Ya .. Yb - 1 of quarters 0, 1 and 3 will not be read
-// again (where storage is given back, each call costs the system a flush of
-// its address translations: not every tile).
+// left in the ring.
 template <class Stored>
 constexpr int kTileRows = 64 / sizeof(Stored);
-constexpr int kRowsReadStep = 256;
 
-struct RowsReadIgnored {
-  void operator()(int, int) const {}
-};
-
-template <class Value, class Emit, class RowsRead = RowsReadIgnored>
+template <class Value, class Emit>
 void synthesise_level(const int32_t* q0, const typename Value::Stored* details, int W, int H,
                       const std::array<Value, 3>& detail, std::span<int32_t> ring,
-                      std::span<typename Value::Stored> tile, int Y0, int Y1, int32_t* head, Emit emit,
-                      RowsRead rows_read = {}) {
+                      std::span<typename Value::Stored> tile, int Y0, int Y1, int32_t* head, Emit emit) {
   using Stored = typename Value::Stored;
   const RingLevel l{ring.data(), W, H, W / 2, H / 2};
   const int64_t B = static_cast<int64_t>(l.hw) * l.hh;
@@ -317,8 +307,6 @@ void synthesise_level(const int32_t* q0, const typename Value::Stored* details, 
         emit(y, done);
       std::fill_n(done, W, 0);
     }
-    const int step_rows_before = (Y - Y0) % kRowsReadStep;
-    if (step_rows_before == kRowsReadStep - 1 || Y == Y1 - 1) rows_read(Y - step_rows_before, Y + 1);
   }
 }
 
@@ -342,11 +330,10 @@ constexpr int64_t kMinBandedSamples = int64_t{1} << 16;
 // first on a thread of its own, then the rows where two bands meet: the sum
 // of both bands' shares (sums wrap, so the order of the additions does not
 // matter). `emit` is called from several threads, never twice for a row.
-template <class Value, class Emit, class RowsRead = RowsReadIgnored>
+template <class Value, class Emit>
 void synthesise_level_banded(const int32_t* q0, const typename Value::Stored* details, int W, int H,
                              const std::array<Value, 3>& detail,
-                             std::vector<LevelScratch<typename Value::Stored>>& scratch, Emit emit,
-                             RowsRead rows_read = {}) {
+                             std::vector<LevelScratch<typename Value::Stored>>& scratch, Emit emit) {
   using Stored = typename Value::Stored;
   const int hh = H / 2;
   // Band boundaries on whole tiles of quarter 2.
@@ -361,7 +348,7 @@ void synthesise_level_banded(const int32_t* q0, const typename Value::Stored* de
   auto band = [&](int k) {
     LevelScratch<Stored>& s = scratch[static_cast<size_t>(k)];
     synthesise_level(q0, details, W, H, detail, s.ring, s.tile, start[static_cast<size_t>(k)],
-                     start[static_cast<size_t>(k) + 1], s.head.data(), emit, rows_read);
+                     start[static_cast<size_t>(k) + 1], s.head.data(), emit);
   };
   {
     std::array<Background, kMaxSynthesisBands> threads;
@@ -437,18 +424,14 @@ void synthesise_coarse_levels(std::span<const int16_t> quantized, std::span<cons
 
 void synthesise_finest_level(std::span<const int16_t> quantized, std::span<const int16_t> steps,
                              std::span<const int32_t> levels_odd, int width, int height, int levels,
-                             const SampleScaler& scale, std::span<uint8_t> out, int bands,
-                             const std::function<void(int, int)>& rows_read) {
+                             const SampleScaler& scale, std::span<uint8_t> out, int bands) {
   std::vector<LevelScratch<int16_t>> scratch = synthesis_scratch(width, bands);
-  auto emit = [&](int y, const int32_t* row) {
-    scale(std::span<const int32_t>(row, static_cast<size_t>(width)),
-          out.subspan(static_cast<size_t>(y) * static_cast<size_t>(width), static_cast<size_t>(width)));
-  };
-  const std::array<Dequantized, 3> detail = detail_steps(steps, levels, 0);
-  if (rows_read)
-    synthesise_level_banded(levels_odd.data(), quantized.data(), width, height, detail, scratch, emit, rows_read);
-  else
-    synthesise_level_banded(levels_odd.data(), quantized.data(), width, height, detail, scratch, emit);
+  synthesise_level_banded(levels_odd.data(), quantized.data(), width, height, detail_steps(steps, levels, 0), scratch,
+                          [&](int y, const int32_t* row) {
+                            scale(std::span<const int32_t>(row, static_cast<size_t>(width)),
+                                  out.subspan(static_cast<size_t>(y) * static_cast<size_t>(width),
+                                              static_cast<size_t>(width)));
+                          });
 }
 
 void synthesise_plane(std::span<const int16_t> quantized, std::span<const int16_t> steps, std::span<int32_t> levels_odd,

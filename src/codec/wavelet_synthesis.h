@@ -4,7 +4,6 @@
 #pragma once
 
 #include <cstdint>
-#include <functional>
 #include <span>
 
 #include "codec/sample_scaling.h"
@@ -33,17 +32,13 @@ void synthesise_plane(std::span<const int16_t> quantized, std::span<const int16_
 // The same in two steps: the coarser levels, which leave level 1 in
 // `levels_odd` (the approximation when there is one level), then the
 // finest, which reads only that and the last three detail bands (quantized
-// values from (width x height) / 4 on). `rows_read(Ya, Yb)`, when given, is
-// told from the synthesis threads, each row once, that rows Ya .. Yb - 1
-// of level 1 and of the first and third of those bands will not be read
-// again (the second is stored column by column).
+// values from (width x height) / 4 on).
 void synthesise_coarse_levels(std::span<const int16_t> quantized, std::span<const int16_t> steps,
                               std::span<int32_t> levels_odd, std::span<int32_t> levels_even, int width, int height,
                               int levels, int bands = 1);
 void synthesise_finest_level(std::span<const int16_t> quantized, std::span<const int16_t> steps,
                              std::span<const int32_t> levels_odd, int width, int height, int levels,
-                             const SampleScaler& scale, std::span<uint8_t> out, int bands = 1,
-                             const std::function<void(int, int)>& rows_read = {});
+                             const SampleScaler& scale, std::span<uint8_t> out, int bands = 1);
 
 // The same synthesis in its plainest form: quarter 2 transposed in place
 // first, every coefficient through the bound-tested scatter. The reference

@@ -28,14 +28,13 @@ size_t mapped_length(size_t bytes) {
 
 }  // namespace
 
-void* allocate_large(size_t bytes, [[maybe_unused]] Fill fill, [[maybe_unused]] PageSize pages) {
+void* allocate_large(size_t bytes, [[maybe_unused]] Fill fill) {
 #if defined(__linux__)
   if (bytes >= kMappedFrom) {
     const size_t length = mapped_length(bytes);
     void* p = mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     if (p == MAP_FAILED) throw std::bad_alloc();
-    // A hint: refused, it changes nothing.
-    madvise(p, length, pages == PageSize::huge ? MADV_HUGEPAGE : MADV_NOHUGEPAGE);
+    madvise(p, length, MADV_HUGEPAGE);  // a hint: refused, it changes nothing
     return p;
   }
 #endif

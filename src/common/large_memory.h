@@ -11,14 +11,10 @@
 namespace qzr {
 
 enum class Fill { none, zeros };
-// Huge pages suit storage that is soon written whole; storage written a
-// little at a time over a long while, as other storage is given back, takes
-// memory more gradually in small ones.
-enum class PageSize { huge, small };
 
 // `bytes` of storage, zero-filled with Fill::zeros (never null; throws
 // std::bad_alloc when refused). free_large takes the same count back.
-void* allocate_large(size_t bytes, Fill fill, PageSize pages = PageSize::huge);
+void* allocate_large(size_t bytes, Fill fill);
 void free_large(void* p, size_t bytes);
 
 // Gives the whole pages among bytes [offset, offset + length) of a block

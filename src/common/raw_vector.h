@@ -13,18 +13,18 @@
 
 namespace qzr {
 
-template <class T, PageSize kPages = PageSize::huge>
+template <class T>
 struct DefaultInitAllocator : std::allocator<T> {
   template <class U>
   struct rebind {
-    using other = DefaultInitAllocator<U, kPages>;
+    using other = DefaultInitAllocator<U>;
   };
   DefaultInitAllocator() = default;
   template <class U>
-  DefaultInitAllocator(const DefaultInitAllocator<U, kPages>&) noexcept {}
+  DefaultInitAllocator(const DefaultInitAllocator<U>&) noexcept {}
   T* allocate(size_t n) {
     if (n > SIZE_MAX / sizeof(T)) throw std::bad_alloc();
-    return static_cast<T*>(allocate_large(n * sizeof(T), Fill::none, kPages));
+    return static_cast<T*>(allocate_large(n * sizeof(T), Fill::none));
   }
   void deallocate(T* p, size_t n) noexcept { free_large(p, n * sizeof(T)); }
   // A new element without a value: default-initialised, not zeroed.
@@ -40,9 +40,5 @@ struct DefaultInitAllocator : std::allocator<T> {
 
 template <class T>
 using RawVector = std::vector<T, DefaultInitAllocator<T>>;
-// The same in small pages (PageSize): for a plane's samples, written row by
-// row while the synthesis gives its working storage back.
-template <class T>
-using GradualVector = std::vector<T, DefaultInitAllocator<T, PageSize::small>>;
 
 }  // namespace qzr

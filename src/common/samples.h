@@ -15,7 +15,7 @@ namespace qzr {
 struct Plane {
   int width = 0;
   int height = 0;
-  GradualVector<uint8_t> samples;
+  RawVector<uint8_t> samples;
 };
 
 // `height` rows of `width` pixels, the top row first, each pixel three bytes

@@ -18,6 +18,7 @@
 #include <memory>
 #include <utility>
 
+#include "common/raw_vector.h"
 #include "common/simd.h"
 #include "common/simd_forms.h"
 #include "container/lzari_decoder.h"
@@ -343,20 +344,6 @@ struct BlockModel {
 // The high 64 bits of a 64 by 64-bit product.
 inline uint64_t high_product(uint64_t a, uint64_t b) { return static_cast<uint64_t>((static_cast<uint128>(a) * b) >> 64); }
 
-// ceil(2^48 / t) for every total t the model can hold (1 .. MAX_TOTAL): the
-// interval ends' scale (see FlatModel::share), made once, on first use.
-struct TotalScales {
-  uint64_t of[MAX_TOTAL + 1];
-  TotalScales() {
-    of[0] = 0;
-    for (uint64_t t = 1; t <= MAX_TOTAL; ++t) of[t] = ((uint64_t{1} << 48) + t - 1) / t;
-  }
-};
-const uint64_t* total_scales() {
-  static const TotalScales scales;
-  return scales.of;
-}
-
 // The adaptive model of the AVX2 and AVX-512 forms: cumulative(j) for
 // symbols 0..319 in one array of 16-bit entries (the total never exceeds
 // 0x7FFF), 20 vectors of 16 lanes or 10 of 32; the entries past 314 stay 0.
@@ -369,13 +356,18 @@ struct FlatModel {
   uint16_t frequency[SYMBOL_COUNT + 1];
   uint16_t character[SYMBOL_COUNT + 1];
   uint16_t first[MAX_TOTAL + 2];  // see find_runs
-  const uint64_t* scale_of_total;
+  // ceil(2^48 / t) for every total t the model can hold (1 .. MAX_TOTAL):
+  // the interval ends' scale (see share), in storage that lasts as long as
+  // the expansion (not the process: it is a quarter of a megabyte).
+  uint64_t* scale_of_total;
 
   static constexpr bool kReciprocalWidth = false;
 
-  void init() {
+  void init(uint64_t* scales) {
     init_fast_model(*this);
-    scale_of_total = total_scales();
+    scale_of_total = scales;
+    scales[0] = 0;
+    for (uint64_t t = 1; t <= MAX_TOTAL; ++t) scales[t] = ((uint64_t{1} << 48) + t - 1) / t;
   }
 
   // Sets cumulative, total and first from the frequencies.
@@ -503,7 +495,13 @@ uint64_t expand_with(ByteReader& in, ByteWriter& out, uint32_t length, uint64_t*
   auto state = std::make_unique<State>();
   Model& model = state->model;
   auto& ring = state->ring;
-  model.init();
+  RawVector<uint64_t> total_scales;  // the flat models' (FlatModel::scale_of_total)
+  if constexpr (Model::kReciprocalWidth) {
+    model.init();
+  } else {
+    total_scales.resize(MAX_TOTAL + 1);
+    model.init(total_scales.data());
+  }
   init_ring(ring);
 
   uint8_t* const output = state->output;
