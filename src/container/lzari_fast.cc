@@ -204,6 +204,38 @@ inline void find_runs(uint16_t* first, const uint16_t* frequency) {
   for (int i = SYMBOL_COUNT; i >= 1; --i) first[frequency[i]] = static_cast<uint16_t>(i);
 }
 
+// Counts symbol s in a model's frequencies, characters and runs, but not in
+// its sums (rescaling first when the total has reached MAX_TOTAL), and
+// returns the symbol i that gained: cumulative(j) grows by 1 for j < i.
+// s's character moves to the first symbol of its run, whose frequency goes
+// up: that symbol leaves the run (which now starts one later) and becomes
+// the run of f + 1's first symbol unless that run lies just before it.
+// kSelect takes which one without a branch, as a select (a branch guesses
+// it wrong a quarter of the time).
+template <bool kSelect, class Model>
+inline int count_symbol(Model& m, int s) {
+  if (m.total >= MAX_TOTAL) {
+    halve_frequencies(m.frequency);
+    m.rebuild();
+  }
+  const uint32_t f = m.frequency[s];
+  const int i = m.first[f];
+  const uint16_t ci = m.character[i];
+  m.character[i] = m.character[s];
+  m.character[s] = ci;
+  m.first[f] = static_cast<uint16_t>(i + 1);
+  if constexpr (kSelect) {
+    const uint32_t run_before = m.first[f + 1];
+    const uint32_t joins = m.frequency[i - 1] == f + 1 ? ~uint32_t{0} : 0;
+    m.first[f + 1] = static_cast<uint16_t>((run_before & joins) | (static_cast<uint32_t>(i) & ~joins));
+  } else {
+    m.first[f + 1] = m.frequency[i - 1] == f + 1 ? m.first[f + 1] : static_cast<uint16_t>(i);
+  }
+  m.frequency[i] = static_cast<uint16_t>(f + 1);
+  ++m.total;
+  return i;
+}
+
 // The model's frequencies and characters from its initial state (the sums
 // are the model's own to set, by rebuild()).
 template <class Model>
@@ -260,24 +292,8 @@ struct BlockModel {
   }
 
   void adapt(int s) {
-    if (total >= MAX_TOTAL) {
-      halve_frequencies(frequency);
-      rebuild();
-    }
-    // s's character moves to the first symbol of its run, whose frequency
-    // goes up: that symbol leaves the run (which now starts one later) and
-    // becomes the run of f + 1's first symbol unless that run lies just
-    // before it.
-    const uint32_t f = frequency[s];
-    const int i = first[f];
-    const uint16_t ci = character[i];
-    character[i] = character[s];
-    character[s] = ci;
-    first[f] = static_cast<uint16_t>(i + 1);
-    first[f + 1] = frequency[i - 1] == f + 1 ? first[f + 1] : static_cast<uint16_t>(i);
-    frequency[i] = static_cast<uint16_t>(f + 1);
     // cumulative(j) grows for j < i: within i's block, and the tails before it.
-    ++total;
+    const int i = count_symbol<false>(*this, s);
     const int block = i >> 4;
     const int16_t* in_block = kLanesBefore.row[i & 15];
     const int16_t* tails = kLanesBefore.row[block];
@@ -381,32 +397,6 @@ struct FlatModel {
     find_runs(first, frequency);
   }
 
-  // Counts symbol s (rescaling first when the total has reached MAX_TOTAL)
-  // but for the sums, and returns the symbol i that gained: cumulative(j)
-  // grows by 1 for j < i.
-  int count(int s) {
-    if (total >= MAX_TOTAL) {
-      halve_frequencies(frequency);
-      rebuild();
-    }
-    // s's character moves to the first symbol of its run, whose frequency
-    // goes up: that symbol leaves the run (which now starts one later) and
-    // becomes the run of f + 1's first symbol unless that run lies just
-    // before it. Which one is taken is not for a branch to guess: both
-    // values are at hand, and a select stores one.
-    const uint32_t f = frequency[s];
-    const int i = first[f];
-    const uint16_t ci = character[i];
-    character[i] = character[s];
-    character[s] = ci;
-    first[f] = static_cast<uint16_t>(i + 1);
-    const uint32_t run_before = first[f + 1];
-    const uint32_t joins = frequency[i - 1] == f + 1 ? ~uint32_t{0} : 0;
-    first[f + 1] = static_cast<uint16_t>((run_before & joins) | (static_cast<uint32_t>(i) & ~joins));
-    frequency[i] = static_cast<uint16_t>(f + 1);
-    ++total;
-    return i;
-  }
 
   // Symbol s's share of an interval `range` wide: [range * cumulative(s) /
   // total, range * cumulative(s - 1) / total), each end the high half of
@@ -453,7 +443,7 @@ struct Avx2Model : FlatModel {
     return above;
   }
   QZR_TARGET_AVX2 void adapt(int s) {
-    const __m256i iv = _mm256_set1_epi16(static_cast<int16_t>(count(s)));
+    const __m256i iv = _mm256_set1_epi16(static_cast<int16_t>(count_symbol<true>(*this, s)));
     __m256i* c = reinterpret_cast<__m256i*>(cumulative);
     const __m256i* lane = reinterpret_cast<const __m256i*>(kLaneNumbers.of);
     for (int v = 0; v < kFlatEntries / 16; ++v) c[v] = _mm256_sub_epi16(c[v], _mm256_cmpgt_epi16(iv, lane[v]));
@@ -471,7 +461,7 @@ struct Avx512Model : FlatModel {
     return above;
   }
   QZR_TARGET_AVX512 void adapt(int s) {
-    const __m512i iv = _mm512_set1_epi16(static_cast<int16_t>(count(s)));
+    const __m512i iv = _mm512_set1_epi16(static_cast<int16_t>(count_symbol<true>(*this, s)));
     const __m512i one = _mm512_set1_epi16(1);
     __m512i* c = reinterpret_cast<__m512i*>(cumulative);
     const __m512i* lane = reinterpret_cast<const __m512i*>(kLaneNumbers.of);
