@@ -40,8 +40,8 @@ Status read_band_groups(ByteReader& in, int levels, std::span<int16_t> quantized
 // The working arrays of plane decoding (the quantized values, and the
 // synthesis' coarser levels: a quarter and a sixteenth of that), kept from
 // one plane to the next so that later planes may reuse an earlier one's. The
-// levels are taken only when the synthesis starts, so a plane read while
-// another is synthesised holds its quantized values alone.
+// levels are taken only when the synthesis starts, and the even ones go
+// again when its finest level starts.
 struct PlaneWorkspace {
   ZeroedArray<int16_t> quantized;
   ZeroedArray<int32_t> levels_odd, levels_even;

@@ -604,9 +604,7 @@ Expected<uint32_t> read_payload_length(ByteReader& in, uint64_t limit) {
 }
 
 Expected<uint64_t> decode_lzari(ByteReader& in, ByteWriter& out, uint64_t limit, uint64_t* bits_taken) {
-  Expected<uint32_t> length = read_payload_length(in, limit);
-  if (!length.ok()) return length.failure();
-  return expand_lzari(in, out, length.value(), bits_taken);
+  return decode_lzari_as(chosen_simd_form(), in, out, limit, bits_taken);
 }
 
 uint64_t expand_lzari(ByteReader& in, ByteWriter& out, uint32_t length, uint64_t* bits_taken) {
