@@ -1,6 +1,8 @@
 // The fast LZARI expansion, in every vector form the CPU runs, against the
 // plain one on the same payload: the same bytes, count, bits taken and
-// failure, from memory and through a stream read in small pieces.
+// failure, from memory and through a stream read in small pieces; and the
+// bytes a payload cut short decides are those the whole one expands to.
+#include <algorithm>
 #include <cstdio>
 #include <vector>
 
@@ -15,6 +17,7 @@ struct Expansion {
   bool ok;
   uint64_t count;
   uint64_t bits_taken;
+  uint64_t determined;
   std::string failure;
   std::vector<uint8_t> bytes;
   bool operator==(const Expansion&) const = default;
@@ -26,7 +29,7 @@ template <class Expand>
 Expansion expand(Expand decode, ByteReader in) {
   Expansion e{};
   ByteWriter w = memory_writer(e.bytes);
-  Expected<uint64_t> r = decode(in, w, kLimit, &e.bits_taken);
+  Expected<uint64_t> r = decode(in, w, kLimit, &e.bits_taken, &e.determined);
   w.flush();
   e.ok = r.ok();
   if (r.ok())
@@ -43,10 +46,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const Expansion plain = expand(decode_lzari_plain, memory_reader(payload));
   if (expand(decode_lzari, memory_reader(payload)) != plain) fuzz::differs();
   if (plain.ok && plain.count != plain.bytes.size()) fuzz::differs();
+  if (plain.ok && size > 4) {
+    const std::vector<uint8_t> cut(data, data + 4 + (size - 4) / 2);
+    const Expansion part = expand(decode_lzari, memory_reader(cut));
+    const uint64_t n = std::min<uint64_t>(part.determined, plain.bytes.size());
+    if (part.determined > part.bytes.size() || !std::equal(part.bytes.begin(), part.bytes.begin() + n, plain.bytes.begin()))
+      fuzz::differs();
+  }
 
   for (SimdForm form : runnable_simd_forms()) {
-    const auto in_form = [form](ByteReader& in, ByteWriter& out, uint64_t limit, uint64_t* bits_taken) {
-      return decode_lzari_as(form, in, out, limit, bits_taken);
+    const auto in_form = [form](ByteReader& in, ByteWriter& out, uint64_t limit, uint64_t* bits_taken,
+                                uint64_t* determined) {
+      return decode_lzari_as(form, in, out, limit, bits_taken, determined);
     };
     if (expand(in_form, memory_reader(payload)) != plain) fuzz::differs();
     // A stream with a buffer of 1 to 64 bytes, so refills land anywhere.

@@ -27,14 +27,15 @@ struct Expansion {
   std::string failure;
   uint64_t count = 0;
   uint64_t bits_taken = 0;
+  uint64_t determined = 0;
   std::vector<uint8_t> bytes;
 };
 
-using Expander = std::function<Expected<uint64_t>(ByteReader&, ByteWriter&, uint64_t, uint64_t*)>;
+using Expander = std::function<Expected<uint64_t>(ByteReader&, ByteWriter&, uint64_t, uint64_t*, uint64_t*)>;
 
 Expander expander_in(SimdForm form) {
-  return [form](ByteReader& in, ByteWriter& out, uint64_t limit, uint64_t* bits_taken) {
-    return decode_lzari_as(form, in, out, limit, bits_taken);
+  return [form](ByteReader& in, ByteWriter& out, uint64_t limit, uint64_t* bits_taken, uint64_t* determined) {
+    return decode_lzari_as(form, in, out, limit, bits_taken, determined);
   };
 }
 
@@ -42,7 +43,7 @@ Expansion expand_with(const Expander& expand, const std::vector<uint8_t>& payloa
   Expansion e;
   ByteReader in = memory_reader(payload);
   ByteWriter w = memory_writer(e.bytes);
-  Expected<uint64_t> r = expand(in, w, limit, &e.bits_taken);
+  Expected<uint64_t> r = expand(in, w, limit, &e.bits_taken, &e.determined);
   w.flush();
   e.ok = r.ok();
   if (r.ok())
@@ -65,6 +66,7 @@ void expect_same_expansion(const std::vector<uint8_t>& payload, uint64_t limit =
     EXPECT_EQ(fast.failure, plain.failure);
     EXPECT_EQ(fast.count, plain.count);
     EXPECT_EQ(fast.bits_taken, plain.bits_taken);  // what an audit compares with the file's bits
+    EXPECT_EQ(fast.determined, plain.determined);  // what a salvage keeps
     ASSERT_EQ(fast.bytes.size(), plain.bytes.size());
     EXPECT_TRUE(fast.bytes == plain.bytes);
   }

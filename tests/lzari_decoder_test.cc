@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <initializer_list>
 #include <random>
 #include <utility>
@@ -17,20 +18,22 @@ struct Expanded {
   Error failure;
   std::vector<uint8_t> bytes;
   uint64_t consumed;
+  uint64_t determined = 0;  // bytes the input's own bits decide
 };
 
-using Expander = Expected<uint64_t> (*)(ByteReader&, ByteWriter&, uint64_t, uint64_t*);
+using Expander = Expected<uint64_t> (*)(ByteReader&, ByteWriter&, uint64_t, uint64_t*, uint64_t*);
 
 // Expands with the fast form, or with `form`.
 Expanded expand(const std::vector<uint8_t>& payload, Expander form = decode_lzari) {
   ByteReader in = memory_reader(payload);
   std::vector<uint8_t> out;
   ByteWriter w = memory_writer(out);
-  Expected<uint64_t> r = form(in, w, kNoLimit, nullptr);
+  uint64_t determined = 0;
+  Expected<uint64_t> r = form(in, w, kNoLimit, nullptr, &determined);
   w.flush();
   if (!r.ok()) return {false, r.failure(), out, in.offset()};
   EXPECT_EQ(r.value(), out.size());
-  return {true, {}, out, in.offset()};
+  return {true, {}, out, in.offset(), determined};
 }
 
 TEST(LzariDecoder, ShortLengthWordIsReadErrorWithStatusOne) {
@@ -329,6 +332,45 @@ TEST(LzariDecoder, EncodedMatchesAcrossTheRingsWrapComeBack) {
   copy(4200, 8230, 45);   // 4030 back, written over the wrap at 8252
   copy(8240, 12000, 59);  // reads over the wrap at 8252, from 3760 back
   EXPECT_EQ(expand_both_forms(enc::lzari_encode(data)), data);
+}
+
+}  // namespace
+}  // namespace qzr
+
+namespace qzr {
+namespace {
+
+TEST(LzariDecoder, ACutPayloadDecidesAPrefixOfTheWholeOne) {
+  std::mt19937 rng(5);
+  std::vector<uint8_t> data(30000);
+  for (size_t i = 0; i < data.size(); ++i)
+    data[i] = i > 100 && rng() % 4 == 0 ? data[i - 1 - rng() % 100] : static_cast<uint8_t>(rng() % 16);
+  const std::vector<uint8_t> payload = enc::lzari_encode(data);
+  // A sound encoder's code decides every byte, whatever follows it.
+  const Expanded whole = expand(payload);
+  ASSERT_EQ(whole.bytes, data);
+  EXPECT_EQ(whole.determined, data.size());
+  std::vector<uint8_t> padded = payload;
+  padded.insert(padded.end(), 8, 0x00);  // zeros instead of the ones the end reads as
+  EXPECT_EQ(expand(padded).bytes, data);
+
+  uint64_t previous = 0;
+  std::vector<size_t> cuts;
+  for (size_t cut = 4; cut < payload.size(); cut += payload.size() / 61 + 1) cuts.push_back(cut);
+  cuts.push_back(payload.size() - 1);
+  for (size_t cut : cuts) {
+    SCOPED_TRACE(cut);
+    const std::vector<uint8_t> part(payload.begin(), payload.begin() + static_cast<std::ptrdiff_t>(cut));
+    const Expanded fast = expand(part), plain = expand(part, decode_lzari_plain);
+    EXPECT_EQ(fast.determined, plain.determined);
+    ASSERT_LE(fast.determined, data.size());
+    EXPECT_TRUE(std::equal(data.begin(), data.begin() + static_cast<std::ptrdiff_t>(fast.determined),
+                           fast.bytes.begin()));
+    EXPECT_GE(fast.determined, previous);
+    previous = fast.determined;
+  }
+  // The last byte's few symbols are all that one byte less loses.
+  EXPECT_GE(previous + 200, data.size());
 }
 
 }  // namespace

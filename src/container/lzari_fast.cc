@@ -100,6 +100,8 @@ struct BitSource {
   uint64_t taken() const { return loaded - static_cast<uint64_t>(available); }
   // True once the plain form would have read past the end of the input.
   bool past_input() const { return taken() > input_end_bit; }
+  // How many of the bits taken lie past the end of the input.
+  uint64_t taken_past_input() const { return past_input() ? taken() - input_end_bit : 0; }
 };
 
 // q / d for every q < 2^32 and divisor 1 <= d <= 2^17 by a multiplication:
@@ -151,6 +153,21 @@ struct Coder {
       return divide(((offset + 1) * total - 1) >> shift, per_width);
     else
       return ((offset + 1) * total - 1) / range;
+  }
+
+  // The scaled code had the last `unknown` bits taken, those past the end of
+  // the input (ones), been zeros: the lowest any continuation of the file
+  // gives. Code values are linear in their bits, so that is the offset less
+  // 2^unknown - 1. False when that leaves the interval (a bit past the
+  // window's 17 is unknown): then the file's bits decide nothing.
+  bool lowest_scaled_code(uint32_t total, uint64_t unknown, uint32_t& x) const {
+    if (unknown > CODE_BITS) return false;
+    const uint32_t spread = (uint32_t{1} << unknown) - 1;
+    if (offset < spread) return false;
+    Coder lowest = *this;
+    lowest.offset -= spread;
+    x = lowest.scaled_code(total);
+    return true;
   }
 
   // Narrows the interval to [low + a, low + b) and doubles it until it
@@ -473,8 +490,9 @@ struct Avx512Model : FlatModel {
 
 // The expansion after the length word with one form of the model.
 template <class Model>
-uint64_t expand_with(ByteReader& in, ByteWriter& out, uint32_t length, uint64_t* bits_taken) {
+uint64_t expand_with(ByteReader& in, ByteWriter& out, uint32_t length, uint64_t* bits_taken, uint64_t* determined) {
   if (bits_taken != nullptr) *bits_taken = 0;
+  if (determined != nullptr) *determined = 0;
   if (length == 0) return 0;
 
   struct State {
@@ -503,6 +521,13 @@ uint64_t expand_with(ByteReader& in, ByteWriter& out, uint32_t length, uint64_t*
   uint32_t r = RING_START;
   uint64_t count = 0;
   uint64_t end_of_input_at = kNoLimit;  // count when the input ran out
+  uint64_t undecided_at = kNoLimit;     // count when the input's bits first left a choice open
+  // Whether a choice made with bits past the end of the input is the one
+  // every continuation of the file makes (rare: only near the end).
+  const auto decided_by_input = [&](uint32_t total, auto&& choose, int chosen) {
+    uint32_t lowest = 0;
+    return coder.lowest_scaled_code(total, bits.taken_past_input(), lowest) && choose(lowest) == chosen;
+  };
   while (count < length) {
     if (end_of_input_at == kNoLimit && bits.past_input()) end_of_input_at = count;
     // Past the end of the input the bits are all ones and carry nothing: a
@@ -517,6 +542,10 @@ uint64_t expand_with(ByteReader& in, ByteWriter& out, uint32_t length, uint64_t*
 
     const uint32_t x = coder.scaled_code(model.total);
     const int s = model.find_symbol(x);
+    if (undecided_at == kNoLimit && bits.past_input() && !decided_by_input(model.total, [&](uint32_t v) {
+          return model.find_symbol(v);
+        }, s)) [[unlikely]]
+      undecided_at = count;
     const auto [a, b] = model.share(s, coder.range);
     coder.narrow(a, b, bits);
     const int c = model.character[s];
@@ -532,6 +561,8 @@ uint64_t expand_with(ByteReader& in, ByteWriter& out, uint32_t length, uint64_t*
     const auto& pc = kPositionTable.cumulative;
     const uint32_t y = coder.scaled_code(pc[0]);
     const int p = find_position(y);
+    if (undecided_at == kNoLimit && bits.past_input() && !decided_by_input(pc[0], find_position, p)) [[unlikely]]
+      undecided_at = count;
     coder.narrow(coder.range * pc[static_cast<size_t>(p) + 1] / pc[0], coder.range * pc[static_cast<size_t>(p)] / pc[0],
                  bits);
 
@@ -547,27 +578,30 @@ uint64_t expand_with(ByteReader& in, ByteWriter& out, uint32_t length, uint64_t*
   }
   out.write(output, held);
   if (bits_taken != nullptr) *bits_taken = bits.taken();
+  if (determined != nullptr) *determined = std::min(count, undecided_at);
   return count;
 }
 
-using Expansion = uint64_t (*)(ByteReader&, ByteWriter&, uint32_t, uint64_t*);
+using Expansion = uint64_t (*)(ByteReader&, ByteWriter&, uint32_t, uint64_t*, uint64_t*);
 
-uint64_t expand_portable(ByteReader& in, ByteWriter& out, uint32_t length, uint64_t* bits_taken) {
-  return expand_with<BlockModel<false>>(in, out, length, bits_taken);
+uint64_t expand_portable(ByteReader& in, ByteWriter& out, uint32_t length, uint64_t* bits_taken, uint64_t* determined) {
+  return expand_with<BlockModel<false>>(in, out, length, bits_taken, determined);
 }
 #if defined(QZR_SSE2)
-uint64_t expand_sse2(ByteReader& in, ByteWriter& out, uint32_t length, uint64_t* bits_taken) {
-  return expand_with<BlockModel<true>>(in, out, length, bits_taken);
+uint64_t expand_sse2(ByteReader& in, ByteWriter& out, uint32_t length, uint64_t* bits_taken, uint64_t* determined) {
+  return expand_with<BlockModel<true>>(in, out, length, bits_taken, determined);
 }
 #endif
 #if defined(QZR_X86_DISPATCH)
 QZR_TARGET_AVX2 __attribute__((flatten)) uint64_t expand_avx2(ByteReader& in, ByteWriter& out, uint32_t length,
-                                                                uint64_t* bits_taken) {
-  return expand_with<Avx2Model>(in, out, length, bits_taken);
+                                                                uint64_t* bits_taken,
+                         uint64_t* determined) {
+  return expand_with<Avx2Model>(in, out, length, bits_taken, determined);
 }
 QZR_TARGET_AVX512 __attribute__((flatten)) uint64_t expand_avx512(ByteReader& in, ByteWriter& out, uint32_t length,
-                                                                    uint64_t* bits_taken) {
-  return expand_with<Avx512Model>(in, out, length, bits_taken);
+                                                                    uint64_t* bits_taken,
+                         uint64_t* determined) {
+  return expand_with<Avx512Model>(in, out, length, bits_taken, determined);
 }
 #endif
 
@@ -603,20 +637,21 @@ Expected<uint32_t> read_payload_length(ByteReader& in, uint64_t limit) {
   return length;
 }
 
-Expected<uint64_t> decode_lzari(ByteReader& in, ByteWriter& out, uint64_t limit, uint64_t* bits_taken) {
-  return decode_lzari_as(chosen_simd_form(), in, out, limit, bits_taken);
+Expected<uint64_t> decode_lzari(ByteReader& in, ByteWriter& out, uint64_t limit, uint64_t* bits_taken,
+                                uint64_t* determined) {
+  return decode_lzari_as(chosen_simd_form(), in, out, limit, bits_taken, determined);
 }
 
-uint64_t expand_lzari(ByteReader& in, ByteWriter& out, uint32_t length, uint64_t* bits_taken) {
+uint64_t expand_lzari(ByteReader& in, ByteWriter& out, uint32_t length, uint64_t* bits_taken, uint64_t* determined) {
   static const Expansion chosen = expansion_of(chosen_simd_form());
-  return chosen(in, out, length, bits_taken);
+  return chosen(in, out, length, bits_taken, determined);
 }
 
 Expected<uint64_t> decode_lzari_as(SimdForm form, ByteReader& in, ByteWriter& out, uint64_t limit,
-                                   uint64_t* bits_taken) {
+                                   uint64_t* bits_taken, uint64_t* determined) {
   Expected<uint32_t> length = read_payload_length(in, limit);
   if (!length.ok()) return length.failure();
-  return expansion_of(form)(in, out, length.value(), bits_taken);
+  return expansion_of(form)(in, out, length.value(), bits_taken, determined);
 }
 
 }  // namespace qzr
