@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <random>
 #include <vector>
@@ -173,6 +174,48 @@ TEST(HuffmanCodes, TableWalkMatchesBitwiseWalkToTheByte) {
     EXPECT_EQ(fast, plain) << "round " << round;
     EXPECT_EQ(mem.offset(), file.offset()) << "round " << round;
     std::fclose(f);
+  }
+}
+
+}  // namespace
+}  // namespace qzr
+
+namespace qzr {
+namespace {
+
+TEST(HuffmanCodes, StoppingAtTheEndExpandsOnlyWhatTheDataDecide) {
+  std::mt19937 rng(12);
+  for (int round = 0; round < 40; ++round) {
+    SCOPED_TRACE(round);
+    std::vector<uint8_t> tree_bytes;
+    test::random_code_tree(rng, 0, 2 + static_cast<int>(rng() % 24), tree_bytes,
+                           [&] { return static_cast<uint16_t>(rng()); });
+    ByteReader t = memory_reader(tree_bytes);
+    const CodeTree tree = read_code_tree(t).value();
+    std::vector<uint8_t> codes(1 + rng() % 3000);
+    for (uint8_t& b : codes) b = static_cast<uint8_t>(rng());
+    std::vector<uint8_t> longer = codes;  // the data as they might have gone on
+    for (int i = 0; i < 64; ++i) longer.push_back(static_cast<uint8_t>(rng()));
+    const auto expand = [&](const std::vector<uint8_t>& data, CodeWalk walk, bool stop, uint64_t* consumed) {
+      std::vector<int16_t> values(1 << 20, 7);
+      SpanExpander span = make_span_expander(values, 0, static_cast<int64_t>(values.size()));
+      ByteReader in = memory_reader(data);
+      decode_and_expand(in, tree, 1 << 20, span, false, walk, stop);
+      if (consumed != nullptr) *consumed = in.offset();
+      values.resize(static_cast<size_t>(span.filled));
+      return values;
+    };
+    const std::vector<int16_t> whole = expand(longer, CodeWalk::bitwise, false, nullptr);
+    uint64_t bitwise_consumed = 0, lookup_consumed = 0;
+    const std::vector<int16_t> bitwise = expand(codes, CodeWalk::bitwise, true, &bitwise_consumed);
+    const std::vector<int16_t> lookup = expand(codes, CodeWalk::lookup, true, &lookup_consumed);
+    EXPECT_EQ(bitwise, lookup);
+    EXPECT_EQ(bitwise_consumed, lookup_consumed);
+    ASSERT_LE(bitwise.size(), whole.size());
+    EXPECT_TRUE(std::equal(bitwise.begin(), bitwise.end(), whole.begin()));
+    if (codes.size() >= 3) EXPECT_FALSE(bitwise.empty());  // codes are at most 24 bits long
+    // Without the stop, the ones past the end decode to something.
+    EXPECT_GE(expand(codes, CodeWalk::bitwise, false, nullptr).size(), bitwise.size());
   }
 }
 

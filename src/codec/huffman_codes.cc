@@ -74,15 +74,17 @@ uint16_t all_ones_code(const CodeTree& tree) {
 
 // Bit by bit through the tree, one byte read whenever a bit is needed and the
 // last byte is used up; past the end of the data every byte reads as 0xFF.
+// With `stop_at_end` the walk ends instead at the first code that needs a
+// bit past the end of the data.
 template <class Sink>
-void walk_codes_bitwise(ByteReader& in, const CodeTree& tree, int64_t count, Sink& sink) {
+void walk_codes_bitwise(ByteReader& in, const CodeTree& tree, int64_t count, Sink& sink, bool stop_at_end) {
   const CodeTreeNode* nodes = tree.data();
   uint32_t byte = 0, mask = 0;
   bool byte_is_end = false;  // the current byte stands for the end of the data
   for (int64_t i = 0; i < count; ++i) {
     if (byte_is_end || (mask == 0 && in.at_end())) {
       if (!byte_is_end) ++in.ends_met;
-      sink.repeated(all_ones_code(tree), static_cast<uint64_t>(count - i));
+      if (!stop_at_end) sink.repeated(all_ones_code(tree), static_cast<uint64_t>(count - i));
       return;
     }
     const CodeTreeNode* node = nodes;
@@ -90,6 +92,7 @@ void walk_codes_bitwise(ByteReader& in, const CodeTree& tree, int64_t count, Sin
       if (mask == 0) {
         int c = in.read_byte();
         byte_is_end = c == kEndOfFile;
+        if (byte_is_end && stop_at_end) return;
         byte = static_cast<uint32_t>(c) & 0xFF;
         mask = 1;
       }
@@ -148,7 +151,7 @@ std::vector<LookupEntry> build_lookup(const CodeTree& tree) {
 }
 
 template <class Sink>
-void walk_codes_in_memory(ByteReader& in, const CodeTree& tree, int64_t count, Sink& sink) {
+void walk_codes_in_memory(ByteReader& in, const CodeTree& tree, int64_t count, Sink& sink, bool stop_at_end) {
   const std::vector<LookupEntry> table = build_lookup(tree);
   const CodeTreeNode* nodes = tree.data();
   const uint8_t* data = in.pos;
@@ -185,11 +188,14 @@ void walk_codes_in_memory(ByteReader& in, const CodeTree& tree, int64_t count, S
     if (at >= total_bits && !arrived(at / 8 + 1)) break;  // only end-of-data bits remain
     uint64_t bits = peek(at);
     const LookupEntry& e = table[bits & ((1u << kLookupBits) - 1)];
+    // Whether the bits up to `bit` are all there, when only those count.
+    const auto beyond_data = [&](uint64_t bit) { return stop_at_end && bit > total_bits && !arrived((bit + 7) / 8); };
     if (e.bits != 0) {
+      if (beyond_data(at + e.bits)) break;
       sink.one(e.code);
       // The second code only where the one-at-a-time walk would take it
       // too: within the count, and not from end-of-data bits.
-      if (e.both_bits != 0 && i + 1 < count && at + e.bits < total_bits) {
+      if (e.both_bits != 0 && i + 1 < count && at + e.bits < total_bits && !beyond_data(at + e.both_bits)) {
         sink.one(e.second_code);
         ++i;
         at += e.both_bits;
@@ -211,10 +217,14 @@ void walk_codes_in_memory(ByteReader& in, const CodeTree& tree, int64_t count, S
       node = nodes + (((bits >> used) & 1) ? node->one_child : node->zero_child);
       ++used;
     }
+    if (beyond_data(at + static_cast<uint64_t>(used))) {
+      at -= kLookupBits;  // the code stays unread
+      break;
+    }
     at += static_cast<uint64_t>(used);
     sink.one(node->code);
   }
-  if (i < count) sink.repeated(all_ones_code(tree), static_cast<uint64_t>(count - i));
+  if (i < count && !stop_at_end) sink.repeated(all_ones_code(tree), static_cast<uint64_t>(count - i));
   if (i < count || at > total_bits) ++in.ends_met;
   // Every byte that gave a bit is consumed; those past the end were never there.
   in.pos = data + std::min(size, (at + 7) / 8);
@@ -224,7 +234,8 @@ void walk_codes_in_memory(ByteReader& in, const CodeTree& tree, int64_t count, S
 // end-of-data bits remain, the rest of the codes are all one leaf and go to
 // the sink at once, so a huge count cannot hang.
 template <class Sink>
-void walk_codes(ByteReader& in, const CodeTree& tree, int64_t count, Sink&& sink, CodeWalk walk = CodeWalk::by_size) {
+void walk_codes(ByteReader& in, const CodeTree& tree, int64_t count, Sink&& sink, CodeWalk walk = CodeWalk::by_size,
+                bool stop_at_end = false) {
   if (count <= 0) return;
   if (tree[0].zero_child < 0) {  // a single leaf takes no bits
     sink.repeated(tree[0].code, static_cast<uint64_t>(count));
@@ -234,15 +245,15 @@ void walk_codes(ByteReader& in, const CodeTree& tree, int64_t count, Sink&& sink
     walk = count >= kLookupMinCodes && (in.end - in.pos >= kLookupMinBytes || in.growing != nullptr) ? CodeWalk::lookup
                                                                                                    : CodeWalk::bitwise;
   if (in.file == nullptr && walk == CodeWalk::lookup)  // the table reads the bytes in place
-    walk_codes_in_memory(in, tree, count, sink);
+    walk_codes_in_memory(in, tree, count, sink, stop_at_end);
   else
-    walk_codes_bitwise(in, tree, count, sink);
+    walk_codes_bitwise(in, tree, count, sink, stop_at_end);
 }
 
 }  // namespace
 
 void decode_and_expand(ByteReader& in, const CodeTree& tree, int64_t symbol_count, SpanExpander& span, bool over_zeros,
-                       CodeWalk walk) {
+                       CodeWalk walk, bool stop_at_end) {
   struct Sink {
     SpanExpander& span;
     void one(uint16_t c) { span.add(c); }
@@ -267,10 +278,10 @@ void decode_and_expand(ByteReader& in, const CodeTree& tree, int64_t symbol_coun
   };
   if (over_zeros) {
     OverZeros sink{span};
-    walk_codes(in, tree, symbol_count, sink, walk);
+    walk_codes(in, tree, symbol_count, sink, walk, stop_at_end);
   } else {
     Sink sink{span};
-    walk_codes(in, tree, symbol_count, sink, walk);
+    walk_codes(in, tree, symbol_count, sink, walk, stop_at_end);
   }
 }
 

@@ -63,9 +63,13 @@ SpanExpander make_span_expander(std::span<int16_t> coefficients, int64_t offset,
 // lookup table of 12-bit patterns, which pays for itself only over many codes
 // and bytes (`by_size` chooses so). Both read the same codes and consume the
 // same bytes; `bitwise` with `over_zeros` false is the plain reference form.
+//
+// With `stop_at_end` the codes end instead at the first one that needs a bit
+// past the end of the data: only what the data decide is expanded (and
+// ends_met counts the stop).
 enum class CodeWalk { by_size, bitwise, lookup };
 void decode_and_expand(ByteReader& in, const CodeTree& tree, int64_t symbol_count, SpanExpander& span,
-                       bool over_zeros = false, CodeWalk walk = CodeWalk::by_size);
+                       bool over_zeros = false, CodeWalk walk = CodeWalk::by_size, bool stop_at_end = false);
 
 // The two steps on their own: decode into a buffer, then expand a buffer.
 std::vector<uint16_t> decode_codes(ByteReader& in, const CodeTree& tree, int32_t symbol_count);
