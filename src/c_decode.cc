@@ -85,27 +85,60 @@ qzr_status check_file(std::span<const uint8_t> file, const qzr_decode_options& o
   return QZR_ERROR_DAMAGED;
 }
 
-qzr_status decode_checked(std::span<const uint8_t> file, const qzr_decode_options& o, uint8_t* pixels, size_t stride,
-                          size_t pixels_size) {
+// What the caller's buffer is to get: the header's sizes and the pixel order.
+struct Target {
+  qzr_info info;
+  PixelOrder order;
+};
+
+// The format, the header against the limits, and the buffer against the
+// picture, each failure in that order.
+Expected<Target> checked_target(std::span<const uint8_t> file, const qzr_decode_options& o, size_t stride,
+                                size_t pixels_size) {
   const auto format = static_cast<long long>(raw_value(o.format));
   const size_t pixel = format >= 0 && format <= QZR_PIXEL_BGRA ? pixel_bytes(static_cast<PixelOrder>(format)) : 0;
-  if (pixel == 0) return report(o, format_failure("\nUnknown pixel format !\n", ErrorKind::argument));
+  if (pixel == 0) return format_failure("\nUnknown pixel format !\n", ErrorKind::argument);
   Expected<qzr_info> info = info_within(file, o);
-  if (!info.ok()) return report(o, info.failure());
+  if (!info.ok()) return info.failure();
   const qzr_info& h = info.value();
   size_t needed = 0;
   if (stride < size_t{h.width} * pixel || !buffer_needed(h.width, h.height, stride, pixel, needed) ||
       pixels_size < needed)
-    return report(o, format_failure(format_text("\nA buffer of %zu bytes, %zu per row, is too small for %u x %u "
-                                                "pixels of %zu bytes !\n",
-                                                pixels_size, stride, unsigned{h.width}, unsigned{h.height}, pixel),
-                                    ErrorKind::argument));
+    return format_failure(format_text("\nA buffer of %zu bytes, %zu per row, is too small for %u x %u "
+                                      "pixels of %zu bytes !\n",
+                                      pixels_size, stride, unsigned{h.width}, unsigned{h.height}, pixel),
+                          ErrorKind::argument);
+  return Target{h, static_cast<PixelOrder>(format)};
+}
 
+void write_rows(const Target& t, const Plane (&planes)[3], uint8_t* pixels, size_t stride) {
+  write_picture_rows({planes, t.info.width, t.info.height, t.info.padded_width}, t.order, pixels, stride);
+}
+
+qzr_status decode_checked(std::span<const uint8_t> file, const qzr_decode_options& o, uint8_t* pixels, size_t stride,
+                          size_t pixels_size) {
+  Expected<Target> t = checked_target(file, o, stride, pixels_size);
+  if (!t.ok()) return report(o, t.failure());
   Expected<DecodedPlanes> d = decode_planes_in_memory(file, limits_of(o), kInputName);
   if (!d.ok()) return report(o, d.failure());
-  write_picture_rows({d.value().planes, h.width, h.height, h.padded_width}, static_cast<PixelOrder>(format), pixels,
-                     stride);
+  write_rows(t.value(), d.value().planes, pixels, stride);
   return QZR_OK;
+}
+
+qzr_status salvage_checked(std::span<const uint8_t> file, const qzr_decode_options& o, uint8_t* pixels, size_t stride,
+                           size_t pixels_size, qzr_salvage_report* out) {
+  Expected<Target> t = checked_target(file, o, stride, pixels_size);
+  if (!t.ok()) return report(o, t.failure());
+  DecodeLimits limits = limits_of(o);
+  limits.threads = 1;
+  Expected<SalvagedPlanes> s = salvage_planes_in_memory(file, limits, kInputName);
+  if (!s.ok()) return report(o, s.failure());
+  write_rows(t.value(), s.value().decoded.planes, pixels, stride);
+  const SalvageReport& r = s.value().report;
+  if (out != nullptr) *out = public_report(r);
+  if (!r.damaged()) return QZR_OK;
+  copy_message(o, r.failure);
+  return QZR_ERROR_DAMAGED;
 }
 
 }  // namespace
@@ -193,6 +226,18 @@ qzr_status qzr_decode_into(const uint8_t* data, size_t size, const qzr_decode_op
     return report(o, format_failure("\nNo data or no pixel buffer !\n", ErrorKind::argument));
   try {
     return decode_checked({data, size}, o, pixels, stride, pixels_size);
+  } catch (const std::bad_alloc&) {
+    return report(o, format_failure("\nOut of memory !\n", ErrorKind::out_of_memory));
+  }
+}
+
+qzr_status qzr_salvage_into(const uint8_t* data, size_t size, const qzr_decode_options* options, uint8_t* pixels,
+                            size_t stride, size_t pixels_size, qzr_salvage_report* recovered) {
+  const qzr_decode_options o = options_or_defaults(options);
+  if (data == nullptr || pixels == nullptr)
+    return report(o, format_failure("\nNo data or no pixel buffer !\n", ErrorKind::argument));
+  try {
+    return salvage_checked({data, size}, o, pixels, stride, pixels_size, recovered);
   } catch (const std::bad_alloc&) {
     return report(o, format_failure("\nOut of memory !\n", ErrorKind::out_of_memory));
   }

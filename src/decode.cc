@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <new>
 
+#include "common/colour_formula.h"
 #include "common/growing_bytes.h"
 #include "common/threads.h"
 #include "container/segment_locator.h"
@@ -262,6 +263,91 @@ Expected<DecodedPlanes> decode_planes_in_memory(std::span<const uint8_t> file, c
 
 namespace {
 
+// A plane of the neutral value: mid-grey luma, or chroma of no colour.
+Plane neutral_plane(uint32_t width, uint32_t height) {
+  Plane p;
+  p.width = static_cast<int>(width);
+  p.height = static_cast<int>(height);
+  p.samples.resize(size_t{width} * height);
+  std::fill(p.samples.begin(), p.samples.end(), uint8_t{colour::kChromaZero});
+  return p;
+}
+
+// Each plane as far as it arrived; the neutral plane where nothing usable
+// did. The first failure met goes to the report.
+void salvage_planes(ByteReader& segments, int64_t max_samples, int threads, const QzrHeader& h, Plane (&planes)[3],
+                    SalvageReport& report) {
+  PlaneWorkspace work;
+  const auto note = [&report](std::string_view text) {
+    if (report.failure.empty()) report.failure = std::string(message_text(text));
+  };
+  for (int i = 0; i < 3; ++i) {
+    const uint32_t width = i == 0 ? h.padded_width : h.padded_width / 2;
+    PlaneRecovery recovery;
+    bool made = false;
+    if (Status found = find_segment(segments, kSegmentNames[i]); !found.ok()) {
+      note(found.failure.text);
+    } else if (Expected<PlaneCoefficients> c = read_plane(segments, kSegmentNames[i], max_samples, work, &recovery);
+               !c.ok()) {
+      note(c.failure().text);
+    } else {
+      note(recovery.failure);
+      const uint64_t samples = uint64_t(c.value().width) * static_cast<uint64_t>(c.value().height);
+      if (recovery.state[0] != BandState::whole)
+        note(format_text("the approximation band of segment %s is missing", kSegmentNames[i]));
+      else if (samples < uint64_t{width} * h.padded_height)
+        note(format_text("the plane of segment %s is too small for a %u x %u image", kSegmentNames[i],
+                         h.padded_width, h.padded_height));
+      else
+        made = true;
+      if (made) planes[i] = synthesise(c.value(), work, threads);
+    }
+    if (!made) planes[i] = neutral_plane(width, h.padded_height);
+    if (i == 0) work.release();
+    PlaneSalvage& p = report.planes[i];
+    p.bands = recovery.bands;
+    p.bands_whole = recovery.count(BandState::whole);
+    p.bands_partial = recovery.count(BandState::partial);
+    p.bands_missing = recovery.count(BandState::missing);
+    p.groups_whole = recovery.groups_whole;
+    p.groups_partial = recovery.groups_partial;
+    p.neutral = !made;
+  }
+}
+
+}  // namespace
+
+Expected<SalvagedPlanes> salvage_planes_in_memory(std::span<const uint8_t> file, const DecodeLimits& limits,
+                                                  std::string_view input_name) {
+  ByteReader in = memory_reader(file);
+  Expected<FileStart> start = read_file_start(in, input_name, limits);
+  if (!start.ok()) return start.failure();
+  const FileStart& s = start.value();
+  return failing_out_of_memory<SalvagedPlanes>([&]() -> Expected<SalvagedPlanes> {
+    SalvagedPlanes salvaged;
+    salvaged.decoded.header = s.header;
+    SalvageReport& report = salvaged.report;
+    GrowingBytes payload(size_t{s.payload_length} + MAX_MATCH);
+    ByteWriter out = payload_writer(payload, {});
+    uint64_t decided = 0;
+    expand_lzari(in, out, s.payload_length, nullptr, &decided);
+    out.flush();
+    payload.close();
+    report.payload_length = s.payload_length;
+    report.payload_decided = std::min<uint64_t>(decided, s.payload_length);
+    ByteReader segments = memory_reader({payload.data(), static_cast<size_t>(decided)});
+    salvage_planes(segments, max_samples_of(s, limits), decode_threads(limits), s.header, salvaged.decoded.planes,
+                   report);
+    // Whatever the planes met, a payload cut short is where it began.
+    if (report.damaged() && decided < s.payload_length)
+      report.failure = format_text("the file is cut short: its code decides %llu of the payload's %u bytes",
+                                   static_cast<unsigned long long>(decided), s.payload_length);
+    return salvaged;
+  });
+}
+
+namespace {
+
 // The pipeline on a file in memory, then `finish` on the planes.
 template <class T, class Finish>
 Expected<T> decode_in_memory(std::span<const uint8_t> file, const DecodeLimits& limits, std::string_view input_name,
@@ -289,16 +375,18 @@ Expected<DecodedBmp> decode_to_bmp(std::span<const uint8_t> file, const DecodeLi
 
 Expected<RgbImage> decode_picture(std::span<const uint8_t> file, const DecodeLimits& limits,
                                   std::string_view input_name, DamageSigns* damage) {
-  return decode_in_memory<RgbImage>(file, limits, input_name, damage, [](const DecodedPlanes& d) {
-    const QzrHeader& h = d.header;
-    RgbImage picture;
-    picture.width = h.width;
-    picture.height = h.height;
-    picture.rgb.resize(size_t{3} * h.width * h.height);
-    write_picture_rows({d.planes, h.width, h.height, h.padded_width}, PixelOrder::rgb, picture.rgb.data(),
-                       size_t{3} * h.width);
-    return picture;
-  });
+  return decode_in_memory<RgbImage>(file, limits, input_name, damage, picture_of);
+}
+
+RgbImage picture_of(const DecodedPlanes& d) {
+  const QzrHeader& h = d.header;
+  RgbImage picture;
+  picture.width = h.width;
+  picture.height = h.height;
+  picture.rgb.resize(size_t{3} * h.width * h.height);
+  write_picture_rows({d.planes, h.width, h.height, h.padded_width}, PixelOrder::rgb, picture.rgb.data(),
+                     size_t{3} * h.width);
+  return picture;
 }
 
 }  // namespace qzr

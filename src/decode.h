@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <span>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -97,6 +98,39 @@ Expected<DecodedPlanes> read_payload_planes(ByteReader& payload, const FileStart
 Expected<DecodedPlanes> decode_planes_in_memory(std::span<const uint8_t> file, const DecodeLimits& limits,
                                                 std::string_view input_name);
 
+// What a salvage recovered of one plane.
+struct PlaneSalvage {
+  int bands = 0;  // 3 x levels + 1; 0 when the plane's stream header was never read
+  int bands_whole = 0, bands_partial = 0, bands_missing = 0;
+  int groups_whole = 0, groups_partial = 0;
+  bool neutral = false;  // nothing usable arrived: the plane is mid-grey (luma) or no colour (chroma)
+};
+
+struct SalvageReport {
+  PlaneSalvage planes[3];
+  uint64_t payload_length = 0;   // bytes the payload announces
+  uint64_t payload_decided = 0;  // bytes of it the file's code decides, at most the length
+  std::string failure;           // the first failure met, one line; empty when nothing was lost
+  bool damaged() const { return !failure.empty(); }
+};
+
+struct SalvagedPlanes {
+  DecodedPlanes decoded;  // its damage is not looked for
+  SalvageReport report;
+};
+
+// Shows what survives of a damaged file: the payload expanded only as far as
+// the file's own bytes decide it, each plane with every band group that
+// arrived whole, the part of the group in progress that the data decide,
+// zeros (no detail) for the rest, and the neutral value for a plane whose
+// approximation or whole stream is missing. A plane stream that fails part
+// way keeps what it read before the failing step. A file that decodes whole
+// gives the picture the decode gives, with nothing in the report's failure.
+// Failures before the payload (the header, the length word, the limits)
+// leave nothing to show and are failures here too.
+Expected<SalvagedPlanes> salvage_planes_in_memory(std::span<const uint8_t> file, const DecodeLimits& limits,
+                                                  std::string_view input_name);
+
 struct DecodedBmp {
   QzrHeader header;
   std::vector<uint8_t> bmp;  // the whole BMP file
@@ -106,6 +140,9 @@ struct DecodedBmp {
 // `damage`, when given, gets the file's signs of damage (DecodedPlanes).
 Expected<DecodedBmp> decode_to_bmp(std::span<const uint8_t> file, const DecodeLimits& limits = {},
                                    std::string_view input_name = "(memory)", DamageSigns* damage = nullptr);
+
+// The visible picture of decoded planes, rows top to bottom, R, G, B.
+RgbImage picture_of(const DecodedPlanes& d);
 
 // The visible picture, rows top to bottom, R, G, B.
 Expected<RgbImage> decode_picture(std::span<const uint8_t> file, const DecodeLimits& limits = {},

@@ -33,6 +33,9 @@ constexpr qzr_status status_of(ErrorKind kind) { return static_cast<qzr_status>(
 inline Failure public_failure(Error e) { return Failure{e.exit_status, std::move(e.text), status_of(e.kind)}; }
 inline Picture public_picture(RgbImage image) { return Picture{image.width, image.height, std::move(image.rgb)}; }
 
+struct SalvageReport;
+qzr_salvage_report public_report(const SalvageReport& report);
+
 // The header and the payload's length word against the limits, every
 // failure in the order the decode meets them: the header's, the payload's
 // length beyond max_payload, the picture beyond max_pixels. `input_name`

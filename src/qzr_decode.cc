@@ -47,6 +47,22 @@ Result<Decoded> decode(std::span<const uint8_t> file, const DecodeOptions& optio
   return d;
 }
 
+Result<Salvaged> salvage(std::span<const uint8_t> file, const DecodeOptions& options) {
+  if (Expected<qzr_info> info = limited_info(file, options.max_pixels, options.max_payload, options.name); !info.ok())
+    return public_failure(std::move(info.failure()));
+  Expected<SalvagedPlanes> s = salvage_planes_in_memory(file, limits_of(options), options.name);
+  if (!s.ok()) return public_failure(std::move(s.failure()));
+  try {
+    Salvaged salvaged;
+    salvaged.picture = public_picture(picture_of(s.value().decoded));
+    salvaged.report = public_report(s.value().report);
+    salvaged.failure = s.value().report.failure;
+    return salvaged;
+  } catch (const std::bad_alloc&) {
+    return Failure{-1, "\nOut of memory !\n", QZR_ERROR_OUT_OF_MEMORY};
+  }
+}
+
 Result<std::vector<std::string>> check(std::span<const uint8_t> file, const DecodeOptions& options) {
   if (Expected<qzr_info> info = limited_info(file, options.max_pixels, options.max_payload, options.name); !info.ok())
     return public_failure(std::move(info.failure()));

@@ -170,6 +170,52 @@ QZR_API qzr_status qzr_decode_into(const uint8_t* data, size_t size, const qzr_d
  * used. QZR_ERROR_ARGUMENT when data is NULL. */
 QZR_API qzr_status qzr_check(const uint8_t* data, size_t size, const qzr_decode_options* options);
 
+/* What qzr_salvage_into recovered of one plane (since 1.3). A plane's bands
+ * are its approximation and three bands of detail a level; a file stores
+ * them in runs, its band groups, coarsest first. */
+typedef struct qzr_plane_recovery {
+  uint32_t bands;          /* 3 x levels + 1; 0 when the plane's stream header was never read */
+  uint32_t bands_whole;    /* bands whose every value arrived */
+  uint32_t bands_partial;  /* bands of which some values arrived; the rest are zero (no detail) */
+  uint32_t bands_missing;  /* bands of which nothing arrived: zero */
+  uint32_t groups_whole;   /* band groups read whole */
+  uint32_t groups_partial; /* 0 or 1: the group the data ended in */
+  /* 1: nothing usable arrived (the approximation band or the whole stream
+   * is missing): the plane is mid-grey (luma) or without colour (chroma). */
+  uint32_t neutral;
+} qzr_plane_recovery;
+
+typedef struct qzr_salvage_report {
+  qzr_plane_recovery planes[3]; /* the luma plane, then the two chroma planes */
+  uint64_t payload_length;      /* bytes the payload announces */
+  uint64_t payload_decided;     /* bytes of it that the file's code decides */
+} qzr_salvage_report;
+
+/* Shows what survives of a damaged QZR file (since 1.3): qzr_decode_into
+ * with the same arguments and the same failures up to the payload (the
+ * header, the length word, the limits, the buffer), but where the payload
+ * is damaged or cut short it writes the picture that can be recovered
+ * instead of failing:
+ * - the payload is expanded only as far as the file's own bytes decide it
+ *   (nothing is decoded from the end of the file onward);
+ * - each plane takes every band group that arrived whole and the part of
+ *   the group in progress that the data decide; what is missing is zero
+ *   (no detail), so a file cut anywhere past its first groups still gives
+ *   the whole picture at lower detail;
+ * - a plane whose approximation band or whole stream is missing is
+ *   mid-grey (luma) or without colour (chroma);
+ * - a plane stream that fails part way keeps what it read before the
+ *   failing step.
+ * QZR_OK: the file decoded whole; the picture is the one qzr_decode_into
+ * writes. QZR_ERROR_DAMAGED: something was lost; the picture holds what
+ * survived, and the options' message buffer gets the first failure met
+ * (one line). Either way *report, when report is not NULL, says what each
+ * plane recovered. On any other status nothing is recovered, the buffer's
+ * content is unspecified and *report is left as it was. The expansion runs
+ * on the calling thread. */
+QZR_API qzr_status qzr_salvage_into(const uint8_t* data, size_t size, const qzr_decode_options* options,
+                                    uint8_t* pixels, size_t stride, size_t pixels_size, qzr_salvage_report* report);
+
 #ifdef __cplusplus
 }
 #endif

@@ -105,6 +105,22 @@ QZR_API Result<Decoded> decode(std::span<const uint8_t> file, const DecodeOption
 // (since 1.2).
 QZR_API Result<std::vector<std::string>> check(std::span<const uint8_t> file, const DecodeOptions& options = {});
 
+// What survives of a damaged file (since 1.3): the picture, what each plane
+// recovered, and the first failure met, one line (empty when the file
+// decoded whole and the picture is decode's).
+struct Salvaged {
+  Picture picture;
+  qzr_salvage_report report{};
+  std::string failure;
+  bool damaged() const { return !failure.empty(); }
+};
+
+// Shows what survives of a damaged file held in memory, as
+// qzr_salvage_into does (see there), with the options' limits. Fails only
+// where there is nothing to show: the header, the payload's length word, the
+// limits, memory (since 1.3).
+QZR_API Result<Salvaged> salvage(std::span<const uint8_t> file, const DecodeOptions& options = {});
+
 // The 24-bit BMP file that qzrdec writes for this picture, byte for byte
 // (rows bottom to top, B, G, R, each row padded to 4 bytes). Empty when the
 // picture is inconsistent (rgb.size() is not 3 x width x height), too large

@@ -23,8 +23,36 @@ void note_damage(DamageSigns* signs, std::string sign) {
   if (signs != nullptr && signs->size() < kMaxDamageSigns) signs->push_back(std::move(sign));
 }
 
+int PlaneRecovery::count(BandState s) const {
+  return static_cast<int>(std::count(state.begin(), state.begin() + bands, s));
+}
+
+namespace {
+
+// What a group brought its bands: all of them when its codes were read
+// whole; else those its filled part covers, whole or in part.
+void record_group(PlaneRecovery& r, std::span<const int> group_bands, int32_t count, int levels,
+                  const SpanExpander& span, bool cut) {
+  if (!cut) ++r.groups_whole;
+  else r.groups_partial = 1;
+  for (int b : group_bands) {
+    BandState got = BandState::whole;
+    if (cut) {
+      const int64_t from = band_offset(count, levels, b), to = from + band_size(count, levels, band_level(b));
+      const int64_t filled_to = span.offset + span.filled;
+      got = span.offset <= from && to <= filled_to ? BandState::whole
+            : from < filled_to && span.offset < to ? BandState::partial
+                                                   : BandState::missing;
+    }
+    BandState& s = r.state[static_cast<size_t>(b)];
+    s = std::max(s, got);
+  }
+}
+
+}  // namespace
+
 Status read_band_groups(ByteReader& in, int levels, std::span<int16_t> quantized, std::span<int16_t> steps,
-                        const char* segment, DamageSigns* damage) {
+                        const char* segment, DamageSigns* damage, PlaneRecovery* recovery) {
   const int32_t count = static_cast<int32_t>(quantized.size());
   const int bands = band_count(levels);
   int headers = 0;
@@ -42,6 +70,8 @@ Status read_band_groups(ByteReader& in, int levels, std::span<int16_t> quantized
   while (headers < bands) {
     bool first = true;
     int previous_band = -1;
+    std::array<int, 3 * kMaxLevels + 1> group_bands;
+    size_t group_size = 0;
     int byte = in.read_byte();
     while (byte == kEndOfFile || (byte & kBandHeaderFlag)) {
       // The format would read the end of the data as band 127 without end.
@@ -58,6 +88,7 @@ Status read_band_groups(ByteReader& in, int levels, std::span<int16_t> quantized
         listed |= uint64_t{1} << b;
         previous_band = b;
       }
+      if (group_size < group_bands.size()) group_bands[group_size++] = b;
       if (first) {
         span_offset = band_offset(count, levels, b);
         span_length = size;
@@ -78,7 +109,13 @@ Status read_band_groups(ByteReader& in, int levels, std::span<int16_t> quantized
     if (!tree.ok()) return tree.failure();
     SpanExpander span = make_span_expander(quantized, span_offset, span_length);
     const bool over_zeros = span_offset >= unwritten_from;
-    decode_and_expand(in, tree.value(), symbol_count, span, over_zeros);
+    const uint64_t ends_before = in.ends_met;
+    decode_and_expand(in, tree.value(), symbol_count, span, over_zeros, CodeWalk::by_size, recovery != nullptr);
+    if (recovery != nullptr) {
+      const bool cut = in.ends_met != ends_before;
+      record_group(*recovery, {group_bands.data(), group_size}, count, levels, span, cut);
+      if (cut) return plane_failure("The data end in a band group", segment);
+    }
     if (!span.full())
       note_damage(damage, format_text("a band group's codes end %lld values short of its bands in segment %s",
                                       static_cast<long long>(span.limit - span.filled), segment));
@@ -89,7 +126,8 @@ Status read_band_groups(ByteReader& in, int levels, std::span<int16_t> quantized
   return Status::success();
 }
 
-Expected<PlaneCoefficients> read_plane(ByteReader& in, const char* segment, int64_t max_samples, PlaneWorkspace& work) {
+Expected<PlaneCoefficients> read_plane(ByteReader& in, const char* segment, int64_t max_samples, PlaneWorkspace& work,
+                                       PlaneRecovery* recovery) {
   const uint64_t ends_before = in.ends_met;
   if ((in.read_byte() & 0xFF) != kPlaneMarker) return format_failure("\nNot QUORLEN QZR file!\n");
   PlaneCoefficients c;
@@ -121,7 +159,14 @@ Expected<PlaneCoefficients> read_plane(ByteReader& in, const char* segment, int6
   if (!work.clean) std::fill(quantized.begin(), quantized.end(), int16_t{0});
   work.clean = false;
   c.steps.assign(static_cast<size_t>(band_count(L)), 0);
-  if (Status read = read_band_groups(in, L, quantized, c.steps, segment, &c.damage); !read.ok()) return read.failure;
+  if (recovery != nullptr) {
+    recovery->header_read = true;
+    recovery->bands = band_count(L);
+  }
+  if (Status read = read_band_groups(in, L, quantized, c.steps, segment, &c.damage, recovery); !read.ok()) {
+    if (recovery == nullptr) return read.failure;
+    recovery->failure = std::string(message_text(read.failure.text));
+  }
   if (in.ends_met != ends_before)
     note_damage(&c.damage, format_text("the plane stream of segment %s runs past the end of the payload", segment));
   return c;

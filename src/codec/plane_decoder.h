@@ -2,6 +2,7 @@
 // final scaling to 8-bit samples.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <memory>
 #include <span>
@@ -9,6 +10,7 @@
 #include <vector>
 
 #include "common/samples.h"
+#include "codec/band_layout.h"
 #include "codec/sample_scaling.h"
 #include "common/byte_io.h"
 #include "common/failure.h"
@@ -26,6 +28,21 @@ using DamageSigns = std::vector<std::string>;
 constexpr size_t kMaxDamageSigns = 8;
 void note_damage(DamageSigns* signs, std::string sign);
 
+// What a salvaging read took from a plane stream. A band is whole when
+// every value of it arrived (in a group read whole, or in the part of the
+// group in progress that the data decide), partial when some did, missing
+// when none did; what did not arrive stays zero (no detail).
+enum class BandState : uint8_t { missing, partial, whole };
+struct PlaneRecovery {
+  bool header_read = false;
+  int bands = 0;  // 3L + 1, once the header is read
+  std::array<BandState, 3 * kMaxLevels + 1> state{};
+  int groups_whole = 0;
+  int groups_partial = 0;  // 0 or 1: the group the data ended in
+  std::string failure;     // what ended the stream early, one line; empty when it ended whole
+  int count(BandState s) const;
+};
+
 // Reads band groups into the cleared quantized coefficient array (width x
 // height values) and the StepTable (3L + 1 steps) until 3L + 1 band headers
 // have been read. Each group fills its span; spans reaching past the array
@@ -34,8 +51,10 @@ void note_damage(DamageSigns* signs, std::string sign);
 // in the layout, codes that end short of the group's span. (Groups without
 // bands and codes left over once a span is full are the format's own
 // devices, which careful encoders use.)
+// With `recovery` the codes stop where the data end (none is decoded from
+// the ones past it), and the record gets what each group brought.
 Status read_band_groups(ByteReader& in, int levels, std::span<int16_t> quantized, std::span<int16_t> steps,
-                        const char* segment, DamageSigns* damage = nullptr);
+                        const char* segment, DamageSigns* damage = nullptr, PlaneRecovery* recovery = nullptr);
 
 // The working arrays of plane decoding (the quantized values, and the
 // synthesis' coarser levels: a quarter and a sixteenth of that), kept from
@@ -68,7 +87,11 @@ struct PlaneCoefficients {
 // Planes of more than `max_samples` samples are refused before any storage
 // is taken for them.
 constexpr int64_t kAnyPlaneSize = int64_t{1} << 31;
-Expected<PlaneCoefficients> read_plane(ByteReader& in, const char* segment, int64_t max_samples, PlaneWorkspace& work);
+// With `recovery` (a salvage) a stream that fails after its header still
+// gives what it read before the failing step, and the record says what
+// that is and what failed.
+Expected<PlaneCoefficients> read_plane(ByteReader& in, const char* segment, int64_t max_samples, PlaneWorkspace& work,
+                                       PlaneRecovery* recovery = nullptr);
 // Dequantizes, synthesises and scales what read_plane left in `work`, the
 // large levels on up to `threads` threads.
 Plane synthesise(const PlaneCoefficients& c, PlaneWorkspace& work, int threads = 1);
