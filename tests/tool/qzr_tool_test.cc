@@ -160,8 +160,17 @@ TEST(QzrTool, DamagedFilesAreNamedWithQzrdecsTextAndCounted) {
 
   r = qzr_tool(dir, {"check", "-r", "in"});
   EXPECT_EQ(r.status, 1);
-  EXPECT_NE(r.out.find("in/cut.qzr: damaged: Error reading Huffman Tree!\n"), std::string::npos);
+  EXPECT_NE(r.out.find("in/cut.qzr: damaged: Error reading Huffman Tree! (salvage keeps Y "), std::string::npos)
+      << r.out;
   EXPECT_NE(r.out.find("2 good, 2 damaged\n"), std::string::npos) << r.out;
+
+  // With --salvage the cut file gives what survives of it, and still counts.
+  r = qzr_tool(dir, {"convert", "--salvage", "-r", "-o", "salvaged", "in"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.out.find("in/cut.qzr: salvaged: the file is cut short: its code decides "), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("2 converted, 1 salvaged, 0 skipped, 1 failed\n"), std::string::npos) << r.out;
+  EXPECT_TRUE(fs::exists(dir / "salvaged" / "cut.png"));
+  EXPECT_FALSE(fs::exists(dir / "salvaged" / "short.png"));
   r = qzr_tool(dir, {"check", "in/coffee.qzr", "in/astronaut.qzr"});
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.out, "in/coffee.qzr: ok\nin/astronaut.qzr: ok\n2 good, 0 damaged\n");
@@ -193,8 +202,10 @@ TEST(QzrTool, CheckAuditsEveryFileInOrderOnStandardOutput) {
 
   ProcessResult r = qzr_shell(dir, "\"$0\" check -j 2 -r in 2>err.txt");
   EXPECT_EQ(r.status, 1);
+  const std::string kept = "Y 16/16 bands, U 16/16 bands, V 15/16 bands +1 partial";
   std::string want = "in/astronaut.qzr: ok\nin/coffee.qzr: ok\n"
-                     "in/cut.qzr: damaged: the payload is cut short: its code needs 82 bits past the end of the file\n";
+                     "in/cut.qzr: damaged: the payload is cut short: its code needs 82 bits past the end of the file "
+                     "(salvage keeps " + kept + ")\n";
   for (int i = 0; i < 30; ++i) want += "in/" + many(i) + ": ok\n";
   want += "in/short.qzr: damaged: error reading QZR header from file in/short.qzr !\n";
   EXPECT_EQ(r.out, want);
@@ -203,12 +214,17 @@ TEST(QzrTool, CheckAuditsEveryFileInOrderOnStandardOutput) {
 
   r = qzr_shell(dir, "\"$0\" check --quiet in/coffee.qzr in/cut.qzr 2>/dev/null");
   EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.out, "in/cut.qzr: damaged: the payload is cut short: its code needs 82 bits past the end of the file\n");
+  EXPECT_EQ(r.out, "in/cut.qzr: damaged: the payload is cut short: its code needs 82 bits past the end of the file "
+                   "(salvage keeps " + kept + ")\n");
   r = qzr_shell(dir, "\"$0\" check --json in/coffee.qzr in/cut.qzr 2>/dev/null");
   EXPECT_EQ(r.out,
             "{\"file\": \"in/coffee.qzr\", \"status\": \"ok\"}\n"
             "{\"file\": \"in/cut.qzr\", \"status\": \"damaged\", \"reason\": \"the payload is cut short: its code "
-            "needs 82 bits past the end of the file\"}\n");
+            "needs 82 bits past the end of the file\", \"salvage\": {\"payload_bytes\": 53949, "
+            "\"payload_bytes_decided\": 53940, \"planes\": ["
+            "{\"bands\": 16, \"whole\": 16, \"partial\": 0, \"missing\": 0, \"usable\": true}, "
+            "{\"bands\": 16, \"whole\": 16, \"partial\": 0, \"missing\": 0, \"usable\": true}, "
+            "{\"bands\": 16, \"whole\": 15, \"partial\": 1, \"missing\": 0, \"usable\": true}]}}\n");
 
   // convert keeps converting such a file as qzrdec decodes it, and says so.
   r = qzr_tool(dir, {"convert", "-f", "bmp", "-o", "out", "in/cut.qzr", "in/coffee.qzr"});
@@ -218,6 +234,13 @@ TEST(QzrTool, CheckAuditsEveryFileInOrderOnStandardOutput) {
             "(converted as qzrdec decodes it)\n"
             "2 converted, 0 skipped, 0 failed (1 converted with a warning: damaged, see qzr check)\n");
   EXPECT_EQ(read_file(dir / "out" / "cut.bmp"), qzrdec_bmp(dir / "in" / "cut.qzr"));
+  // With --salvage it shows only what the file decides, and counts it.
+  r = qzr_tool(dir, {"convert", "--salvage", "-f", "bmp", "-o", "kept", "in/cut.qzr"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out,
+            "in/cut.qzr: salvaged: the file is cut short: its code decides 53940 of the payload's 53949 bytes; "
+            "kept " + kept + "\n0 converted, 1 salvaged, 0 skipped, 0 failed\n");
+  EXPECT_NE(read_file(dir / "kept" / "cut.bmp"), read_file(dir / "out" / "cut.bmp"));
 }
 
 TEST(QzrTool, InfoDescribesTheHeaderAlone) {

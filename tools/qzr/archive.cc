@@ -201,7 +201,7 @@ RunTotals run_jobs(const std::vector<Job>& jobs, int threads, bool progress,
     const auto now = std::chrono::steady_clock::now();
     if (!force && now - last_draw < std::chrono::milliseconds(100)) return;
     last_draw = now;
-    const uint64_t finished = totals.done + totals.skipped + totals.failed;
+    const uint64_t finished = totals.done + totals.skipped + totals.failed + totals.salvaged;
     const double seconds = std::chrono::duration<double>(now - started).count();
     const double rate = seconds > 0 ? static_cast<double>(finished) / seconds : 0;
     char eta[32] = "--:--";
@@ -227,10 +227,10 @@ RunTotals run_jobs(const std::vector<Job>& jobs, int threads, bool progress,
           in_order(jobs[reported], *waiting[reported]);
           waiting[reported].reset();
         }
-      } else if (r.outcome == Outcome::failed || (r.outcome == Outcome::done && !r.message.empty())) {
+      } else if (r.outcome != Outcome::skipped && !r.message.empty()) {
         if (line_shown) std::fputs("\r\033[K", stderr);
         line_shown = false;
-        const char* kind = r.outcome == Outcome::done ? "warning: " : "";
+        const char* kind = r.outcome == Outcome::done ? "warning: " : r.outcome == Outcome::salvaged ? "salvaged: " : "";
         size_t start = 0;
         const std::string& m = r.message;
         while (start < m.size()) {
@@ -243,7 +243,10 @@ RunTotals run_jobs(const std::vector<Job>& jobs, int threads, bool progress,
         }
       }
       if (r.outcome == Outcome::done && !r.message.empty()) ++totals.warned;
-      (r.outcome == Outcome::done ? totals.done : r.outcome == Outcome::skipped ? totals.skipped : totals.failed)++;
+      (r.outcome == Outcome::done       ? totals.done
+       : r.outcome == Outcome::skipped  ? totals.skipped
+       : r.outcome == Outcome::salvaged ? totals.salvaged
+                                        : totals.failed)++;
       if (progress) draw(false);
     }
   };

@@ -51,20 +51,24 @@ std::vector<std::string> take_out_clashes(std::vector<Job>& jobs, const std::fun
 fs::path output_path(const Job& job, const std::optional<fs::path>& out_dir, const std::string& extension);
 
 // What became of one file.
-enum class Outcome { done, skipped, failed };
+// `salvaged`: done as far as the file allowed, with what was lost.
+enum class Outcome { done, skipped, failed, salvaged };
 struct FileResult {
   Outcome outcome = Outcome::done;
-  std::string message;  // for a failure: the reason, one or more lines; for a file done: a warning, or empty
+  // For a failure: the reason, one or more lines; for a file done: a
+  // warning, or empty; for a file salvaged: what was lost.
+  std::string message;
 };
 
 struct RunTotals {
-  uint64_t done = 0, skipped = 0, failed = 0;
+  uint64_t done = 0, skipped = 0, failed = 0, salvaged = 0;
   uint64_t warned = 0;  // of those done, the ones with a warning
 };
 
 // Runs `work` on every job with `threads` threads. Each failure is printed
 // to standard error as one line per line of its message, "FILE: reason",
-// and each warning of a file done as "FILE: warning: text",
+// each warning of a file done as "FILE: warning: text", and each file
+// salvaged as "FILE: salvaged: what was lost",
 // whole lines never mixed with another file's; or, with `in_order`, every
 // result goes to it instead, in the jobs' order whatever order they finish
 // in, one call at a time. On a terminal (`progress`) a line of files done,

@@ -42,11 +42,44 @@ uint64_t announced_pixels(const std::vector<uint8_t>& file) {
 // The signs of damage a decode passed over.
 using DamageSigns = std::vector<std::string>;
 
+// What a plane's salvage kept, in a few words.
+std::string plane_recovery_text(const char* name, const qzr_plane_recovery& p) {
+  std::string t = std::string(name) + " ";
+  if (p.bands == 0) return t + "none";
+  t += std::to_string(p.bands_whole) + "/" + std::to_string(p.bands) + " bands";
+  if (p.bands_partial > 0) t += " +" + std::to_string(p.bands_partial) + " partial";
+  if (p.neutral != 0) t += " (unusable)";
+  return t;
+}
+
+// What a salvage kept of each plane: "Y 14/16 bands +1 partial, U none, V none".
+std::string recovery_text(const qzr_salvage_report& r) {
+  return plane_recovery_text("Y", r.planes[0]) + ", " + plane_recovery_text("U", r.planes[1]) + ", " +
+         plane_recovery_text("V", r.planes[2]);
+}
+
+// The same as JSON: each plane's bands whole, partial and missing.
+std::string recovery_json(const qzr_salvage_report& r) {
+  std::string j = "{\"payload_bytes\": " + std::to_string(r.payload_length) +
+                  ", \"payload_bytes_decided\": " + std::to_string(r.payload_decided) + ", \"planes\": [";
+  for (int i = 0; i < 3; ++i) {
+    const qzr_plane_recovery& p = r.planes[i];
+    if (i > 0) j += ", ";
+    j += "{\"bands\": " + std::to_string(p.bands) + ", \"whole\": " + std::to_string(p.bands_whole) +
+         ", \"partial\": " + std::to_string(p.bands_partial) + ", \"missing\": " + std::to_string(p.bands_missing) +
+         ", \"usable\": " + (p.neutral != 0 ? "false" : "true") + "}";
+  }
+  return j + "]}";
+}
+
 // The file's bytes in the format, or a failure's text in `error`. `damage`
 // gets the signs of damage the decode passed over (the picture is the one
-// qzrdec makes all the same).
+// qzrdec makes all the same). With `salvage` a file the decode fails on, or
+// finds damaged, gives what survives of it, and `lost` says what was lost
+// (empty when nothing was).
 std::optional<std::vector<uint8_t>> converted(const Job& job, FileFormat format, int png_level, PixelBudget& budget,
-                                              const DecodeOptions& options, std::string& error, DamageSigns& damage) {
+                                              const DecodeOptions& options, bool salvage_damaged, std::string& error,
+                                              DamageSigns& damage, std::string& lost) {
   std::error_code read_error;
   std::optional<std::vector<uint8_t>> file = read_whole_file(job.input, read_error);
   if (!file) {
@@ -56,13 +89,24 @@ std::optional<std::vector<uint8_t>> converted(const Job& job, FileFormat format,
   const BudgetShare share(budget, announced_pixels(*file));
   DecodeOptions named = options;
   named.name = text_of(job.input);
+  std::optional<Picture> picture;
   Result<Decoded> d = decode(*file, named);
-  if (!d.ok()) {
+  if (d.ok()) damage = std::move(d.value().damage);
+  if (d.ok() && (damage.empty() || !salvage_damaged)) {
+    picture = std::move(d.value().picture);
+  } else if (salvage_damaged) {
+    Result<Salvaged> s = salvage(*file, named);
+    if (!s.ok()) {
+      error = s.failure().message();
+      return std::nullopt;
+    }
+    if (s.value().damaged()) lost = s.value().failure + "; kept " + recovery_text(s.value().report);
+    picture = std::move(s.value().picture);
+  } else {
     error = d.failure().message();
     return std::nullopt;
   }
-  damage = std::move(d.value().damage);
-  const Picture& p = d.value().picture;
+  const Picture& p = *picture;
   std::vector<uint8_t> out = format == FileFormat::png   ? png_file(p, png_level)
                              : format == FileFormat::bmp ? to_bmp(p)
                                                          : ppm_file(p);
@@ -112,7 +156,7 @@ int default_threads() {
 }
 
 int run_convert(const std::vector<std::string>& inputs, const std::string& out_dir, const std::string& format_name,
-                int threads, bool recursive, bool force, int png_level) {
+                int threads, bool recursive, bool force, int png_level, bool salvage_damaged) {
   const FileFormat format = format_name == "bmp"   ? FileFormat::bmp
                             : format_name == "ppm" ? FileFormat::ppm
                                                    : FileFormat::png;
@@ -128,18 +172,22 @@ int run_convert(const std::vector<std::string>& inputs, const std::string& out_d
       std::fputs("qzr convert: -o - takes exactly one input file\n", stderr);
       return 2;
     }
-    std::string error;
+    std::string error, lost;
     DamageSigns damage;
-    std::optional<std::vector<uint8_t>> bytes = converted(jobs[0], format, png_level, budget, options, error, damage);
+    std::optional<std::vector<uint8_t>> bytes =
+        converted(jobs[0], format, png_level, budget, options, salvage_damaged, error, damage, lost);
     if (!bytes) {
       print(stderr, "%s: %s\n", text_of(jobs[0].input).c_str(), error.c_str());
       return 1;
     }
-    if (!damage.empty()) print(stderr, "%s: warning: %s\n", text_of(jobs[0].input).c_str(), damage.front().c_str());
+    if (!lost.empty())
+      print(stderr, "%s: salvaged: %s\n", text_of(jobs[0].input).c_str(), lost.c_str());
+    else if (!damage.empty())
+      print(stderr, "%s: warning: %s\n", text_of(jobs[0].input).c_str(), damage.front().c_str());
     set_binary(stdout);
     const bool ok = std::fwrite(bytes->data(), 1, bytes->size(), stdout) == bytes->size() && std::fflush(stdout) == 0;
     if (!ok) std::fputs("qzr convert: cannot write the standard output\n", stderr);
-    return ok ? status : 1;
+    return ok && lost.empty() ? status : 1;
   }
   std::optional<fs::path> dir;
   if (!out_dir.empty()) dir = path_from_text(out_dir);
@@ -154,26 +202,30 @@ int run_convert(const std::vector<std::string>& inputs, const std::string& out_d
     const fs::path out = output_of(job);
     std::error_code ec;
     if (!force && fs::exists(out, ec)) return {Outcome::skipped, {}};
-    std::string error;
+    std::string error, lost;
     DamageSigns damage;
-    std::optional<std::vector<uint8_t>> bytes = converted(job, format, png_level, budget, options, error, damage);
+    std::optional<std::vector<uint8_t>> bytes =
+        converted(job, format, png_level, budget, options, salvage_damaged, error, damage, lost);
     if (!bytes) return {Outcome::failed, error};
     // Without --force an output that appeared while this one was decoded
     // is kept, as one that was there before: the move never replaces it.
     const WriteOutcome w = write_file_whole(out, *bytes, {.replace = force, .create_directories = true});
     if (w.step == WriteStep::exists) return {Outcome::skipped, {}};
     if (!w.ok()) return {Outcome::failed, write_failure(out, w)};
+    if (!lost.empty()) return {Outcome::salvaged, lost};
     if (!damage.empty()) return {Outcome::done, damage.front() + " (converted as qzrdec decodes it)"};
     return {Outcome::done, {}};
   });
   const uint64_t failed = t.failed + failed_early;
-  std::fprintf(stderr, "%llu converted, %llu skipped, %llu failed", static_cast<unsigned long long>(t.done),
-               static_cast<unsigned long long>(t.skipped), static_cast<unsigned long long>(failed));
+  std::fprintf(stderr, "%llu converted, ", static_cast<unsigned long long>(t.done));
+  if (salvage_damaged) std::fprintf(stderr, "%llu salvaged, ", static_cast<unsigned long long>(t.salvaged));
+  std::fprintf(stderr, "%llu skipped, %llu failed", static_cast<unsigned long long>(t.skipped),
+               static_cast<unsigned long long>(failed));
   if (t.warned > 0)
     std::fprintf(stderr, " (%llu converted with a warning: damaged, see qzr check)",
                  static_cast<unsigned long long>(t.warned));
   std::fputs("\n", stderr);
-  return failed > 0 ? 1 : status;
+  return failed + t.salvaged > 0 ? 1 : status;
 }
 
 // A decode failure's last line: what went wrong, without the size line
@@ -200,20 +252,26 @@ int run_check(const std::vector<std::string>& inputs, int threads, bool recursiv
   const std::vector<Job> jobs = jobs_or_report(inputs, recursive, status, &counts[2]);
   PixelBudget budget(kPixelsInFlight);
   const DecodeOptions options = per_picture(jobs.size(), threads);
+  // For each damaged file, what a salvage keeps of it.
+  std::vector<std::string> salvage_text(jobs.size()), salvage_json(jobs.size());
   auto report = [&](const Job& job, const FileResult& r) {
     const Verdict v = verdict_of(r);
     ++counts[static_cast<int>(v)];
     if (quiet && v == Verdict::ok) return;
     const std::string name = text_of(job.input);
+    const size_t i = static_cast<size_t>(&job - jobs.data());
     if (json) {
       std::string line =
           "{\"file\": " + json_string(name) + ", \"status\": \"" + kVerdictNames[static_cast<int>(v)] + "\"";
       if (v != Verdict::ok) line += ", \"reason\": " + json_string(r.message);
+      if (!salvage_json[i].empty()) line += ", \"salvage\": " + salvage_json[i];
       write_text(stdout, line + "}\n");
     } else if (v == Verdict::ok) {
       print(stdout, "%s: ok\n", name.c_str());
     } else {
-      print(stdout, "%s: %s: %s\n", name.c_str(), kVerdictNames[static_cast<int>(v)], r.message.c_str());
+      const std::string kept = salvage_text[i].empty() ? "" : " (salvage keeps " + salvage_text[i] + ")";
+      print(stdout, "%s: %s: %s%s\n", name.c_str(), kVerdictNames[static_cast<int>(v)], r.message.c_str(),
+            kept.c_str());
     }
     std::fflush(stdout);
   };
@@ -230,9 +288,15 @@ int run_check(const std::vector<std::string>& inputs, int threads, bool recursiv
         named.name = text_of(job.input);
         Result<DamageSigns> damage = check(*file, named);
         if (!damage.ok() && damage.failure().status == QZR_ERROR_OUT_OF_MEMORY) return {Outcome::skipped, "out of memory"};
-        if (!damage.ok()) return {Outcome::failed, last_line(damage.failure())};
-        if (!damage.value().empty()) return {Outcome::failed, damage.value().front()};
-        return {Outcome::done, {}};
+        if (damage.ok() && damage.value().empty()) return {Outcome::done, {}};
+        // How much of it `qzr convert --salvage` would show.
+        Result<Salvaged> s = salvage(*file, named);
+        if (s.ok()) {
+          const size_t i = static_cast<size_t>(&job - jobs.data());
+          salvage_text[i] = s.value().damaged() ? recovery_text(s.value().report) : "nothing lost";
+          salvage_json[i] = recovery_json(s.value().report);
+        }
+        return {Outcome::failed, damage.ok() ? damage.value().front() : last_line(damage.failure())};
       },
       report);
   std::fprintf(stderr, "%llu good, %llu damaged", static_cast<unsigned long long>(counts[0]),
@@ -306,7 +370,7 @@ int main(int argc, char** argv) {
   std::vector<std::string> inputs;
   std::string out_dir, format = "png";
   int threads = default_threads(), png_level = 1;
-  bool recursive = false, force = false, json = false, quiet = false;
+  bool recursive = false, force = false, json = false, quiet = false, salvage_damaged = false;
 
   CLI::App* convert = app.add_subcommand("convert", "decodes QZR files into PNG, BMP or PPM pictures");
   convert->add_option("INPUT", inputs, "QZR files, or directories of them")->required();
@@ -323,6 +387,9 @@ int main(int argc, char** argv) {
   convert->add_flag("--force", force, "rewrite outputs that exist (default: skip them)");
   convert->add_option("--png-level", png_level, "zlib compression level of PNG files, 0 to 9 (default 1: fast)")
       ->check(CLI::Range(0, 9));
+  convert->add_flag("--salvage", salvage_damaged,
+                    "write what survives of damaged files (cut short or broken): a line each says what was lost, "
+                    "and the status is 1");
 
   CLI::App* check = app.add_subcommand(
       "check", "audits QZR files: decodes each fully and looks for damage; one line per file, ok or damaged");
@@ -331,7 +398,9 @@ int main(int argc, char** argv) {
       ->check(CLI::Range(1, 1024));
   check->add_flag("-r,--recursive", recursive, "take the .qzr files of directories and all their subdirectories");
   check->add_flag("-q,--quiet", quiet, "list the damaged files alone");
-  check->add_flag("--json", json, "one JSON object per line: file, status (ok, damaged, error), reason");
+  check->add_flag("--json", json,
+                  "one JSON object per line: file, status (ok, damaged, error), reason, and for a damaged file "
+                  "what --salvage keeps");
 
   CLI::App* info = app.add_subcommand("info", "describes QZR files from their headers");
   info->add_option("INPUT", inputs, "QZR files, or directories of them")->required();
@@ -356,7 +425,7 @@ int main(int argc, char** argv) {
       return 2;
     }
   }
-  if (*convert) return run_convert(inputs, out_dir, format, threads, recursive, force, png_level);
+  if (*convert) return run_convert(inputs, out_dir, format, threads, recursive, force, png_level, salvage_damaged);
   if (*check) return run_check(inputs, threads, recursive, quiet, json);
   return run_info(inputs, recursive, json);
 }
