@@ -5,7 +5,7 @@ from skbuild import setup
 
 setup(
     name="qzr",
-    version="1.2.0",
+    version="1.3.0",
     description="QZR wavelet images: decode to numpy, a Pillow plugin, conversion on a Dask cluster",
     license="See the project's README",
     packages=["qzr"],

@@ -37,7 +37,7 @@ extern "C" {
 #endif
 
 #define QZR_VERSION_MAJOR 1
-#define QZR_VERSION_MINOR 2
+#define QZR_VERSION_MINOR 3
 #define QZR_VERSION_PATCH 0
 
 /* The version of the library actually linked, as

@@ -4,7 +4,7 @@
 ; asked; an uninstaller that takes all of it away again.
 ;
 ; Built by scripts/windows-package.sh, which passes
-;   VERSION  the project's version (1.2.0)
+;   VERSION  the project's version (1.3.0)
 ;   BUILD    the MinGW build folder holding the programs and the DLL
 ;   DOCS     a folder holding the manual pages rendered as text
 ;   OUTFILE  the installer's name
