@@ -263,13 +263,15 @@ Expected<DecodedPlanes> decode_planes_in_memory(std::span<const uint8_t> file, c
 
 namespace {
 
-// A plane of the neutral value: mid-grey luma, or chroma of no colour.
+// The neutral sample: mid-grey luma, and chroma of no colour.
+constexpr uint8_t kNeutralSample = colour::kChromaZero;
+
 Plane neutral_plane(uint32_t width, uint32_t height) {
   Plane p;
   p.width = static_cast<int>(width);
   p.height = static_cast<int>(height);
   p.samples.resize(size_t{width} * height);
-  std::fill(p.samples.begin(), p.samples.end(), uint8_t{colour::kChromaZero});
+  std::fill(p.samples.begin(), p.samples.end(), kNeutralSample);
   return p;
 }
 

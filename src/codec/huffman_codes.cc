@@ -217,17 +217,16 @@ void walk_codes_in_memory(ByteReader& in, const CodeTree& tree, int64_t count, S
       node = nodes + (((bits >> used) & 1) ? node->one_child : node->zero_child);
       ++used;
     }
-    if (beyond_data(at + static_cast<uint64_t>(used))) {
-      at -= kLookupBits;  // the code stays unread
-      break;
-    }
+    if (beyond_data(at + static_cast<uint64_t>(used))) break;
     at += static_cast<uint64_t>(used);
     sink.one(node->code);
   }
   if (i < count && !stop_at_end) sink.repeated(all_ones_code(tree), static_cast<uint64_t>(count - i));
   if (i < count || at > total_bits) ++in.ends_met;
-  // Every byte that gave a bit is consumed; those past the end were never there.
-  in.pos = data + std::min(size, (at + 7) / 8);
+  // Every byte that gave a bit is consumed; those past the end were never
+  // there. A walk stopped by the end has read every byte, as the bitwise one.
+  const bool stopped = i < count && stop_at_end;
+  in.pos = data + (stopped ? size : std::min(size, (at + 7) / 8));
 }
 
 // Walks `count` codes through the tree, handing each to `sink`. Once only
