@@ -12,6 +12,7 @@
 
 #include "decode.h"
 #include "files.h"
+#include "qzr/qzr.h"
 #include "sha256.h"
 
 namespace qzr {
@@ -64,7 +65,8 @@ TEST(ReferenceOutput, SamplesDecodeToTheirFixedBmp) {
 }
 
 // Files from another encoder, kept beside the project (shared/conformance),
-// each listed in expected.sha256 with the digest of its exact BMP.
+// each listed in expected.sha256 with the digest of its exact BMP, which a
+// salvage gives too.
 TEST(ReferenceOutput, ConformanceFilesDecodeToTheirListedBmp) {
   const fs::path dir = QZR_CONFORMANCE_DIR;
   std::ifstream list(dir / "expected.sha256");
@@ -80,6 +82,11 @@ TEST(ReferenceOutput, ConformanceFilesDecodeToTheirListedBmp) {
     const std::vector<uint8_t> file = test::read_file(dir / name);
     ASSERT_FALSE(file.empty()) << name;
     EXPECT_EQ(bmp_digest(file, 1), digest) << name;
+    // A whole file salvages to the same picture, with nothing lost.
+    const Result<Salvaged> salvaged = salvage(file);
+    ASSERT_TRUE(salvaged.ok()) << name;
+    EXPECT_FALSE(salvaged.value().damaged()) << name << ": " << salvaged.value().failure;
+    EXPECT_EQ(sha256_hex(to_bmp(salvaged.value().picture)), digest) << name;
     ++checked;
   }
   EXPECT_GT(checked, 0) << "expected.sha256 lists no files";
