@@ -7,8 +7,9 @@
  * picture's size (so that a viewer can ask for a scaled picture, which
  * gdk-pixbuf then scales) and refuses a bad header at once. The decode needs
  * the whole payload, so it runs when the data end; the pixbuf is handed out
- * only once it holds the whole picture. Every failure is a GError carrying
- * the library's message. */
+ * once it holds the whole picture, or, for a damaged or cut payload, what
+ * survives of it, with the error all the same. Every failure is a GError
+ * carrying the library's message. */
 #include <stdint.h>
 #include <string.h>
 
@@ -117,8 +118,25 @@ static gboolean qzr_load_increment(gpointer context, const guchar* buf, guint si
   return TRUE;
 }
 
-/* The whole picture into a new pixbuf, or NULL with the error. */
-static GdkPixbuf* decode_pixbuf(const QzrContext* c, GError** error) {
+/* What survives of a damaged payload into the pixbuf, over whatever the
+ * failed decode left there: TRUE when the salvage got at least the luma
+ * plane, a picture worth showing; a mid-grey field is not. */
+static gboolean salvage_pixbuf(const QzrContext* c, GdkPixbuf* pixbuf) {
+  char message[256] = "";
+  qzr_decode_options o;
+  decode_options(&o, message, sizeof message);
+  qzr_salvage_report report;
+  const qzr_status s = qzr_salvage_into(c->data->data, c->data->len, &o, gdk_pixbuf_get_pixels(pixbuf),
+                                        (size_t)gdk_pixbuf_get_rowstride(pixbuf),
+                                        gdk_pixbuf_get_byte_length(pixbuf), &report);
+  return s == QZR_ERROR_DAMAGED && !report.planes[0].neutral;
+}
+
+/* The whole picture into a new pixbuf, *whole TRUE. A damaged payload
+ * sets the error and gives what survives of the picture, *whole FALSE, or
+ * NULL when too little does; any other failure NULL with the error. */
+static GdkPixbuf* decode_pixbuf(const QzrContext* c, gboolean* whole, GError** error) {
+  *whole = FALSE;
   GdkPixbuf* pixbuf = gdk_pixbuf_new(GDK_COLORSPACE_RGB, FALSE, 8, (int)c->info.width, (int)c->info.height);
   if (pixbuf == NULL) {
     g_set_error(error, GDK_PIXBUF_ERROR, GDK_PIXBUF_ERROR_INSUFFICIENT_MEMORY,
@@ -130,12 +148,14 @@ static GdkPixbuf* decode_pixbuf(const QzrContext* c, GError** error) {
   decode_options(&o, message, sizeof message);
   const qzr_status s = qzr_decode_into(c->data->data, c->data->len, &o, gdk_pixbuf_get_pixels(pixbuf),
                                        (size_t)gdk_pixbuf_get_rowstride(pixbuf), gdk_pixbuf_get_byte_length(pixbuf));
-  if (s != QZR_OK) {
-    set_error(error, s, message);
-    g_object_unref(pixbuf);
-    return NULL;
+  if (s == QZR_OK) {
+    *whole = TRUE;
+    return pixbuf;
   }
-  return pixbuf;
+  set_error(error, s, message);
+  if (s == QZR_ERROR_CORRUPT && salvage_pixbuf(c, pixbuf)) return pixbuf;
+  g_object_unref(pixbuf);
+  return NULL;
 }
 
 static gboolean qzr_stop_load(gpointer context, GError** error) {
@@ -148,9 +168,11 @@ static gboolean qzr_stop_load(gpointer context, GError** error) {
       qzr_info info;
       header_failure(c->data, &info, error);
       ok = FALSE;
-    } else if ((pixbuf = decode_pixbuf(c, error)) == NULL) {
-      ok = FALSE;
-    } else {
+    } else if ((pixbuf = decode_pixbuf(c, &ok, error)) != NULL) {
+      /* A salvaged picture is handed out as a whole one is, and the load
+       * still fails: gdk_pixbuf_loader_close() reports the error and
+       * gdk_pixbuf_loader_get_pixbuf() gives the picture, so that a viewer
+       * can show the part of a cut file that arrived. */
       if (c->prepared_func != NULL) c->prepared_func(pixbuf, NULL, c->user_data);
       if (c->updated_func != NULL)
         c->updated_func(pixbuf, 0, 0, gdk_pixbuf_get_width(pixbuf), gdk_pixbuf_get_height(pixbuf), c->user_data);

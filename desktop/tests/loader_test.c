@@ -3,8 +3,10 @@
  * garbage, hostile headers, data in chunks of every size from one byte up.
  * Each form must give exactly the pixels the library decodes, or an error of
  * gdk-pixbuf's domain with the library's message; the size comes before the
- * pixels, and the pixbuf only once it is whole. Run under AddressSanitizer
- * too, where any overrun or leak fails it.
+ * pixels, and the pixbuf only once it is whole, or, with the error, when the
+ * library's salvage of a damaged payload recovers the luma plane: then
+ * exactly the salvage's pixels. Run under AddressSanitizer too, where any
+ * overrun or leak fails it.
  *
  * usage: loader_test LOADER_MODULE FILE.qzr... */
 #include <gmodule.h>
@@ -23,15 +25,18 @@
 
 static GdkPixbufModule module;
 static GdkPixbufFormat format;
+static int salvages_checked; /* failed loads whose pixbuf was held to the salvage */
 
 
 /* What the library makes of some data: RGB rows without padding, or the
- * failure's message without its line feeds. */
+ * failure's message without its line feeds and, for a damaged payload,
+ * the salvage's rows when it recovers the luma plane (else NULL). */
 typedef struct {
   qzr_status status;
   qzr_info info;
   gboolean header_ok;
   guint8* rgb;
+  guint8* salvaged;
   char message[256];
 } Expected;
 
@@ -49,6 +54,16 @@ static Expected expect(const guint8* data, size_t size) {
     const size_t stride = 3 * (size_t)info.width;
     e.rgb = g_malloc(stride * info.height + 1);
     e.status = qzr_decode_into(data, size, &o, e.rgb, stride, stride * info.height + 1);
+    if (e.status == QZR_ERROR_CORRUPT) {
+      char salvage_message[256];
+      o.message = salvage_message;
+      o.message_size = sizeof salvage_message;
+      qzr_salvage_report r;
+      e.salvaged = g_malloc(stride * info.height);
+      if (qzr_salvage_into(data, size, &o, e.salvaged, stride, stride * info.height, &r) != QZR_ERROR_DAMAGED ||
+          r.planes[0].neutral)
+        g_clear_pointer(&e.salvaged, g_free);
+    }
   }
   return e;
 }
@@ -104,15 +119,26 @@ static gboolean load(const guint8* data, size_t size, size_t chunk, Seen* seen, 
   return ok && stopped;
 }
 
-static gboolean same_pixels(GdkPixbuf* p, const Expected* e) {
+/* The pixbuf holds the picture of e's size whose rows are rgb. */
+static gboolean same_pixels(GdkPixbuf* p, const Expected* e, const guint8* rgb) {
   if (gdk_pixbuf_get_width(p) != (int)e->info.width || gdk_pixbuf_get_height(p) != (int)e->info.height ||
       gdk_pixbuf_get_n_channels(p) != 3 || gdk_pixbuf_get_has_alpha(p) || gdk_pixbuf_get_bits_per_sample(p) != 8)
     return FALSE;
   const guint8* pixels = gdk_pixbuf_read_pixels(p);
   const size_t row = 3 * (size_t)e->info.width;
   for (guint y = 0; y < e->info.height; y++)
-    if (memcmp(pixels + (size_t)y * gdk_pixbuf_get_rowstride(p), e->rgb + y * row, row) != 0) return FALSE;
+    if (memcmp(pixels + (size_t)y * gdk_pixbuf_get_rowstride(p), rgb + y * row, row) != 0) return FALSE;
   return TRUE;
+}
+
+/* The pixbuf was handed out once, its whole area updated, after the size. */
+static void check_handed_out(const char* what, const Seen* seen, const Expected* e, const guint8* rgb) {
+  CHECK(seen->sizes == 1 && seen->width == (int)e->info.width && seen->height == (int)e->info.height,
+        "%s: the size was told %d times, as %d x %d", what, seen->sizes, seen->width, seen->height);
+  CHECK(seen->prepared == 1 && seen->updated == 1 && seen->whole_update, "%s: prepared %d, updated %d", what,
+        seen->prepared, seen->updated);
+  CHECK(seen->pixbuf != NULL && rgb != NULL && same_pixels(seen->pixbuf, e, rgb), "%s: other pixels than the library's",
+        what);
 }
 
 /* One form of a file through the loader against the library. Returns TRUE
@@ -128,12 +154,7 @@ static gboolean check_form(const char* what, const guint8* data, size_t size, si
   if (ok) {
     CHECK(e.status == QZR_OK && !empty, "%s: loaded, but the library says %s", what, e.message);
     CHECK(error == NULL, "%s: success with an error", what);
-    CHECK(seen.sizes == 1 && seen.width == (int)e.info.width && seen.height == (int)e.info.height,
-          "%s: the size was told %d times, as %d x %d", what, seen.sizes, seen.width, seen.height);
-    CHECK(seen.prepared == 1 && seen.updated == 1 && seen.whole_update, "%s: prepared %d, updated %d", what,
-          seen.prepared, seen.updated);
-    CHECK(seen.pixbuf != NULL && e.rgb != NULL && same_pixels(seen.pixbuf, &e), "%s: other pixels than the library's",
-          what);
+    check_handed_out(what, &seen, &e, e.rgb);
   } else {
     CHECK(e.status != QZR_OK || empty, "%s: the library decodes it, the loader says %s", what,
           error ? error->message : "nothing");
@@ -142,11 +163,18 @@ static gboolean check_form(const char* what, const guint8* data, size_t size, si
     if (error != NULL && !empty)
       CHECK(strcmp(error->message, e.message) == 0, "%s: message \"%s\", the library's \"%s\"", what, error->message,
             e.message);
-    CHECK(seen.prepared == 0 && seen.pixbuf == NULL, "%s: a pixbuf was handed out of a failed load", what);
+    /* A damaged payload shows what survives, with the error all the same. */
+    if (e.salvaged != NULL && !empty) {
+      check_handed_out(what, &seen, &e, e.salvaged);
+      salvages_checked++;
+    } else {
+      CHECK(seen.prepared == 0 && seen.pixbuf == NULL, "%s: a pixbuf was handed out of a failed load", what);
+    }
   }
   if (seen.pixbuf != NULL) g_object_unref(seen.pixbuf);
   g_clear_error(&error);
   g_free(e.rgb);
+  g_free(e.salvaged);
   return ok;
 }
 
@@ -225,6 +253,8 @@ int main(int argc, char** argv) {
   CHECK(module.begin_load && module.load_increment && module.stop_load && !module.load && !module.save,
         "the entry points");
   for (int i = 2; i < argc; i++) check_file(argv[i]);
+  CHECK(salvages_checked > 0, "no damaged form had a salvage to show");
+  printf("%d failed loads held to the salvage of their data\n", salvages_checked);
   g_module_close(m);
   if (failures) fprintf(stderr, "%d checks failed\n", failures);
   return failures ? 1 : 0;

@@ -116,6 +116,39 @@ def test_damaged_files_give_qzrdecs_message(sample, tmp_path):
     assert refused >= 10
 
 
+def test_a_cut_file_shows_what_survives_with_the_error(tmp_path):
+    """So that a viewer can show the part of a cut file that arrived, the
+    loader hands out the salvaged picture and close() fails all the same; a load
+    that gives only a pixbuf or an error (new_from_file, the thumbnailer)
+    gives the error. loader_test.c holds the pixels to the salvage's."""
+    data = (SAMPLES / "coffee.qzr").read_bytes()
+    cut = data[: len(data) * 6 // 10]
+    _, text, _ = run_qzrdec(cut, tmp_path)
+    for scale in (1, 4):
+        loader = GdkPixbuf.PixbufLoader()
+        loader.connect("size-prepared", lambda lo, w, h, s=scale: lo.set_size(w // s, h // s))
+        loader.write(cut)
+        with pytest.raises(GLib.Error) as e:
+            loader.close()
+        assert e.value.matches(GdkPixbuf.PixbufError.quark(), GdkPixbuf.PixbufError.CORRUPT_IMAGE)
+        assert e.value.message and e.value.message in text
+        pixbuf = loader.get_pixbuf()
+        assert pixbuf is not None and (pixbuf.get_width(), pixbuf.get_height()) == (600 // scale, 400 // scale)
+    path = tmp_path / "cut.qzr"
+    path.write_bytes(cut)
+    with pytest.raises(GLib.Error):
+        GdkPixbuf.Pixbuf.new_from_file(str(path))
+    out = tmp_path / "cut.png"
+    assert subprocess.run(thumbnailer_command(path, out, 128), capture_output=True, timeout=60).returncode != 0
+    assert not out.exists()
+    # Too little for a picture (no luma band arrived): the error alone.
+    loader = GdkPixbuf.PixbufLoader()
+    loader.write(data[:100])
+    with pytest.raises(GLib.Error):
+        loader.close()
+    assert loader.get_pixbuf() is None
+
+
 def thumbnailer_command(source, out, size):
     """The command our thumbnailer entry gives a file manager."""
     entry = configparser.ConfigParser(interpolation=None)

@@ -3,18 +3,20 @@
     import qzr
     pixels = qzr.decode(open("photo.qzr", "rb").read())   # (height, width, 3) uint8, RGB
     data = qzr.encode(pixels, quality=90)
+    pixels, report = qzr.decode(damaged, salvage=True)   # what survives, and what was lost
 
 `import qzr.pillow` lets Pillow open and save QZR files; `python3 -m qzr.cluster`
 converts a tree of them on a Dask cluster.
 """
-from typing import NamedTuple, Optional
+from typing import Literal, NamedTuple, Optional, Tuple, overload
 
 import numpy
 
 from ._qzr import MAGIC, Error, __version__
 from . import _qzr
 
-__all__ = ["Info", "Error", "info", "decode", "check", "encode", "to_bmp", "MAGIC", "__version__"]
+__all__ = ["Info", "PlaneRecovery", "SalvageReport", "Error", "info", "decode", "check", "encode", "to_bmp", "MAGIC",
+           "__version__"]
 
 
 class Info(NamedTuple):
@@ -34,13 +36,61 @@ def info(data) -> Info:
     return Info(*_qzr.info(data))
 
 
-def decode(data, name: Optional[str] = None) -> numpy.ndarray:
+class PlaneRecovery(NamedTuple):
+    """What a salvage recovered of one plane. Its bands are its approximation
+    and three bands of detail a level, stored in runs (band groups), coarsest
+    first. bands is 0 when the plane's stream header never arrived; partial
+    bands have their missing values as zero (no detail), missing bands are
+    zero; a neutral plane had nothing usable and is mid-grey (luma) or
+    without colour (chroma)."""
+
+    bands: int
+    bands_whole: int
+    bands_partial: int
+    bands_missing: int
+    groups_whole: int
+    groups_partial: int
+    neutral: bool
+
+
+class SalvageReport(NamedTuple):
+    """What decode(data, salvage=True) lost: damaged is False for a whole file
+    (its picture is then decode's), failure the first failure met in one line
+    ("" when none), payload_decided the bytes of the payload_length announced
+    that the file's code decides, planes the luma plane and the two chroma
+    planes."""
+
+    damaged: bool
+    failure: str
+    payload_length: int
+    payload_decided: int
+    planes: Tuple[PlaneRecovery, PlaneRecovery, PlaneRecovery]
+
+
+@overload
+def decode(data, name: Optional[str] = None, *, salvage: Literal[False] = False) -> numpy.ndarray: ...
+
+
+@overload
+def decode(data, name: Optional[str] = None, *,
+           salvage: Literal[True]) -> Tuple[numpy.ndarray, SalvageReport]: ...
+
+
+def decode(data, name: Optional[str] = None, *, salvage: bool = False):
     """Decodes a whole QZR file held in a bytes-like object into an array of
     shape (height, width, 3), dtype uint8: RGB, rows top to bottom, the pixels
     qzrdec writes. Raises Error, with qzrdec's message, for damaged data;
     name, the file's path say, stands in that message where qzrdec names its
-    file. Other threads run while it decodes."""
-    return _qzr.decode(data, name=name or "")
+    file. Other threads run while it decodes.
+
+    With salvage=True it returns (pixels, SalvageReport) and shows what
+    survives of a damaged or cut file instead of raising: every band that
+    arrived, zero detail for the rest. Data with a bad header, or beyond the
+    limits, still raise Error, as nothing of them can be shown."""
+    if not salvage:
+        return _qzr.decode(data, name=name or "")
+    pixels, damaged, failure, length, decided, planes = _qzr.salvage(data, name=name or "")
+    return pixels, SalvageReport(damaged, failure, length, decided, tuple(PlaneRecovery(*p) for p in planes))
 
 
 def check(data) -> Optional[str]:

@@ -13,8 +13,10 @@ on opening; a damaged file raises it on load(), worded as Pillow words a
 broken or truncated file, followed by qzrdec's message. verify() audits the
 whole file (qzr.check) and raises OSError also for the damage load() passes
 over, such as a file cut short by a few bytes.
-ImageFile.LOAD_TRUNCATED_IMAGES changes nothing: a file is decoded whole and
-exactly, or refused.
+With ImageFile.LOAD_TRUNCATED_IMAGES = True, load() shows what survives of a
+damaged or cut file (qzr.decode(data, salvage=True)) where it would raise;
+a header it cannot read still raises, and a file that decodes gives the
+same picture either way.
 """
 import numpy
 from PIL import Image, ImageFile
@@ -80,16 +82,28 @@ class QzrDecoder(ImageFile.PyDecoder):
 
     def decode(self, buffer):
         self.fd.seek(0)
+        data = self.fd.read()
+        name = self.args[0] if self.args else None
         try:
-            pixels = qzr.decode(self.fd.read(), name=self.args[0] if self.args else None)
+            pixels = qzr.decode(data, name=name)
         except qzr.Error as e:
             if e.status not in _LOAD_FAILURES:
                 raise
-            error = qzr.Error(f"{_LOAD_FAILURES[e.status]}: {e}")
-            error.status = e.status
-            raise error from e
+            pixels = _salvaged(data, name) if ImageFile.LOAD_TRUNCATED_IMAGES else None
+            if pixels is None:
+                error = qzr.Error(f"{_LOAD_FAILURES[e.status]}: {e}")
+                error.status = e.status
+                raise error from e
         self.set_as_raw(pixels.tobytes())
         return -1, 0
+
+
+def _salvaged(data, name):
+    """What survives of damaged data, or None when nothing does."""
+    try:
+        return qzr.decode(data, name=name, salvage=True)[0]
+    except qzr.Error:
+        return None
 
 
 def _save(im, fp, filename):

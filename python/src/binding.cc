@@ -2,7 +2,8 @@
 // functions their Python face; here they take any contiguous bytes-like
 // object and a numpy array, and turn every failure into qzr.Error (an
 // OSError and a ValueError) with the library's message and its word for the
-// kind of failure as its status. The decode and the encode run with the GIL released.
+// kind of failure as its status; a salvage returns what survives of damaged
+// data instead. The decodes and the encode run with the GIL released.
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
 
@@ -59,13 +60,17 @@ qzr_decode_options default_options(std::string& message) {
 
 // The library's message names the data "(memory)" where qzrdec names its
 // file: `name`, when not empty, takes that place.
-[[noreturn]] void fail(const std::string& message, qzr_status status, const std::string& name) {
+std::string named(const std::string& message, const std::string& name) {
   std::string text = message.c_str();
   static constexpr std::string_view kUnnamed = "(memory)";
   if (!name.empty())
     for (size_t at = 0; (at = text.find(kUnnamed, at)) != std::string::npos; at += name.size())
       text.replace(at, kUnnamed.size(), name);
-  throw Error(text, status);
+  return text;
+}
+
+[[noreturn]] void fail(const std::string& message, qzr_status status, const std::string& name) {
+  throw Error(named(message, name), status);
 }
 
 // The header, or its failure; for a decode also a picture or payload beyond
@@ -87,21 +92,55 @@ py::tuple info(const py::object& data, bool within_limits, const std::string& na
   return py::make_tuple(i.width, i.height, i.padded_width, i.padded_height, i.payload_length);
 }
 
-py::array_t<uint8_t> decode(const py::object& data, const std::string& name) {
+// A decode's picture, as an array the decode wrote, and its outcome.
+struct Decoded {
+  py::array_t<uint8_t> pixels;
+  qzr_status status;
+  std::string message;
+};
+
+// Runs into(data, size, options, pixels, stride, pixels_size), a decode of
+// the C API, into a new array with the GIL released, after the header and
+// the limits have been checked as the decode checks them.
+template <class Into>
+Decoded decode_with(const py::object& data, const std::string& name, Into into) {
   const Bytes in(data);
   const qzr_info info = checked_info(in, true, name);
-  py::array_t<uint8_t> pixels({size_t{info.height}, size_t{info.width}, size_t{3}});
-  std::string message;
-  const qzr_decode_options o = default_options(message);
-  uint8_t* out = pixels.mutable_data();
+  Decoded d{py::array_t<uint8_t>({size_t{info.height}, size_t{info.width}, size_t{3}}), QZR_OK, {}};
+  const qzr_decode_options o = default_options(d.message);
+  uint8_t* out = d.pixels.mutable_data();
   const size_t stride = size_t{3} * info.width;
-  qzr_status status;
   {
     py::gil_scoped_release unlocked;
-    status = qzr_decode_into(in.data(), in.size(), &o, out, stride, stride * info.height);
+    d.status = into(in.data(), in.size(), &o, out, stride, stride * info.height);
   }
-  if (status != QZR_OK) fail(message, status, name);
-  return pixels;
+  return d;
+}
+
+py::array_t<uint8_t> decode(const py::object& data, const std::string& name) {
+  Decoded d = decode_with(data, name, qzr_decode_into);
+  if (d.status != QZR_OK) fail(d.message, d.status, name);
+  return d.pixels;
+}
+
+// (pixels, damaged, the first failure or "", payload length, payload bytes
+// decided, three planes' (bands, bands_whole, bands_partial, bands_missing,
+// groups_whole, groups_partial, neutral)); a failure that recovers nothing
+// raises as decode does.
+py::tuple salvage(const py::object& data, const std::string& name) {
+  qzr_salvage_report r{};
+  Decoded d = decode_with(data, name, [&r](const uint8_t* in, size_t size, const qzr_decode_options* o, uint8_t* out,
+                                           size_t stride, size_t out_size) {
+    return qzr_salvage_into(in, size, o, out, stride, out_size, &r);
+  });
+  const bool damaged = d.status == QZR_ERROR_DAMAGED;
+  if (d.status != QZR_OK && !damaged) fail(d.message, d.status, name);
+  py::list planes;
+  for (const qzr_plane_recovery& p : r.planes)
+    planes.append(py::make_tuple(p.bands, p.bands_whole, p.bands_partial, p.bands_missing, p.groups_whole,
+                                 p.groups_partial, p.neutral != 0));
+  return py::make_tuple(d.pixels, damaged, damaged ? named(d.message, name) : std::string(), r.payload_length,
+                        r.payload_decided, planes);
 }
 
 // A picture from rows of RGB bytes: a C-contiguous uint8 array of shape
@@ -187,6 +226,7 @@ PYBIND11_MODULE(_qzr, m) {
                           std::to_string(v & 0xFF);
   m.def("info", &info, py::arg("data"), py::arg("within_limits") = false, py::arg("name") = "");
   m.def("decode", &decode, py::arg("data"), py::arg("name") = "");
+  m.def("salvage", &salvage, py::arg("data"), py::arg("name") = "");
   m.def("check", &check, py::arg("data"));
   m.def("encode", &encode, py::arg("rgb"), py::arg("quality"), py::arg("bpp"), py::arg("levels"));
   m.def("to_bmp", &to_bmp, py::arg("rgb"));

@@ -166,3 +166,34 @@ def test_error_is_an_os_error_naming_the_file(tmp_path):
         qzr.decode(data[:20], name=named)
     assert named in str(e.value) and "(memory)" not in str(e.value)
     assert str(e.value) in text.replace("(memory)", named)
+
+
+def test_salvage_shows_a_whole_file_as_decode_and_what_arrived_of_a_cut_one():
+    data = (SAMPLES / "coffee.qzr").read_bytes()
+    pixels, report = qzr.decode(data, salvage=True)
+    assert np.array_equal(pixels, qzr.decode(data))
+    assert not report.damaged and report.failure == "" and report.payload_decided == report.payload_length
+    assert all(p.bands_whole == p.bands > 1 and not p.neutral for p in report.planes)
+
+    cut = memoryview(data[: len(data) * 4 // 10])
+    pixels, report = qzr.decode(cut, salvage=True, name="cut.qzr")
+    assert pixels.shape == (400, 600, 3) and pixels.dtype == np.uint8 and pixels.flags.c_contiguous
+    assert report.damaged and "cut short" in report.failure
+    assert 0 < report.payload_decided < report.payload_length == qzr.info(data).payload_bytes
+    luma = report.planes[0]
+    assert luma.bands_whole + luma.bands_partial + luma.bands_missing == luma.bands == 16 and not luma.neutral
+    assert luma.groups_partial == 1 and 0 < luma.groups_whole < 5
+    # Only the header: nothing arrived, every plane is neutral, mid-grey.
+    pixels, report = qzr.decode(data[:36], salvage=True)
+    assert report.payload_decided == 0 and all(p.neutral for p in report.planes) and (pixels == 128).all()
+
+
+def test_salvage_raises_what_it_cannot_recover_as_decode_does():
+    data = picture_files()[0].read_bytes()
+    for bad in (data[:20], b"x" * 64, data[:28] + b"0012" + data[32:], data[:32] + b"\xff\xff\xff\x7f" + data[36:]):
+        with pytest.raises(qzr.Error) as refused:
+            qzr.decode(bad)
+        with pytest.raises(qzr.Error) as salvaged:
+            qzr.decode(bad, name="in.qzr", salvage=True)
+        assert salvaged.value.status == refused.value.status
+        assert str(salvaged.value) == str(refused.value).replace("(memory)", "in.qzr")

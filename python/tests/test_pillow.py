@@ -86,8 +86,7 @@ def test_verify_audits_the_whole_file():
 def test_failures_are_pillows_own(tmp_path, monkeypatch):
     """What Pillow's plugins raise: no QZR file at all is not identified; a
     QZR file the decoder does not take is an OSError on opening; a damaged
-    one an OSError on load(), in Pillow's words and qzrdec's.
-    LOAD_TRUNCATED_IMAGES changes nothing."""
+    one an OSError on load(), in Pillow's words and qzrdec's."""
     from PIL import ImageFile
 
     data = (SAMPLES / "coffee.qzr").read_bytes()
@@ -101,15 +100,43 @@ def test_failures_are_pillows_own(tmp_path, monkeypatch):
 
     cut = tmp_path / "cut.qzr"
     cut.write_bytes(data[:36])
+    monkeypatch.setattr(ImageFile, "LOAD_TRUNCATED_IMAGES", False)
+    with Image.open(cut) as im, pytest.raises(OSError) as e:
+        im.load()
+    assert str(e.value) == "broken data stream when reading image file: Segment YSeg not found !"
+    # A stream that shrinks between the opening and the load, under either
+    # setting: no header, nothing to show.
     for truncated_ok in (False, True):
         monkeypatch.setattr(ImageFile, "LOAD_TRUNCATED_IMAGES", truncated_ok)
-        with Image.open(cut) as im, pytest.raises(OSError) as e:
+        stream = io.BytesIO(data)
+        with Image.open(stream) as im:
+            stream.truncate(20)
+            with pytest.raises(OSError) as e:
+                im.load()
+        assert str(e.value) == "image file is truncated: error reading QZR header from file (memory) !"
+
+
+def test_load_truncated_images_shows_what_survives(tmp_path, monkeypatch):
+    """With LOAD_TRUNCATED_IMAGES a file the decode refuses loads as its
+    salvage; without it, it raises as Pillow's plugins do. A file that
+    decodes is the same picture either way."""
+    from PIL import ImageFile
+
+    data = (SAMPLES / "coffee.qzr").read_bytes()
+    cut = tmp_path / "cut.qzr"
+    cut.write_bytes(data[: len(data) * 6 // 10])
+    for truncated_ok in (False, True):
+        monkeypatch.setattr(ImageFile, "LOAD_TRUNCATED_IMAGES", truncated_ok)
+        with Image.open(cut) as im:
+            if not truncated_ok:
+                with pytest.raises(OSError, match="^broken data stream when reading image file: Segment USeg"):
+                    im.load()
+                continue
             im.load()
-        assert str(e.value) == "broken data stream when reading image file: Segment YSeg not found !"
-    # A stream that shrinks between the opening and the load.
-    stream = io.BytesIO(data)
-    with Image.open(stream) as im:
-        stream.truncate(20)
-        with pytest.raises(OSError) as e:
-            im.load()
-    assert str(e.value) == "image file is truncated: error reading QZR header from file (memory) !"
+            salvaged, report = qzr.decode(cut.read_bytes(), salvage=True)
+            assert im.size == (600, 400) and report.damaged
+            assert np.array_equal(np.asarray(im), salvaged)
+            assert np.asarray(im).std() > 20  # the luma arrived: a picture, not a grey field
+        for whole in (data, data[:-8]):
+            with Image.open(io.BytesIO(whole)) as im:
+                assert np.array_equal(np.asarray(im), qzr.decode(whole))
