@@ -6,6 +6,7 @@
 #include <cstring>
 #include <vector>
 
+#include "c_options.h"
 #include "fuzz_input.h"
 #include "qzr/decode.h"
 
@@ -30,14 +31,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const uint8_t flags = input.u8();
   const std::vector<uint8_t> file(input.rest().begin(), input.rest().end());
 
-  qzr_decode_options o;
-  qzr_decode_options_init(&o);
-  o.format = static_cast<qzr_pixel_format>(flags & 3);
-  o.max_pixels = 1 << 18;
-  o.max_payload = 1 << 16;
-  char message[64];
-  o.message = message;
-  o.message_size = flags & 16 ? 1 : sizeof message;
+  qzr::fuzz::COptions options(flags);
+  const qzr_decode_options& o = options.o;
+  const char* message = options.message;
 
   qzr_info info{};
   const qzr_status header = qzr_read_info(file.data(), file.size(), &o, &info);
@@ -50,7 +46,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   qzr_salvage_report report;
   std::memset(&report, kMark, sizeof report);
   const qzr_salvage_report untouched = report;
-  qzr_salvage_report* wanted = flags & 8 ? nullptr : &report;
+  qzr_salvage_report* wanted = flags & 16 ? nullptr : &report;
   const qzr_status s = qzr_salvage_into(file.data(), file.size(), &o, salvaged.data(), stride, given, wanted);
 
   if (std::memchr(message, 0, o.message_size) == nullptr) __builtin_trap();
