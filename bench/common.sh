@@ -34,6 +34,25 @@ fetch_wallpapers() { # data_dir
   fi
 }
 
+# The credit line of a photograph of the unpacked package (fetch_wallpapers
+# first): the package's copyright holder and licence, and the name, author
+# and licence that the photograph's metadata.json gives.
+wallpaper_credit() { # photo path relative to $pkg
+  local rel=$1 copyright licence holder meta credit=""
+  copyright=$pkg/usr/share/doc/plasma-workspace-wallpapers/copyright
+  licence=$(awk '/^Files: \*/{f=1} f&&/^License:/{print $2; exit}' "$copyright")
+  holder=$(awk '/^Files: \*/{f=1} f&&/^Copyright:/{sub(/^Copyright: */,""); print; exit}' "$copyright")
+  meta=$(dirname "$(dirname "$(dirname "$pkg/$rel")")")/metadata.json
+  if [[ -f $meta ]]; then
+    credit=$(python3 -c '
+import json, sys
+k = json.load(open(sys.argv[1]))["KPlugin"]
+print("\"%s\" by %s, licence %s in its metadata.json" % (k.get("Name", "?"), k.get("Authors", [{}])[0].get("Name", "?"), k.get("License", "?")))
+' "$meta")
+  fi
+  echo "Photograph: $rel from Debian's plasma-workspace-wallpapers (copyright file: $holder, $licence)${credit:+; $credit}"
+}
+
 filesize() { stat -c %s "$1"; }
 
 # Smallest difference from the target size over cjpeg -quality 1..100: the

@@ -64,19 +64,7 @@ mkdir -p "$data"
 fetch_wallpapers "$data"
 [[ -f $pkg/$photo_rel ]] || die "$photo_rel is not in the package"
 photo=$pkg/$photo_rel
-copyright=$pkg/usr/share/doc/plasma-workspace-wallpapers/copyright
-package_licence=$(awk '/^Files: \*/{f=1} f&&/^License:/{print $2; exit}' "$copyright")
-package_copyright=$(awk '/^Files: \*/{f=1} f&&/^Copyright:/{sub(/^Copyright: */,""); print; exit}' "$copyright")
-meta=$(dirname "$(dirname "$(dirname "$photo")")")/metadata.json
-photo_credit=""
-if [[ -f $meta ]]; then
-  photo_credit=$(python3 -c '
-import json, sys
-k = json.load(open(sys.argv[1]))["KPlugin"]
-print("\"%s\" by %s, licence %s in its metadata.json" % (k.get("Name", "?"), k.get("Authors", [{}])[0].get("Name", "?"), k.get("License", "?")))
-' "$meta")
-fi
-licence_line="Photograph: $photo_rel from Debian's plasma-workspace-wallpapers (copyright file: $package_copyright, $package_licence)${photo_credit:+; $photo_credit}"
+licence_line=$(wallpaper_credit "$photo_rel")
 
 work=$data/pictures
 mkdir -p "$work"

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <vector>
 
+#include "c_options.h"
 #include "decode.h"
 #include "fuzz_input.h"
 #include "qzr/decode.h"
@@ -18,14 +19,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const size_t shortfall = flags & 4 ? input.u16() % 64 : 0;  // bytes missing from the buffer
   const std::vector<uint8_t> file(input.rest().begin(), input.rest().end());
 
-  qzr_decode_options o;
-  qzr_decode_options_init(&o);
-  o.format = static_cast<qzr_pixel_format>(flags & 3);
-  o.max_pixels = 1 << 18;
-  o.max_payload = 1 << 16;
-  char message[64];
-  o.message = message;
-  o.message_size = flags & 8 ? 1 : sizeof message;
+  fuzz::COptions options(flags);
+  const qzr_decode_options& o = options.o;
+  const char* message = options.message;
 
   qzr_info info{};
   const qzr_status header = qzr_get_info(file.data(), file.size(), &info);

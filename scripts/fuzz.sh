@@ -7,7 +7,7 @@ cd "$(dirname "$0")/.."
 seconds=${1:-60}
 shift || true
 targets=("$@")
-((${#targets[@]})) || targets=(decode_file lzari plane lzari_diff codes_diff synthesis_diff colour_bmp_diff c_api)
+((${#targets[@]})) || targets=(decode_file lzari plane lzari_diff codes_diff synthesis_diff colour_bmp_diff c_api salvage)
 bash scripts/deps.sh build clang libclang-rt-14-dev
 CXX=clang++ cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQZR_BUILD_FUZZ=ON \
   -DQZR_BUILD_TESTS=OFF -DQZR_BUILD_ENCODER=OFF >/dev/null
