@@ -159,10 +159,7 @@ Expected<PlaneCoefficients> read_plane(ByteReader& in, const char* segment, int6
   if (!work.clean) std::fill(quantized.begin(), quantized.end(), int16_t{0});
   work.clean = false;
   c.steps.assign(static_cast<size_t>(band_count(L)), 0);
-  if (recovery != nullptr) {
-    recovery->header_read = true;
-    recovery->bands = band_count(L);
-  }
+  if (recovery != nullptr) recovery->bands = band_count(L);
   if (Status read = read_band_groups(in, L, quantized, c.steps, segment, &c.damage, recovery); !read.ok()) {
     if (recovery == nullptr) return read.failure;
     recovery->failure = std::string(message_text(read.failure.text));

@@ -34,8 +34,7 @@ void note_damage(DamageSigns* signs, std::string sign);
 // when none did; what did not arrive stays zero (no detail).
 enum class BandState : uint8_t { missing, partial, whole };
 struct PlaneRecovery {
-  bool header_read = false;
-  int bands = 0;  // 3L + 1, once the header is read
+  int bands = 0;  // 3L + 1 once the stream's header is read; 0 before
   std::array<BandState, 3 * kMaxLevels + 1> state{};
   int groups_whole = 0;
   int groups_partial = 0;  // 0 or 1: the group the data ended in
