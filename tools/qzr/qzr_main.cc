@@ -74,9 +74,9 @@ std::string recovery_json(const qzr_salvage_report& r) {
 
 // The file's bytes in the format, or a failure's text in `error`. `damage`
 // gets the signs of damage the decode passed over (the picture is the one
-// qzrdec makes all the same). With `salvage` a file the decode fails on, or
-// finds damaged, gives what survives of it, and `lost` says what was lost
-// (empty when nothing was).
+// qzrdec makes all the same). With `salvage_damaged` a file the decode fails
+// on, or finds damaged, gives what survives of it, and `lost` says what was
+// lost (empty when nothing was).
 std::optional<std::vector<uint8_t>> converted(const Job& job, FileFormat format, int png_level, PixelBudget& budget,
                                               const DecodeOptions& options, bool salvage_damaged, std::string& error,
                                               DamageSigns& damage, std::string& lost) {
