@@ -71,7 +71,9 @@ TEST(Salvage, ACutFileShowsMoreOfItsPictureTheMoreOfItArrived) {
     const qzr_plane_recovery& y = r.planes[0];
     EXPECT_GE(y.bands_whole, previous_luma);
     previous_luma = y.bands_whole;
-    if (y.bands > 0) EXPECT_EQ(y.bands_whole + y.bands_partial + y.bands_missing, y.bands);
+    if (y.bands > 0) {
+      EXPECT_EQ(y.bands_whole + y.bands_partial + y.bands_missing, y.bands);
+    }
     const double p = psnr(s.value().picture.rgb, whole);
     EXPECT_GE(p, previous_psnr - 0.5);
     previous_psnr = p;
@@ -91,7 +93,9 @@ TEST(Salvage, FlippedBitsNeverCrashOrPassAsWhole) {
     ASSERT_EQ(s.value().picture.rgb.size(), size_t{3} * s.value().picture.width * s.value().picture.height);
     // A flip the decode passes over may still show only as damage signs;
     // one that makes the decode fail is never called whole.
-    if (!decode_buffer(damaged).ok()) EXPECT_TRUE(s.value().damaged()) << bit;
+    if (!decode_buffer(damaged).ok()) {
+      EXPECT_TRUE(s.value().damaged()) << bit;
+    }
   }
 }
 

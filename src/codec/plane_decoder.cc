@@ -33,8 +33,10 @@ namespace {
 // whole; else those its filled part covers, whole or in part.
 void record_group(PlaneRecovery& r, std::span<const int> group_bands, int32_t count, int levels,
                   const SpanExpander& span, bool cut) {
-  if (!cut) ++r.groups_whole;
-  else r.groups_partial = 1;
+  if (!cut)
+    ++r.groups_whole;
+  else
+    r.groups_partial = 1;
   for (int b : group_bands) {
     BandState got = BandState::whole;
     if (cut) {

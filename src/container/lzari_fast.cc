@@ -542,9 +542,8 @@ uint64_t expand_with(ByteReader& in, ByteWriter& out, uint32_t length, uint64_t*
 
     const uint32_t x = coder.scaled_code(model.total);
     const int s = model.find_symbol(x);
-    if (undecided_at == kNoLimit && bits.past_input() && !decided_by_input(model.total, [&](uint32_t v) {
-          return model.find_symbol(v);
-        }, s)) [[unlikely]]
+    const auto find_symbol = [&model](uint32_t v) { return model.find_symbol(v); };
+    if (undecided_at == kNoLimit && bits.past_input() && !decided_by_input(model.total, find_symbol, s)) [[unlikely]]
       undecided_at = count;
     const auto [a, b] = model.share(s, coder.range);
     coder.narrow(a, b, bits);
@@ -594,13 +593,11 @@ uint64_t expand_sse2(ByteReader& in, ByteWriter& out, uint32_t length, uint64_t*
 #endif
 #if defined(QZR_X86_DISPATCH)
 QZR_TARGET_AVX2 __attribute__((flatten)) uint64_t expand_avx2(ByteReader& in, ByteWriter& out, uint32_t length,
-                                                                uint64_t* bits_taken,
-                         uint64_t* determined) {
+                                                                uint64_t* bits_taken, uint64_t* determined) {
   return expand_with<Avx2Model>(in, out, length, bits_taken, determined);
 }
 QZR_TARGET_AVX512 __attribute__((flatten)) uint64_t expand_avx512(ByteReader& in, ByteWriter& out, uint32_t length,
-                                                                    uint64_t* bits_taken,
-                         uint64_t* determined) {
+                                                                    uint64_t* bits_taken, uint64_t* determined) {
   return expand_with<Avx512Model>(in, out, length, bits_taken, determined);
 }
 #endif

@@ -15,11 +15,11 @@ struct LzariDecoder {
   uint32_t interval_low = 0;
   uint32_t interval_high = FULL;
   uint32_t code_value = 0;
-  int32_t bit_buffer = 0;   // last byte read, or -1 after the end of the input
-  uint32_t bit_mask = 0;    // 0 means a new byte is needed
-  uint64_t bits_taken = 0;  // code bits read, those past the end of the input too
+  int32_t bit_buffer = 0;                 // last byte read, or -1 after the end of the input
+  uint32_t bit_mask = 0;                  // 0 means a new byte is needed
+  uint64_t bits_taken = 0;                // code bits read, those past the end of the input too
   uint64_t input_end_bit = ~uint64_t{0};  // the first bit past the end of the input
-  bool undecided = false;  // the last choice is not the one every continuation of the input makes
+  bool undecided = false;                 // the last choice is not the one every continuation of the input makes
   LzariModel model;
   std::array<uint8_t, RING_SIZE> ring{};
 };
@@ -91,7 +91,8 @@ inline int decode_symbol(LzariDecoder& d, ByteReader& in) {
   uint32_t total = m.symbol_cumulative[0];
   uint32_t x = ((d.code_value - d.interval_low + 1) * total - 1) / range;
   int s = find_symbol(m, x);
-  d.undecided = !decided_by_input(d, total, [&m](uint32_t v) { return find_symbol(m, v); }, s);
+  d.undecided = !decided_by_input(
+      d, total, [&m](uint32_t v) { return find_symbol(m, v); }, s);
   uint32_t low = d.interval_low;
   d.interval_high = low + range * m.symbol_cumulative[s - 1] / total;
   d.interval_low = low + range * m.symbol_cumulative[s] / total;
