@@ -70,14 +70,14 @@ echo "install-test: a C99 program built by pkg-config against $(basename "$lib")
 
 # A shared library exports the public API alone: the C functions and the
 # C++ header's functions (the decoder's decode_buffer, decode_file, decode,
-# check, to_bmp and Failure::message; encode in the encoder).
+# check, salvage, to_bmp and Failure::message; encode in the encoder).
 if [[ $lib == *.so ]]; then
   for name in libqzr libqzr_decoder libqzr_encoder; do
     real=$(readlink -f "$libdir/$name.so")
     soname=$(objdump -p "$real" | awk '$1 == "SONAME" {print $2}')
     [[ $soname == $name.so.1 ]] || { echo "install-test: $name: soname $soname, not $name.so.1"; exit 1; }
     others=$(nm -D --defined-only "$real" | awk '{print $3}' | c++filt |
-      grep -vE '^qzr_[a-z_]+$|^qzr::(decode_buffer|decode_file|decode|check|to_bmp|encode)(\[abi:cxx11\])?\(|^qzr::Failure::message(\[abi:cxx11\])?\(\) const$' || true)
+      grep -vE '^qzr_[a-z_]+$|^qzr::(decode_buffer|decode_file|decode|check|salvage|to_bmp|encode)(\[abi:cxx11\])?\(|^qzr::Failure::message(\[abi:cxx11\])?\(\) const$' || true)
     if [[ -n $others ]]; then
       echo "install-test: $(basename "$real") exports more than the public API:"
       echo "$others" | head -20
